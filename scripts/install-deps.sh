@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the tests, the lab and the
+# benchmarks need. Safe to run again: apt-get skips what is there.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build ccache pkg-config git
+  clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libtinyxml2-dev libcivetweb-dev civetweb libasio-dev libcurl4-openssl-dev
+  python3 curl lftp cadaver
+  iproute2 nftables miniupnpd-nftables miniupnpc
+  vsftpd nginx-light wrk
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# Daemons among these (vsftpd, nginx, miniupnpd) are only ever started by the
+# project's own scripts on loopback or inside lab namespaces; keep the package
+# scripts from starting them on the host.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod +x "$policy"
+  trap '$sudo rm -f "$policy"' EXIT
+fi
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

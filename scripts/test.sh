@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh Debian 12: installs what is missing, builds
+# the normal and the sanitizer configuration, and runs every test of both.
+# Tests that need root (network namespaces) skip themselves with a reason
+# when not run as root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+status=0
+for kind in normal sanitize; do
+  echo "=== build: $kind"
+  bash scripts/build.sh "$kind"
+  dir=build; [ "$kind" = sanitize ] && dir=build-asan
+  echo "=== test: $kind"
+  ctest --test-dir "$dir" --output-on-failure -j "${QUARNO_TEST_JOBS:-2}" || status=1
+done
+exit $status

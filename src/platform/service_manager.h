@@ -1,0 +1,58 @@
+#pragma once
+// Supervised background programs, standing in for the service control manager.
+// Two back ends: systemd user units where a user manager runs, else the
+// built-in supervisor (records under DataFolder()/services, detached start,
+// pid files under RuntimeFolder(), stop by SIGTERM).
+//
+// Control codes (200, 190, 191) travel over the program's local control
+// channel: a Unix stream socket at ControlSocketPath(service name). The client
+// sends the code in ASCII decimal and "\n"; the program acts, then answers
+// "OK\n" or "ERR <reason>\n". No answer within the time-out is a failed control.
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace quarno::platform {
+
+enum class StartType { kAutomatic, kOnDemand, kDisabled };
+enum class ServiceState { kStopped, kStartPending, kStopPending, kRunning, kUnknown };
+
+struct ServiceConfig {
+  std::string name;          // "Quarno_Server", "Quarno_Bootup_Service"
+  std::string display_name;  // "Quarno Server ftp", ...
+  std::string executable;    // full path, no arguments
+  StartType start_type = StartType::kOnDemand;
+};
+
+class ServiceManager {
+ public:
+  virtual ~ServiceManager() = default;
+  virtual bool Exists(const std::string& name) = 0;
+  virtual bool Create(const ServiceConfig& config) = 0;
+  virtual bool QueryConfig(const std::string& name, ServiceConfig& config) = 0;
+  virtual bool ChangeConfig(const ServiceConfig& config) = 0;
+  virtual bool Remove(const std::string& name) = 0;
+  virtual ServiceState Query(const std::string& name) = 0;
+  // Starting a running service fails with `already_running` set.
+  virtual bool Start(const std::string& name, bool* already_running = nullptr) = 0;
+  // Asks the service to stop; does not wait.
+  virtual bool Stop(const std::string& name) = 0;
+  // Delivers a user control code (128..255) over the control channel.
+  virtual bool Control(const std::string& name, int code,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) = 0;
+};
+
+// The back end for this machine: systemd user units when `systemctl --user`
+// reaches a running manager, the built-in supervisor otherwise (and always
+// when QUARNO_SUPERVISOR=builtin, as tests set).
+std::unique_ptr<ServiceManager> MakeServiceManager();
+
+// RuntimeFolder() + "/" + name + ".ctl"
+std::string ControlSocketPath(const std::string& service_name);
+
+// Waits for `state` with a bounded total time and a sleep floor between polls.
+bool WaitForServiceState(ServiceManager& manager, const std::string& name, ServiceState state,
+                         std::chrono::milliseconds limit = std::chrono::seconds(60),
+                         std::chrono::milliseconds poll = std::chrono::milliseconds(100));
+
+}  // namespace quarno::platform
