@@ -1,0 +1,357 @@
+#!/usr/bin/env bash
+# The home-network lab: a router, two PCs and a piece of "internet", each in
+# its own network namespace, with the real miniupnpd doing UPnP port mapping
+# (mappings become real nftables DNAT) and the project's simulators of the
+# router's HTTP interface and of the DDNS registration server.
+#
+#   lab/netns-lab.sh [-i ID] up [--watch PID]   build the lab (prints the env file)
+#   lab/netns-lab.sh [-i ID] down               tear it down (idempotent)
+#   lab/netns-lab.sh [-i ID] exec ROLE CMD...   run CMD in router|pc|pc2|internet
+#   lab/netns-lab.sh [-i ID] run CMD...         up, run CMD on the host with the
+#                                               lab's variables exported, down
+#   lab/netns-lab.sh [-i ID] status             what runs, the router's mappings
+#   lab/netns-lab.sh list                       every lab of this machine
+#
+# ID (default $QUARNO_LAB_ID, else "0") makes names unique, so labs of
+# parallel runs never collide. Needs root (namespaces, nftables).
+#
+#         pc 198.18.10.10 ─┐                        ┌─ internet 192.0.3.1
+#                          ├ br0 router 198.18.10.1 │  (client side; the
+#        pc2 198.18.10.11 ─┘      wan0 192.0.3.2  ──┴─ DDNS simulator 192.0.3.53)
+#
+# Addresses: the LAN uses the benchmarking range 198.18.0.0/15 (no private
+# range, so the programs never see a "home" address of the real network). The
+# WAN must not be private or reserved at all, or miniupnpd refuses to map
+# (it rejects every documentation and benchmarking range); 192.0.3.0/24 is
+# used, an address that exists only inside these namespaces. The egress guard
+# (nftables, every namespace) drops every packet not addressed to loopback or
+# to these two subnets, and nothing links the namespaces to the host, so no
+# packet of the lab ever reaches a real network.
+#
+# The DDNS simulator answers under the built-in DDNS host name: the pc
+# namespaces get /etc/netns/<ns>/hosts, which `ip netns exec` (and this
+# script's exec) puts in place of /etc/hosts.
+#
+# Every step of `up` that fails tears down what was made; `--watch PID` also
+# tears the lab down once process PID is gone (a test that crashes leaves
+# nothing behind).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+id=${QUARNO_LAB_ID:-0}
+
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+
+while getopts "i:h" opt; do
+  case $opt in
+    i) id=$OPTARG ;;
+    *) usage ;;
+  esac
+done
+shift $((OPTIND - 1))
+[ $# -ge 1 ] || usage
+cmd=$1; shift
+[[ $id =~ ^[A-Za-z0-9_.-]{1,24}$ ]] || { echo "netns-lab: bad id '$id'" >&2; exit 2; }
+
+prefix=qlab-$id
+ns_router=$prefix-router
+ns_pc=$prefix-pc
+ns_pc2=$prefix-pc2
+ns_internet=$prefix-internet
+dir=${QUARNO_LAB_DIR:-/tmp/quarno-lab-$id}
+
+lan_net=198.18.10.0/24
+router_lan=198.18.10.1
+pc_ip=198.18.10.10
+pc2_ip=198.18.10.11
+wan_net=192.0.3.0/24
+router_wan=192.0.3.2
+internet_ip=192.0.3.1
+ddns_ip=192.0.3.53
+# A fixed, locally administered MAC: the DDNS record is keyed by it.
+router_mac=${QUARNO_LAB_ROUTER_MAC:-02:00:00:12:AB:CD}
+igd_port=5000
+
+# The DDNS server's built-in host name, from the code that uses it.
+ddns_host() {
+  if [ -n "${QUARNO_LAB_DDNS_HOST:-}" ]; then echo "$QUARNO_LAB_DDNS_HOST"; return; fi
+  local h
+  h=$(sed -n 's/.*kDdnsServerHost[^"]*"\([^"]*\)".*/\1/p' "$root/src/core/endpoints.h" 2>/dev/null | head -1)
+  echo "${h:-ddns.quarno.invalid}"
+}
+
+die() { echo "netns-lab: $*" >&2; exit 1; }
+need_root() { [ "$(id -u)" -eq 0 ] || die "needs root (network namespaces)"; }
+role_ns() {
+  case $1 in
+    router) echo "$ns_router" ;; pc) echo "$ns_pc" ;; pc2) echo "$ns_pc2" ;;
+    internet) echo "$ns_internet" ;; *) die "unknown role '$1' (router|pc|pc2|internet)" ;;
+  esac
+}
+ns_up() { [ -e "/run/netns/$1" ]; }
+in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+guard() {  # ns, [forward]: egress guard of one namespace
+  local rules="
+table inet quarno_guard {
+  chain output {
+    type filter hook output priority -10; policy drop;
+    oif \"lo\" accept
+    ip daddr { $lan_net, $wan_net } accept
+  }"
+  if [ "${2:-}" = forward ]; then
+    rules+="
+  chain forward {
+    type filter hook forward priority -10; policy drop;
+    ip daddr { $lan_net, $wan_net } accept
+  }"
+  fi
+  rules+="
+}"
+  in_ns "$1" nft -f - <<<"$rules"
+}
+
+router_nft() {
+  # The chains miniupnpd fills (names given in its configuration below), a
+  # forward policy that lets in only what a mapping allows, and masquerading
+  # of the LAN towards the WAN.
+  in_ns "$ns_router" nft -f - <<EOF
+table inet quarno_igd {
+  chain forward {
+    type filter hook forward priority 0; policy drop;
+    ct state established,related accept
+    iifname "br0" oifname "wan0" accept
+    jump miniupnpd
+  }
+  chain miniupnpd {
+  }
+  chain prerouting {
+    type nat hook prerouting priority -100; policy accept;
+    jump prerouting_miniupnpd
+  }
+  chain postrouting {
+    type nat hook postrouting priority 100; policy accept;
+    jump postrouting_miniupnpd
+    oifname "wan0" masquerade
+  }
+  chain prerouting_miniupnpd {
+  }
+  chain postrouting_miniupnpd {
+  }
+}
+EOF
+}
+
+start_miniupnpd() {
+  cat >"$dir/miniupnpd.conf" <<EOF
+ext_ifname=wan0
+listening_ip=br0
+http_port=$igd_port
+enable_natpmp=no
+enable_upnp=yes
+secure_mode=yes
+force_igd_desc_v1=yes
+system_uptime=yes
+notify_interval=600
+upnp_table_name=quarno_igd
+upnp_nat_table_name=quarno_igd
+upnp_forward_chain=miniupnpd
+upnp_nat_chain=prerouting_miniupnpd
+upnp_nat_postrouting_chain=postrouting_miniupnpd
+uuid=6c1a3f0e-5b2d-4e0a-9d1e-$(printf '%012x' $((RANDOM * 32768 + RANDOM)))
+allow 1024-65535 $lan_net 1024-65535
+deny 0-65535 0.0.0.0/0 0-65535
+EOF
+  in_ns "$ns_router" miniupnpd -f "$dir/miniupnpd.conf" -d -P "$dir/miniupnpd.pid" \
+    >"$dir/miniupnpd.log" 2>&1 &
+  echo $! >>"$dir/pids"
+  wait_tcp "$ns_pc" "$router_lan" "$igd_port" || die "miniupnpd did not come up (see $dir/miniupnpd.log)"
+}
+
+# The simulators: whatever lab/ holds. Each is optional so the lab also
+# serves work that needs only part of it; `status` says what runs.
+start_router_sim() {
+  local sim=$here/router_sim.py
+  [ -f "$sim" ] || { echo "netns-lab: no $sim, router simulator not started" >&2; return 0; }
+  in_ns "$ns_router" python3 "$sim" --bind "$router_lan" --port 80 \
+    --state "$dir/router-state.json" >"$dir/router_sim.log" 2>&1 &
+  echo $! >>"$dir/pids"
+  wait_tcp "$ns_pc" "$router_lan" 80 || die "router simulator did not come up (see $dir/router_sim.log)"
+}
+
+start_ddns_sim() {
+  local sim=$here/ddns_sim.py
+  [ -f "$sim" ] || { echo "netns-lab: no $sim, DDNS simulator not started" >&2; return 0; }
+  in_ns "$ns_internet" python3 "$sim" --bind "$ddns_ip" --port 80 \
+    --state "$dir/ddns-state.json" >"$dir/ddns_sim.log" 2>&1 &
+  echo $! >>"$dir/pids"
+  wait_tcp "$ns_internet" "$ddns_ip" 80 || die "DDNS simulator did not come up (see $dir/ddns_sim.log)"
+}
+
+wait_tcp() {  # ns addr port: up to 5 s for a listener
+  local i
+  for i in $(seq 50); do
+    in_ns "$1" bash -c "exec 3<>/dev/tcp/$2/$3" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+write_env() {
+  cat >"$dir/env" <<EOF
+LAB_ID=$id
+LAB_DIR=$dir
+NS_ROUTER=$ns_router
+NS_PC=$ns_pc
+NS_PC2=$ns_pc2
+NS_INTERNET=$ns_internet
+ROUTER_LAN_IP=$router_lan
+ROUTER_WAN_IP=$router_wan
+ROUTER_MAC=$router_mac
+PC_IP=$pc_ip
+PC2_IP=$pc2_ip
+INTERNET_IP=$internet_ip
+DDNS_IP=$ddns_ip
+DDNS_HOST=$1
+IGD_URL=http://$router_lan:$igd_port/rootDesc.xml
+EOF
+}
+
+hosts_for() {  # ns: the namespace's /etc/hosts and resolv.conf
+  mkdir -p "/etc/netns/$1"
+  printf '127.0.0.1\tlocalhost\n::1\tlocalhost\n%s\t%s\n%s\trouter\n%s\tinternet\n' \
+    "$ddns_ip" "$2" "$router_lan" "$internet_ip" >"/etc/netns/$1/hosts"
+  # No name server: every lookup stays in the hosts file.
+  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/$1/resolv.conf"
+}
+
+do_up() {
+  need_root
+  local watch=""
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --watch) watch=$2; shift 2 ;;
+      *) die "up: unknown option $1" ;;
+    esac
+  done
+  if ns_up "$ns_router"; then die "lab $id is already up (down it first)"; fi
+  command -v miniupnpd >/dev/null || die "miniupnpd not installed (miniupnpd-nftables)"
+  rm -rf "$dir"; mkdir -p "$dir"; : >"$dir/pids"
+  trap 'echo "netns-lab: up failed, tearing down" >&2; do_down >/dev/null 2>&1' ERR EXIT
+
+  local ns host
+  host=$(ddns_host)
+  for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
+    ip netns add "$ns"
+    ip -n "$ns" link set lo up
+    guard "$ns" "$([ "$ns" = "$ns_router" ] && echo forward || true)"
+  done
+  hosts_for "$ns_pc" "$host"
+  hosts_for "$ns_pc2" "$host"
+
+  # LAN: a bridge in the router with one port per PC.
+  ip -n "$ns_router" link add br0 address "$router_mac" type bridge
+  ip link add lan0 netns "$ns_router" type veth peer name eth0 netns "$ns_pc"
+  ip link add lan1 netns "$ns_router" type veth peer name eth0 netns "$ns_pc2"
+  ip -n "$ns_router" link set lan0 master br0
+  ip -n "$ns_router" link set lan1 master br0
+  ip link add wan0 netns "$ns_router" type veth peer name eth0 netns "$ns_internet"
+  ip -n "$ns_router" addr add "$router_lan/24" dev br0
+  ip -n "$ns_router" addr add "$router_wan/24" dev wan0
+  for ns in lan0 lan1 br0 wan0; do ip -n "$ns_router" link set "$ns" up; done
+  ip -n "$ns_pc" addr add "$pc_ip/24" dev eth0
+  ip -n "$ns_pc2" addr add "$pc2_ip/24" dev eth0
+  ip -n "$ns_internet" addr add "$internet_ip/24" dev eth0
+  ip -n "$ns_internet" addr add "$ddns_ip/24" dev eth0
+  for ns in "$ns_pc" "$ns_pc2" "$ns_internet"; do ip -n "$ns" link set eth0 up; done
+  ip -n "$ns_pc" route add default via "$router_lan"
+  ip -n "$ns_pc2" route add default via "$router_lan"
+  in_ns "$ns_router" sysctl -qw net.ipv4.ip_forward=1
+  router_nft
+
+  start_miniupnpd
+  start_router_sim
+  start_ddns_sim
+  write_env "$host"
+
+  if [ -n "$watch" ]; then
+    # Outlives this script; ends with the watched process or the lab.
+    setsid bash -c 'while kill -0 '"$watch"' 2>/dev/null && [ -d "'"$dir"'" ]; do sleep 0.5; done
+                    "'"$0"'" -i "'"$id"'" down >/dev/null 2>&1' </dev/null >/dev/null 2>&1 &
+  fi
+  trap - ERR EXIT
+  echo "$dir/env"
+}
+
+do_down() {
+  need_root
+  local ns pid
+  if [ -f "$dir/pids" ]; then
+    while read -r pid; do kill "$pid" 2>/dev/null || true; done <"$dir/pids"
+  fi
+  for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
+    if ns_up "$ns"; then
+      # Whatever still runs inside the lab's own namespaces (programs under test).
+      for pid in $(ip netns pids "$ns" 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
+    fi
+  done
+  sleep 0.2
+  for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
+    if ns_up "$ns"; then
+      for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
+      ip netns del "$ns" 2>/dev/null || true
+    fi
+    rm -rf "/etc/netns/$ns"
+  done
+  rmdir /etc/netns 2>/dev/null || true
+  rm -rf "$dir"
+}
+
+do_status() {
+  local ns
+  for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
+    if ns_up "$ns"; then
+      echo "== $ns"
+      ip -n "$ns" -br addr | grep -v '^lo'
+      for pid in $(ip netns pids "$ns"); do
+        printf '   %6s %s\n' "$pid" "$(tr '\0' ' ' </proc/$pid/cmdline 2>/dev/null | cut -c1-100)"
+      done
+    else
+      echo "== $ns: not up"
+    fi
+  done
+  if ns_up "$ns_router"; then
+    echo "== port mappings (DNAT) on the router"
+    in_ns "$ns_router" nft list chain inet quarno_igd prerouting_miniupnpd | grep dnat || echo "   none"
+  fi
+  [ -f "$dir/env" ] && echo "== env: $dir/env"
+  return 0
+}
+
+do_exec() {
+  [ $# -ge 2 ] || usage
+  local ns
+  ns=$(role_ns "$1"); shift
+  exec ip netns exec "$ns" "$@"
+}
+
+do_run() {
+  [ $# -ge 1 ] || usage
+  local envfile rc=0
+  trap 'do_down >/dev/null 2>&1' EXIT INT TERM HUP
+  envfile=$(do_up)
+  set -a; . "$envfile"; set +a
+  "$@" || rc=$?
+  exit $rc
+}
+
+case $cmd in
+  up) do_up "$@" ;;
+  down) do_down ;;
+  exec) do_exec "$@" ;;
+  run) do_run "$@" ;;
+  status) do_status ;;
+  list) ip netns list | sed -n 's/^qlab-\(.*\)-router.*/\1/p' ;;
+  *) usage ;;
+esac
