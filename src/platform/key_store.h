@@ -35,6 +35,16 @@ class FileKeyStore final : public KeyStore {
   // The file that holds `key` (e.g. ".../software/Quarno_Server/Server_Info.conf").
   std::string FileFor(std::string_view key) const;
 
+  // Text form of a key file and its parser, exposed for tests and fuzzing.
+  // Parse skips lines without "=", bad escapes and a last line without its
+  // newline (a cut-off write), so such values read as missing.
+  static std::string Serialize(const std::vector<std::pair<std::string, std::string>>& values);
+  static std::vector<std::pair<std::string, std::string>> Parse(std::string_view text);
+
+  // Called between the steps of a write (1: temp file written, 2: synced,
+  // 3: renamed); crash tests kill the process there.
+  static void SetStepHookForTesting(void (*hook)(int step));
+
  private:
   std::string root_;
 };

@@ -1,6 +1,7 @@
 #pragma once
-// A system-wide name held by one process and released when that process ends,
-// however it ends (abstract Unix socket bound to the name).
+// A name held by one process and released when that process ends, however it
+// ends: an flock'd file RuntimeFolder()/<name>.lock, so the name is per user
+// session and tests that relocate XDG_RUNTIME_DIR never collide.
 #include <memory>
 #include <string>
 

@@ -1,0 +1,87 @@
+#include "core/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "platform/paths.h"
+
+namespace quarno {
+namespace {
+
+std::mutex g_mutex;
+std::FILE* g_file = nullptr;
+std::string g_file_name = kServerLogName;
+std::string g_folder;  // empty: WritableFolder()/Logs
+
+std::string FolderLocked() {
+  return g_folder.empty() ? platform::WritableFolder() + "/Logs" : g_folder;
+}
+
+void CloseLocked() {
+  if (g_file) std::fclose(g_file);
+  g_file = nullptr;
+}
+
+// Cuts at a character boundary so a cut-off Korean message stays valid UTF-8.
+size_t Utf8Cut(const char* text, size_t length) {
+  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  return length;
+}
+
+}  // namespace
+
+void SetLogFileName(const std::string& file_name) {
+  std::lock_guard lock(g_mutex);
+  if (file_name == g_file_name) return;
+  g_file_name = file_name;
+  CloseLocked();
+}
+
+void SetLogFolder(const std::string& folder) {
+  std::lock_guard lock(g_mutex);
+  g_folder = folder;
+  CloseLocked();
+}
+
+std::string LogFilePath() {
+  std::lock_guard lock(g_mutex);
+  return FolderLocked() + "/" + g_file_name;
+}
+
+void WriteLog(const char* format, ...) {
+  char message[512] = {};
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) >= sizeof message) message[Utf8Cut(message, sizeof message - 1)] = '\0';
+
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char line[1024] = {};
+  std::snprintf(line, sizeof line, "[%04d-%02d-%02d %02d:%02d:%02d] %s\n", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                message);
+
+  std::lock_guard lock(g_mutex);
+  if (!g_file) {
+    std::string folder = FolderLocked();
+    if (!platform::MakeDirs(folder, 0755)) return;
+    // "w": a run starts with an empty log.
+    g_file = std::fopen((folder + "/" + g_file_name).c_str(), "we");
+    if (!g_file) return;
+  }
+  std::fputs(line, g_file);
+  std::fflush(g_file);
+}
+
+void ResetLogForTesting() {
+  std::lock_guard lock(g_mutex);
+  CloseLocked();
+}
+
+}  // namespace quarno

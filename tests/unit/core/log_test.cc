@@ -1,0 +1,105 @@
+#include "core/log.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "support/temp_xdg.h"
+
+namespace quarno {
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogFolder("");
+    SetLogFileName(kServerLogName);
+    ResetLogForTesting();
+  }
+  void TearDown() override {
+    SetLogFolder("");
+    ResetLogForTesting();
+  }
+  test::TempXdg xdg;
+};
+
+TEST_F(LogTest, LineFormatAndDefaultPlace) {
+  EXPECT_EQ(LogFilePath(), xdg.writable() + "/Logs/Quarno_Server_log.txt");
+  WriteLog("부팅시 자동으로 실행되었습니다. [%d]", 7);
+  WriteLog("100%% done: %s", "50% left %d");  // the formatted text is not a format again
+  std::string text = Slurp(LogFilePath());
+  std::regex line(
+      R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] 부팅시 자동으로 실행되었습니다\. \[7\]\n)"
+      R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] 100% done: 50% left %d\n)");
+  EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+TEST_F(LogTest, EachRunStartsEmptyAndNamesDiffer) {
+  WriteLog("first run");
+  ResetLogForTesting();  // as a new process would
+  WriteLog("second run");
+  std::string text = Slurp(LogFilePath());
+  EXPECT_EQ(text.find("first run"), std::string::npos);
+  EXPECT_NE(text.find("second run"), std::string::npos);
+
+  SetLogFileName(kBootupLogName);
+  WriteLog("boot");
+  EXPECT_EQ(LogFilePath(), xdg.writable() + "/Logs/Quarno_Bootup_log.txt");
+  EXPECT_NE(Slurp(LogFilePath()).find("boot"), std::string::npos);
+  EXPECT_NE(Slurp(xdg.writable() + "/Logs/Quarno_Server_log.txt").find("second run"),
+            std::string::npos);
+}
+
+TEST_F(LogTest, LongMessagesAreCutAtCharacterBoundary) {
+  std::string korean;
+  while (korean.size() < 2000) korean += "가";
+  WriteLog("x%s", korean.c_str());
+  std::string text = Slurp(LogFilePath());
+  auto start = text.find("] ") + 2;
+  std::string message = text.substr(start, text.size() - start - 1);
+  EXPECT_LE(message.size(), 511u);
+  EXPECT_GE(message.size(), 509u);
+  EXPECT_EQ((message.size() - 1) % 3, 0u);  // "x" then whole three-byte syllables
+  EXPECT_EQ(text.back(), '\n');
+}
+
+TEST_F(LogTest, UnwritableFolderIsSilentNoOpUntilItWorks) {
+  std::ofstream(xdg.root() + "/blocker") << "file";
+  SetLogFolder(xdg.root() + "/blocker/Logs");  // cannot be made, even by root
+  WriteLog("lost");
+  SetLogFolder(xdg.root() + "/logs2");
+  WriteLog("kept");
+  EXPECT_NE(Slurp(xdg.root() + "/logs2/Quarno_Server_log.txt").find("kept"), std::string::npos);
+}
+
+TEST_F(LogTest, ThreadsNeverInterleaveLines) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 200; ++i) WriteLog("thread %d line %d %s", t, i, "padding padding");
+    });
+  for (auto& th : threads) th.join();
+  std::istringstream in(Slurp(LogFilePath()));
+  std::string line;
+  int count = 0;
+  std::regex shape(R"(\[[^\]]+\] thread \d line \d+ padding padding)");
+  while (std::getline(in, line)) {
+    ++count;
+    EXPECT_TRUE(std::regex_match(line, shape)) << line;
+  }
+  EXPECT_EQ(count, 800);
+}
+
+}  // namespace
+}  // namespace quarno
