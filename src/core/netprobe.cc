@@ -80,9 +80,21 @@ bool IsPortFree(uint16_t port) {
   return !std::binary_search(ports.begin(), ports.end(), port);
 }
 
-uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) {
+uint16_t PickFreePortFrom(const std::vector<uint16_t>& taken_sorted, uint16_t low, uint16_t high,
+                          uint16_t excluded, uint32_t random) {
   if (high <= low) return 0;
-  auto ports = GetPortList();
+  // The start lies at least 1000 below `high`; a range of 1000 ports or fewer
+  // starts anywhere in it instead of dividing by zero or wrapping.
+  uint32_t span = static_cast<uint32_t>(high) - low;
+  uint32_t modulus = span > 1000 ? span - 1000 : span;
+  for (uint32_t p = low + random % modulus; p < high; ++p) {
+    if (p != 0 && p != excluded && !std::binary_search(taken_sorted.begin(), taken_sorted.end(), p))
+      return static_cast<uint16_t>(p);
+  }
+  return 0;
+}
+
+uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) {
   static std::mt19937 generator{std::random_device{}()};
   static std::mutex generator_mutex;
   uint32_t r;
@@ -90,15 +102,7 @@ uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) {
     std::lock_guard lock(generator_mutex);
     r = std::uniform_int_distribution<uint32_t>(0, 32767)(generator);
   }
-  // The start lies at least 1000 below `high`; a range of 1000 ports or fewer
-  // starts anywhere in it instead of dividing by zero or wrapping.
-  uint32_t span = static_cast<uint32_t>(high) - low;
-  uint32_t modulus = span > 1000 ? span - 1000 : span;
-  for (uint32_t p = low + r % modulus; p < high; ++p) {
-    if (p != 0 && p != excluded && !std::binary_search(ports.begin(), ports.end(), p))
-      return static_cast<uint16_t>(p);
-  }
-  return 0;
+  return PickFreePortFrom(GetPortList(), low, high, excluded, r);
 }
 
 int RawHttpExchange(const std::string& address, const std::string& request,

@@ -31,6 +31,10 @@ bool IsPortFree(uint16_t port);
 // A free port in [low, high) other than `excluded`, starting at a random point
 // at least 1000 below `high` and walking up; 0 when none.
 uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded = 0);
+// The walk behind PickFreePort for a given sorted list of taken ports and a
+// random draw R in 0..32767: start at low + (R mod (high - low - 1000)).
+uint16_t PickFreePortFrom(const std::vector<uint16_t>& taken_sorted, uint16_t low, uint16_t high,
+                          uint16_t excluded, uint32_t random);
 
 struct RawHttpOptions {
   uint16_t port = 80;
