@@ -1,0 +1,118 @@
+#include "httpd/request_preface.h"
+
+#include <civetweb.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace quarno::httpd {
+namespace {
+
+// A segment the library would have removed had it come in plain text, or a
+// byte that means something else to some file system: decoding after the
+// library's own clean-up must not smuggle them past it.
+bool UnsafeAfterDecoding(std::string_view path, bool had_nul) {
+  if (had_nul || path.find('\\') != std::string_view::npos) return true;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view segment = path.substr(start, end - start);
+    if (segment == "." || segment == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string RewriteStreamPath(std::string_view decoded_path) {
+  int slashes = 0;
+  for (std::size_t i = 0; i < decoded_path.size(); ++i) {
+    if (decoded_path[i] == '/' && ++slashes == 3) {
+      return std::string(decoded_path.substr(i));
+    }
+  }
+  return std::string(decoded_path);
+}
+
+PrefaceDecision DecidePreface(std::string_view uri) {
+  PrefaceDecision decision;
+  // "+" stays "+": this is a path, not a form.
+  std::vector<char> buffer(uri.size() + 1);
+  int length = mg_url_decode(uri.data(), static_cast<int>(uri.size()), buffer.data(),
+                             static_cast<int>(buffer.size()), 0);
+  if (length < 0) return decision;
+  std::string decoded(buffer.data(), static_cast<std::size_t>(length));
+  // Everything that only looks at the text stops where a C string would.
+  const std::size_t nul = decoded.find('\0');
+  const bool had_nul = nul != std::string::npos;
+  std::string_view text(decoded.data(), had_nul ? nul : decoded.size());
+
+  if (text.find("/quarno.html") != std::string_view::npos) {
+    decision.action = PrefaceAction::kIdentify;
+    return decision;
+  }
+  if (text.find("/ftp_charset") != std::string_view::npos) {
+    decision.action = PrefaceAction::kCharset;
+    return decision;
+  }
+  if (text.find("httpstream") == std::string_view::npos) {
+    decision.action = PrefaceAction::kNoMarker;
+    return decision;
+  }
+  if (UnsafeAfterDecoding(decoded, had_nul)) return decision;
+  decision.path = RewriteStreamPath(decoded);
+  decision.client_prefix = decoded.substr(0, decoded.size() - decision.path.size());
+  decision.action = PrefaceAction::kServe;
+  return decision;
+}
+
+std::string PercentEncodePath(std::string_view path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size());
+  for (unsigned char c : path) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    if (keep) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    }
+  }
+  return out;
+}
+
+std::string IdentificationBody(const std::array<std::uint8_t, 6>& mac) {
+  char body[256] = {};
+  std::snprintf(body, sizeof body, "Ralmek_NAS-AB1122 %02X%02X%02X", mac[3], mac[4], mac[5]);
+  return body;
+}
+
+std::string CharsetBody(bool ftp_charset_utf8) { return ftp_charset_utf8 ? "UTF-8" : "EUC-KR"; }
+
+std::string StatusHead(std::size_t body_length) {
+  char head[160];
+  std::snprintf(head, sizeof head,
+                "HTTP/1.1 %d %s\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n"
+                "Connection: Close\r\n\r\n",
+                200, "OK", static_cast<int>(body_length));
+  return head;
+}
+
+std::string NoMarkerAnswer(bool keep_alive) {
+  char body[64];
+  std::snprintf(body, sizeof body, "Error %d: %s\n%s", 404, "Not Found", "Not Found");
+  char head[200];
+  std::snprintf(head, sizeof head,
+                "HTTP/1.1 %d %s\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n"
+                "Connection: %s\r\n\r\n",
+                404, "Not Found", static_cast<int>(std::string_view(body).size()),
+                keep_alive ? "keep-alive" : "close");
+  return std::string(head) + body;
+}
+
+}  // namespace quarno::httpd

@@ -1,0 +1,96 @@
+#include "http_fixture.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "httpd/http_server.h"
+
+namespace fs = std::filesystem;
+
+CurlResult RunCurl(const std::string& arguments) {
+  CurlResult result;
+  const std::string command = "curl -s -S --max-time 20 " + arguments + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  std::array<char, 65536> buffer;
+  std::size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  int status = pclose(pipe);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void HttpServerTest::SetUp() {
+  char pattern[] = "/tmp/quarno-httpd-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  temp_ = pattern;
+  for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+    setenv(name, temp_.c_str(), 1);
+  }
+  setenv("QUARNO_SUPERVISOR", "builtin", 1);
+  home_ = temp_ + "/zelhome";
+  share_ = temp_ + "/share";
+  outside_ = temp_ + "/outside";
+  for (const std::string& dir : {home_, share_, outside_}) fs::create_directories(dir);
+  fs::create_directory_symlink(share_, home_ + "/DISK_E");
+  WriteFile(outside_ + "/secret.txt", "TOP-SECRET");
+
+  quarno::httpd::SetRouterMac({0x02, 0x00, 0x00, 0x12, 0xAB, 0xCD});
+  quarno::httpd::SetFtpCharsetUtf8(false);
+  std::string failure;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = FreeLoopbackPort();
+    quarno::httpd::HttpServerOptions options;
+    options.port_text = std::to_string(port_);
+    options.document_root = home_;
+    options.listen_address = "127.0.0.1";
+    options.num_threads = 4;
+    if (quarno::httpd::StartHttpServer(options, &failure)) return;
+  }
+  FAIL() << failure;
+}
+
+void HttpServerTest::TearDown() {
+  quarno::httpd::StopHttpServer();
+  std::error_code error;
+  fs::remove_all(temp_, error);
+}
+
+std::string HttpServerTest::Url(const std::string& path) const {
+  return "'http://127.0.0.1:" + std::to_string(port_) + path + "'";
+}
+
+CurlResult HttpServerTest::Get(const std::string& path, const std::string& extra) {
+  return RunCurl("-i --path-as-is " + extra + " " + Url(path));
+}

@@ -1,0 +1,32 @@
+#pragma once
+// A running server on 127.0.0.1 over a temporary home folder that holds the
+// share link DISK_E, and curl to talk to it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+struct CurlResult {
+  int exit_code = -1;
+  std::string output;  // head and body when run with -i
+};
+
+// Runs curl with `arguments` (already shell-quoted as needed).
+CurlResult RunCurl(const std::string& arguments);
+int FreeLoopbackPort();
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+
+class HttpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string Url(const std::string& path) const;
+  CurlResult Get(const std::string& path, const std::string& extra = "");
+
+  std::string temp_;     // everything lives below
+  std::string home_;     // document root
+  std::string share_;    // what DISK_E points at
+  std::string outside_;  // must never be served
+  int port_ = 0;
+};

@@ -1,0 +1,277 @@
+// curl against the server on loopback: what a client on the Internet sees.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "http_fixture.h"
+#include "httpd/http_server.h"
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace {
+
+const char kKoreanFolder[] = "한글폴더";
+const char kKoreanFolderEncoded[] = "%ED%95%9C%EA%B8%80%ED%8F%B4%EB%8D%94";
+const char kKoreanFileEncoded[] = "%ED%8C%8C%EC%9D%BC.txt";  // 파일.txt
+
+std::string Body(const CurlResult& result) {
+  std::size_t end = result.output.find("\r\n\r\n");
+  return end == std::string::npos ? "" : result.output.substr(end + 4);
+}
+
+TEST_F(HttpServerTest, StatusRequestsAnswerWithTheirOwnBytes) {
+  const std::string identification =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 24\r\n"
+      "Connection: Close\r\n\r\nRalmek_NAS-AB1122 12ABCD";
+  EXPECT_EQ(Get("/quarno.html").output, identification);
+  // The query is cut before the substring test; the marker is found anywhere.
+  EXPECT_EQ(Get("/share/quarno.html?x=1").output, identification);
+
+  EXPECT_EQ(Body(Get("/ftp_charset")), "EUC-KR");
+  EXPECT_THAT(Get("/ftp_charset").output, HasSubstr("Content-Length: 6\r\n"));
+  // The flag is read per request: the next request sees the change.
+  quarno::httpd::SetFtpCharsetUtf8(true);
+  EXPECT_EQ(Body(Get("/x/ftp_charset")), "UTF-8");
+  EXPECT_THAT(Get("/ftp_charset").output, HasSubstr("Content-Length: 5\r\n"));
+  quarno::httpd::SetRouterMac({0, 0, 0, 0xFE, 0x01, 0x0A});
+  EXPECT_EQ(Body(Get("/quarno.html")), "Ralmek_NAS-AB1122 FE010A");
+}
+
+TEST_F(HttpServerTest, PathsWithoutTheStreamMarkerGetTheFixed404) {
+  WriteFile(share_ + "/movie.mp4", "data");
+  const std::string answer =
+      "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 30\r\n"
+      "Connection: close\r\n\r\nError 404: Not Found\nNot Found";
+  EXPECT_EQ(Get("/DISK_E/movie.mp4").output, answer);
+  EXPECT_EQ(Get("/").output, answer);
+  // The marker test comes before the library's OPTIONS and PROPFIND.
+  EXPECT_EQ(Get("/", "-X OPTIONS").output, answer);
+  EXPECT_EQ(Get("/", "-X PROPFIND").output, answer);
+  EXPECT_THAT(Get("/DISK_E/movie.mp4", "-H 'Connection: Keep-Alive'").output,
+              HasSubstr("\r\nConnection: keep-alive\r\n\r\nError 404: Not Found\nNot Found"));
+}
+
+TEST_F(HttpServerTest, StreamPathsServeFilesOfTheShare) {
+  std::string movie(1000, '\0');
+  for (std::size_t i = 0; i < movie.size(); ++i) movie[i] = static_cast<char>('a' + i % 26);
+  WriteFile(share_ + "/movie.mp4", movie);
+
+  CurlResult whole = Get("/httpstream/anything/DISK_E/movie.mp4?t=5");
+  EXPECT_THAT(whole.output, StartsWith("HTTP/1.1 200 OK\r\n"));
+  EXPECT_EQ(Body(whole), movie);
+
+  CurlResult range = Get("/httpstream/x/DISK_E/movie.mp4", "-H 'Range: bytes=0-99'");
+  EXPECT_THAT(range.output, StartsWith("HTTP/1.1 206 Partial Content\r\n"));
+  EXPECT_THAT(range.output, HasSubstr("Content-Length: 100\r\n"));
+  EXPECT_EQ(Body(range), movie.substr(0, 100));
+
+  CurlResult options = Get("/httpstream/x/DISK_E/", "-X OPTIONS");
+  EXPECT_THAT(options.output, StartsWith("HTTP/1.1 200 OK\r\n"));
+  EXPECT_THAT(options.output, HasSubstr("DAV: 1\r\n"));
+  EXPECT_THAT(options.output, HasSubstr("Allow: GET, POST, HEAD, CONNECT, PUT, DELETE, OPTIONS"));
+
+  // Two slashes only: not rewritten, looked up as httpstream/x in the home folder.
+  fs::create_directories(home_ + "/httpstream/x");
+  WriteFile(home_ + "/httpstream/x/f.txt", "plain");
+  EXPECT_THAT(Get("/httpstream/x/f.txt").output, StartsWith("HTTP/1.1 404"));  // now /f.txt
+  EXPECT_THAT(Get("/httpstream/x").output,
+              AllOf(StartsWith("HTTP/1.1 301"), HasSubstr("Location: /httpstream/x/\r\n")));
+}
+
+TEST_F(HttpServerTest, KoreanFileAndFolderListAndDownload) {
+  fs::create_directories(share_ + "/" + kKoreanFolder);
+  WriteFile(share_ + "/" + kKoreanFolder + "/파일.txt", "korean content");
+  const std::string folder = std::string("/httpstream/tok/DISK_E/") + kKoreanFolderEncoded;
+
+  EXPECT_EQ(Body(Get(folder + "/" + kKoreanFileEncoded)), "korean content");
+  // The folder without its slash answers one redirect, to the client's own
+  // prefix, percent-encoded; the library alone would loop on "//".
+  CurlResult redirect = Get(folder);
+  EXPECT_THAT(redirect.output, StartsWith("HTTP/1.1 301 Moved Permanently\r\n"));
+  EXPECT_THAT(redirect.output, HasSubstr("Location: " + folder + "/\r\n"));
+  CurlResult listing = Get(folder + "/");
+  EXPECT_THAT(listing.output, StartsWith("HTTP/1.1 200 OK\r\n"));
+  EXPECT_THAT(listing.output, HasSubstr("파일.txt"));
+  CurlResult followed = RunCurl("-s -L --max-redirs 3 " + Url(folder));
+  EXPECT_EQ(followed.exit_code, 0);
+  EXPECT_THAT(followed.output, HasSubstr("파일.txt"));
+
+  CurlResult propfind = Get(folder + "/", "-X PROPFIND -H 'Depth: 1'");
+  EXPECT_THAT(propfind.output, StartsWith("HTTP/1.1 207 Multi-Status\r\n"));
+  EXPECT_THAT(propfind.output, HasSubstr("<d:href>" + folder + "/</d:href>"));
+  EXPECT_THAT(propfind.output, HasSubstr("<d:href>" + folder + "/" + kKoreanFileEncoded +
+                                         "</d:href>"));
+  EXPECT_THAT(propfind.output, HasSubstr("<d:getcontentlength>14</d:getcontentlength>"));
+
+  CurlResult depth0 = Get("/httpstream/tok/DISK_E/", "-X PROPFIND -H 'Depth: 0'");
+  EXPECT_THAT(depth0.output, HasSubstr("<d:href>/httpstream/tok/DISK_E/</d:href>"));
+  EXPECT_THAT(depth0.output, Not(HasSubstr(kKoreanFolderEncoded)));
+  CurlResult depth1 = Get("/httpstream/tok/DISK_E/", "-X PROPFIND -H 'Depth: 1'");
+  EXPECT_THAT(depth1.output, HasSubstr("<d:href>/httpstream/tok/DISK_E/" +
+                                       std::string(kKoreanFolderEncoded) + "/</d:href>"));
+}
+
+TEST_F(HttpServerTest, TraversalNeverLeavesTheHomeFolder) {
+  WriteFile(share_ + "/a.txt", "inside");
+  fs::create_directory_symlink(outside_, share_ + "/escape");
+  fs::create_symlink(outside_ + "/secret.txt", share_ + "/secret-link.txt");
+  fs::create_directory(share_ + "/sub");
+  fs::create_symlink(share_ + "/a.txt", share_ + "/sub/inner-link.txt");
+  const char* corpus[] = {
+      "/httpstream/x/DISK_E/../../outside/secret.txt",
+      "/httpstream/x/DISK_E/../../../../../../../../etc/passwd",
+      "/httpstream/x/DISK_E/%2e%2e/%2e%2e/outside/secret.txt",
+      "/httpstream/x/DISK_E/%2E%2E%2F%2E%2E%2Foutside%2Fsecret.txt",
+      "/httpstream/x/DISK_E/..%2f..%2foutside/secret.txt",
+      "/httpstream/x/DISK_E/%252e%252e/%252e%252e/outside/secret.txt",
+      "/httpstream/x/DISK_E/a.txt%00.jpg",
+      "/httpstream/x/DISK_E/..%5c..%5coutside%5csecret.txt",
+      "/httpstream/x/DISK_E/..\\..\\outside\\secret.txt",
+      "/httpstream/x/DISK_E/escape/secret.txt",
+      "/httpstream/x/DISK_E/secret-link.txt",
+      "/httpstream/%2e%2e/%2e%2e/outside/secret.txt",
+      "/httpstream/x/%2e%2e/outside/secret.txt",
+  };
+  for (const char* path : corpus) {
+    CurlResult result = Get(path);
+    EXPECT_THAT(result.output, Not(HasSubstr("TOP-SECRET"))) << path;
+    EXPECT_THAT(result.output, Not(HasSubstr("root:"))) << path;
+    EXPECT_THAT(result.output, Not(StartsWith("HTTP/1.1 200"))) << path;
+    CurlResult propfind = Get(path, "-X PROPFIND");
+    EXPECT_THAT(propfind.output, Not(StartsWith("HTTP/1.1 207"))) << path;
+  }
+  // Links that stay inside the share still work.
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E/sub/inner-link.txt")), "inside");
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E/sub/../a.txt")), "inside");
+}
+
+TEST_F(HttpServerTest, NothingCanBeWrittenOrDeleted) {
+  WriteFile(share_ + "/a.txt", "keep me");
+  for (const char* method : {"PUT", "DELETE", "MKCOL"}) {
+    CurlResult result = Get("/httpstream/x/DISK_E/a.txt", std::string("-X ") + method + " -d new");
+    EXPECT_THAT(result.output, StartsWith("HTTP/1.1 401 Unauthorized\r\n")) << method;
+    EXPECT_THAT(result.output, HasSubstr("WWW-Authenticate: Digest qop=\"auth\", "
+                                         "realm=\"mydomain.com\", nonce=\""))
+        << method;
+  }
+  EXPECT_EQ(ReadFile(share_ + "/a.txt"), "keep me");
+  EXPECT_FALSE(fs::exists(share_ + "/b.txt"));
+}
+
+TEST_F(HttpServerTest, ScriptsAreServedAsPlainFiles) {
+  const std::string cgi = "#!/bin/sh\necho Content-Type: text/plain\necho\necho RAN-AS-CGI\n";
+  const std::string shtml = "<html><!--#exec cmd=\"echo RAN-AS-SSI\" --></html>";
+  fs::create_directories(share_ + "/site");
+  WriteFile(share_ + "/site/index.cgi", cgi);
+  WriteFile(share_ + "/site/page.shtml", shtml);
+  WriteFile(share_ + "/site/index.php", "<?php echo 'RAN-AS-PHP'; ?>");
+  fs::permissions(share_ + "/site/index.cgi", fs::perms::owner_all);
+
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E/site/index.cgi")), cgi);
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E/site/page.shtml")), shtml);
+  // No script is an index file: the folder is listed.
+  CurlResult listing = Get("/httpstream/x/DISK_E/site/");
+  EXPECT_THAT(listing.output, HasSubstr("index.cgi"));
+  EXPECT_THAT(listing.output, Not(HasSubstr("RAN-AS-")));
+}
+
+TEST_F(HttpServerTest, PasswordFileGuardsItsFolder) {
+  fs::create_directories(share_ + "/private");
+  WriteFile(share_ + "/private/.htpasswd", "user:mydomain.com:0123456789abcdef0123456789abcdef\n");
+  WriteFile(share_ + "/private/doc.txt", "hidden");
+  EXPECT_THAT(Get("/httpstream/x/DISK_E/private/doc.txt").output, StartsWith("HTTP/1.1 401"));
+  EXPECT_THAT(Get("/httpstream/x/DISK_E/private/", "-X PROPFIND").output,
+              StartsWith("HTTP/1.1 401"));
+  EXPECT_THAT(Get("/httpstream/x/DISK_E/private/.htpasswd").output, Not(HasSubstr("user:")));
+  CurlResult listing = Get("/httpstream/x/DISK_E/", "-X PROPFIND -H 'Depth: 1'");
+  EXPECT_THAT(listing.output, Not(HasSubstr(".htpasswd")));
+}
+
+TEST_F(HttpServerTest, StopEndsADownloadInProgress) {
+  const std::string big = share_ + "/big.bin";
+  {
+    std::FILE* file = std::fopen(big.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(ftruncate(fileno(file), 256LL << 20), 0);  // sparse, 256 MiB
+    std::fclose(file);
+  }
+  const std::string out = temp_ + "/partial.bin";
+  std::thread client([&] {
+    RunCurl("--limit-rate 2M -o '" + out + "' " + Url("/httpstream/x/DISK_E/big.bin"));
+  });
+  for (int i = 0; i < 100 && (!fs::exists(out) || fs::file_size(out) == 0); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  quarno::httpd::StopHttpServer();
+  EXPECT_FALSE(quarno::httpd::HttpServerRunning());
+  client.join();
+  EXPECT_GT(fs::file_size(out), 0u);
+  EXPECT_LT(fs::file_size(out), 256ull << 20);
+}
+
+// Start failures are the caller's to show; the program then ends with code 1.
+void StartOrExit(const quarno::httpd::HttpServerOptions& options) {
+  std::string failure;
+  if (!quarno::httpd::StartHttpServer(options, &failure)) {
+    std::fprintf(stderr, "%s: %s\n", quarno::httpd::kStartFailureCaption, failure.c_str());
+    std::exit(1);
+  }
+  quarno::httpd::StopHttpServer();
+  std::exit(0);
+}
+
+TEST(HttpServerStart, FailuresEndTheProgramWithTheirMessage) {
+  char pattern[] = "/tmp/quarno-httpd-start-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  // Another program holds the port.
+  int holder = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(holder, 1), 0);
+  socklen_t length = sizeof address;
+  getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+
+  quarno::httpd::HttpServerOptions options;
+  options.listen_address = "127.0.0.1";
+  options.port_text = std::to_string(ntohs(address.sin_port));
+  options.document_root = root;
+  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1),
+              "Error: Failed to start Mongoose\\. Maybe some options are assigned bad values\\?\n"
+              "Try to run with '-e error_log\\.txt' and check error_log\\.txt for more information\\.");
+  close(holder);
+
+  options.port_text = std::to_string(FreeLoopbackPort());
+  options.document_root = root + "/missing";
+  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1),
+              "Error: Invalid root directory: \\[" + root +
+                  "/missing\\]: No such file or directory");
+  WriteFile(root + "/file", "");
+  options.document_root = root + "/file";
+  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1), "Not a directory");
+
+  options.document_root = root;
+  for (const char* bad : {"", "0", "65536", "80a", "8080s", "1,2"}) {
+    options.port_text = bad;
+    std::string failure;
+    EXPECT_FALSE(quarno::httpd::StartHttpServer(options, &failure)) << bad;
+    EXPECT_EQ(failure, quarno::httpd::kStartFailedText);
+  }
+  options.port_text = std::to_string(FreeLoopbackPort());
+  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(0), "");
+  fs::remove_all(root);
+}
+
+}  // namespace
