@@ -52,13 +52,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 void HttpServerTest::SetUp() {
-  char pattern[] = "/tmp/quarno-httpd-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  temp_ = pattern;
-  for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-    setenv(name, temp_.c_str(), 1);
-  }
-  setenv("QUARNO_SUPERVISOR", "builtin", 1);
+  xdg_ = std::make_unique<quarno::test::TempXdg>();
+  temp_ = xdg_->root();
   home_ = temp_ + "/zelhome";
   share_ = temp_ + "/share";
   outside_ = temp_ + "/outside";
@@ -83,8 +78,7 @@ void HttpServerTest::SetUp() {
 
 void HttpServerTest::TearDown() {
   quarno::httpd::StopHttpServer();
-  std::error_code error;
-  fs::remove_all(temp_, error);
+  xdg_.reset();
 }
 
 std::string HttpServerTest::Url(const std::string& path) const {

@@ -3,7 +3,10 @@
 // share link DISK_E, and curl to talk to it.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+
+#include "support/temp_xdg.h"
 
 struct CurlResult {
   int exit_code = -1;
@@ -24,6 +27,7 @@ class HttpServerTest : public ::testing::Test {
   std::string Url(const std::string& path) const;
   CurlResult Get(const std::string& path, const std::string& extra = "");
 
+  std::unique_ptr<quarno::test::TempXdg> xdg_;
   std::string temp_;     // everything lives below
   std::string home_;     // document root
   std::string share_;    // what DISK_E points at

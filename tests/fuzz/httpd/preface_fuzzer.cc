@@ -1,0 +1,32 @@
+// The preface's path handling on arbitrary request paths: whatever it hands
+// to the library is decoded, rewritten, and free of anything that climbs out.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "httpd/request_preface.h"
+
+using quarno::httpd::PrefaceAction;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view uri(reinterpret_cast<const char*>(data), size);
+  // The library hands over a C string.
+  uri = uri.substr(0, uri.find('\0'));
+  quarno::httpd::PrefaceDecision decision = quarno::httpd::DecidePreface(uri);
+  if (decision.action != PrefaceAction::kServe) return 0;
+  const std::string& path = decision.path;
+  if (path.size() > uri.size()) std::abort();  // written back into the library's buffer
+  if (path.find('\0') != std::string::npos || path.find('\\') != std::string::npos) std::abort();
+  const std::string slashed = "/" + path + "/";
+  if (slashed.find("/../") != std::string::npos || slashed.find("/./") != std::string::npos) {
+    std::abort();
+  }
+  std::string whole = decision.client_prefix + path;
+  if (whole.find("httpstream") == std::string::npos) std::abort();
+  if (quarno::httpd::RewriteStreamPath(whole) != path) std::abort();
+  // Encoding for hrefs keeps the text one decode away from the original.
+  std::string encoded = quarno::httpd::PercentEncodePath(whole);
+  if (encoded.find_first_of("<>&\"' \r\n") != std::string::npos) std::abort();
+  return 0;
+}
