@@ -36,7 +36,9 @@ TEST(DdnsRequest, DeleteAndLookupBodies) {
   EXPECT_EQ(ddns.GetByMacBody(kMac), "action=get_by_mac&hinfo=00:1A:2B:3C:4D:5E");
   EXPECT_NE(ddns.RequestHeader().find("\r\nHost: ddns.example.test\r\n"), std::string::npos);
   // The header block ends with one CR LF; the blank line comes with Content-Length.
-  EXPECT_EQ(ddns.RequestHeader().substr(ddns.RequestHeader().size() - 4), "4D\r\n");
+  const std::string& header = ddns.RequestHeader();
+  EXPECT_EQ(header.substr(header.size() - 32), "Basic Tq7mRw2LxK9vNc4HbZ8sYp3D\r\n");
+  EXPECT_EQ(header.find("\r\n\r\n"), std::string::npos);
 }
 
 TEST(DdnsRequest, ValuesThatWouldBreakTheFormAreEncoded) {
