@@ -1,0 +1,26 @@
+#pragma once
+// The few OS facilities a supervised daemon needs that the platform layer
+// does not offer: waiting for a stop request and telling systemd about the
+// service's state. Kept here, behind this header, so the rest of the service
+// stays free of system calls.
+#include <string>
+
+namespace quarno::daemon {
+
+// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and in every thread
+// it creates afterwards, so that only WaitForStopRequest() sees them.
+void BlockStopSignals();
+// Waits for one of the blocked stop signals; returns its number.
+int WaitForStopRequest();
+
+// Sends `state` ("READY=1", "STOPPING=1", "STATUS=...") to the socket named by
+// NOTIFY_SOCKET, as systemd's notification protocol says (one datagram; a
+// name starting with "@" is an abstract socket). False when NOTIFY_SOCKET is
+// unset or the datagram could not be sent.
+bool NotifySupervisor(const std::string& state);
+
+// Ends the process at once, without running destructors of other threads'
+// objects (a boot sequence still under way is cut off with it).
+[[noreturn]] void ExitNow(int code);
+
+}  // namespace quarno::daemon

@@ -1,0 +1,105 @@
+#pragma once
+// The boot work of quarno-bootup-service: with nobody logged in, bring the FTP
+// server and its HTTP serving back to what the user last registered. It takes
+// the FTP port offline, waits for the network, checks that the gateway is the
+// maker's router, asks the DDNS server what is registered for the router's
+// MAC, reads the router's UPnP table, reconciles both with the stored
+// settings, and then starts the servers or first renews mappings and
+// registration (up to five attempts). One result code says how it ended.
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/netinfo.h"
+#include "service/boot_system.h"
+
+namespace quarno {
+
+enum BootResult : int {
+  kBootOk = 0,                  // servers started, or registration renewed (even when it failed)
+  kBootFtpService = 1,          // FTP server service missing or not running within the wait
+  kBootNoNetwork = 2,           // no usable network within the tries
+  kBootNotOurRouter = 3,        // gateway is not the maker's router or unreachable
+  kBootDdnsUnresolved = 4,      // DDNS server name not resolved
+  kBootNotRegistered = 5,       // nothing registered for the router's MAC
+  kBootNoUpnp = 6,              // no UPnP gateway
+  kBootIncompleteSettings = 7,  // stored settings incomplete
+  kBootOtherPcNoMapping = 8,    // no mapping and the stored registration differs from DDNS
+  kBootFtpPortTaken = 9,        // stored FTP port used by another program
+  kBootOtherPcMapping = 10,     // the server's FTP mapping points at another PC
+};
+
+// Every wait and fixed pause of the sequence (defaults as designed), so the
+// lab and the tests can run it quickly.
+struct LauncherOptions {
+  std::chrono::milliseconds ftp_service_wait{60000};
+  std::chrono::milliseconds ftp_service_poll{250};
+  int network_tries = 180;
+  std::chrono::milliseconds network_interval{1000};
+  uint16_t router_port = 80;
+  std::chrono::milliseconds router_connect_timeout{10000};
+  std::chrono::milliseconds router_receive_timeout{15000};
+  std::chrono::milliseconds settle_after_start{5000};   // before the router's DDNS setting
+  std::chrono::milliseconds settle_after_renew{3000};   // before mapping a new port
+  std::chrono::milliseconds short_pause{10};
+  std::chrono::milliseconds ftp_port_open_wait{5000};
+  std::chrono::milliseconds ftp_port_poll{10};
+  int renew_attempts = 5;
+  uint16_t renew_port_low = 35001;
+  uint16_t renew_port_high = 65535;  // excluded
+};
+
+class CServerLauncher {
+ public:
+  CServerLauncher(BootSystem& system, LauncherOptions options = {});
+  virtual ~CServerLauncher();
+
+  // The whole sequence; a BootResult.
+  int RunBootSequence();
+  // Set by WriteFtpServerConfig; what the shell records as ADMIN_PORT.
+  int AdminPort() const { return admin_port_; }
+
+  // The steps, public so each can be exercised on its own.
+  int WaitForFtpService();
+  bool WaitForNetwork();
+  bool CheckRouterAtBoot();
+  int RestoreServer();
+  enum class Mode { kNoMapping, kThisPc };
+  struct Reconciled {
+    int verdict = 0;            // 1 go on, 2 registered from another PC
+    bool ftp_port_taken = false;
+  };
+  Reconciled ReconcileRegistration(Mode mode);
+  bool RenewRegistration();
+  void StartServers();
+
+  // State, readable by tests and the bench.
+  const std::string& Gateway() const { return gateway_; }
+  const std::string& LocalAddress() const { return local_address_; }
+  const platform::MacAddress& RouterMac() const { return router_mac_; }
+  int FtpPort() const { return ftp_port_; }
+  int HttpPort() const { return http_port_; }
+  const std::string& StoredHttpPort() const { return stored_http_port_; }
+
+ private:
+  void ControlOrLog(int code, const char* failure_line);
+  PortMapping ServerMapping(int port, const char* description) const;
+  std::string DdnsName() const;
+
+  BootSystem& system_;
+  LauncherOptions options_;
+
+  std::string gateway_;
+  std::string local_address_;
+  platform::MacAddress router_mac_{};
+  std::string ddns_host_, ddns_email_, ddns_ftp_port_, ddns_http_port_;
+  UpnpFacts upnp_;
+  int classification_ = -1;
+  int admin_port_ = 0;
+  int ftp_port_ = 0;
+  int http_port_ = 0;
+  std::string stored_name_, stored_email_, stored_ftp_port_, stored_http_port_;
+  FtpServerAccount account_;
+};
+
+}  // namespace quarno

@@ -1,0 +1,125 @@
+#include "service/service_shell.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "core/log.h"
+#include "core/settings.h"
+#include "platform/named_mutex.h"
+#include "service/daemon_os.h"
+
+namespace quarno {
+
+bool StartedBySupervisor() {
+  const char* supervised = std::getenv("QUARNO_SUPERVISED");
+  const char* notify = std::getenv("NOTIFY_SOCKET");
+  return (supervised != nullptr && std::strcmp(supervised, "1") == 0) ||
+         (notify != nullptr && notify[0] != '\0');
+}
+
+LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
+  const char* text = std::getenv("QUARNO_BOOT_TIMINGS");
+  if (text == nullptr) return options;
+  using Ms = std::chrono::milliseconds;
+  struct Entry {
+    const char* name;
+    Ms* value;
+  };
+  const Entry entries[] = {
+      {"ftp_service_wait", &options.ftp_service_wait},
+      {"ftp_service_poll", &options.ftp_service_poll},
+      {"network_interval", &options.network_interval},
+      {"router_connect_timeout", &options.router_connect_timeout},
+      {"router_receive_timeout", &options.router_receive_timeout},
+      {"settle_after_start", &options.settle_after_start},
+      {"settle_after_renew", &options.settle_after_renew},
+      {"short_pause", &options.short_pause},
+      {"ftp_port_open_wait", &options.ftp_port_open_wait},
+      {"ftp_port_poll", &options.ftp_port_poll},
+  };
+  std::string list = text;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(start, end - start);
+    start = end + 1;
+    const std::size_t eq = item.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = item.substr(0, eq);
+    char* rest = nullptr;
+    errno = 0;
+    const long value = std::strtol(item.c_str() + eq + 1, &rest, 10);
+    if (errno != 0 || rest == item.c_str() + eq + 1 || *rest != '\0' || value < 0 ||
+        value > 3600 * 1000L) {
+      continue;
+    }
+    if (name == "network_tries") options.network_tries = static_cast<int>(value);
+    if (name == "renew_attempts") options.renew_attempts = static_cast<int>(value);
+    for (const Entry& entry : entries) {
+      if (name == entry.name) *entry.value = Ms(value);
+    }
+  }
+  return options;
+}
+
+int RunBootWork(BootSystem& system, const LauncherOptions& options) {
+  if (platform::NamedMutex::Exists(kServerStartMutexName)) {
+    // The program holds its start mutex: it runs, and it owns the servers.
+    WriteLog("Quarno Server가 실행 중입니다. [%d]", 0);
+    return -1;
+  }
+  CServerLauncher launcher(system, options);
+  const int result = launcher.RunBootSequence();
+  if (result != kBootOk) {
+    system.WriteSetting(setting::kAdminPort, "0");
+    WriteLog("윈도우 시작시 자동실행에 실패하였습니다.");
+  } else {
+    system.WriteSetting(setting::kAdminPort, std::to_string(launcher.AdminPort()));
+    WriteLog("윈도우 시작시 자동실행에 성공하였습니다.");
+  }
+  return result;
+}
+
+int RunBootupService(const ShellOptions& options) {
+  SetLogFileName(kBootupLogName);
+  if (!StartedBySupervisor()) {
+    std::fprintf(stderr,
+                 "quarno-bootup-service: not started by a service manager, nothing to do "
+                 "(the boot work runs only with QUARNO_SUPERVISED=1 or under systemd)\n");
+    return 0;
+  }
+
+  // Before any thread exists, so the worker never takes a stop signal.
+  daemon::BlockStopSignals();
+  daemon::NotifySupervisor("STATUS=starting");
+
+  std::unique_ptr<BootSystem> system = options.make_system ? options.make_system() : nullptr;
+  if (!system) {
+    std::fprintf(stderr, "quarno-bootup-service: no boot system\n");
+    return 1;
+  }
+  // Shared with the worker, which is never joined: it may outlive this frame
+  // until the process ends.
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread([system = std::shared_ptr<BootSystem>(std::move(system)),
+               launcher = options.launcher, done] {
+    const int result = RunBootWork(*system, launcher);
+    daemon::NotifySupervisor("STATUS=boot work ended, result " + std::to_string(result));
+    done->store(true);
+  }).detach();
+  daemon::NotifySupervisor("READY=1");
+
+  daemon::WaitForStopRequest();
+  WriteLog("서비스 종료 신호가 들어왔습니다.");
+  daemon::NotifySupervisor("STOPPING=1");
+  // A boot sequence still under way is cut off with the process.
+  if (!done->load()) daemon::ExitNow(0);
+  return 0;
+}
+
+}  // namespace quarno

@@ -1,0 +1,50 @@
+#pragma once
+// The process around the boot work of quarno-bootup-service.
+//
+// Started by a supervisor, it runs the boot sequence once, on its own thread,
+// reports itself running at once (systemd: READY=1), and then idles until a
+// stop or shutdown request (SIGTERM, SIGINT, SIGHUP), which ends the process
+// promptly whatever the boot work is doing. Started by hand it does nothing.
+//
+// "Under a supervisor" means: QUARNO_SUPERVISED=1 is in the environment (the
+// systemd unit and the built-in supervisor set it), or NOTIFY_SOCKET is set
+// (a Type=notify unit waiting for readiness). Anything else is a start by
+// hand, as from a terminal: no boot work, exit status 0.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "service/boot_system.h"
+#include "service/server_launcher.h"
+
+namespace quarno {
+
+inline constexpr char kBootupServiceName[] = "Quarno_Bootup_Service";
+inline constexpr char kBootupServiceDisplayName[] = "Quarno Bootup Service";
+inline constexpr char kServerStartMutexName[] =
+    "Quarno_Server_Start_{C8C89500-D13A-4082-9B0B-90ED0DD70437}";
+
+bool StartedBySupervisor();
+
+// Overrides of the launcher's waits and pauses from QUARNO_BOOT_TIMINGS, a
+// comma-separated list of name=milliseconds (names as in LauncherOptions,
+// e.g. "settle_after_start=100,network_interval=10"; also network_tries=N).
+// The lab and the benchmark use it; unknown names are ignored.
+LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions base = {});
+
+struct ShellOptions {
+  LauncherOptions launcher = LauncherOptionsFromEnvironment();
+  BootSystemOptions system;
+  // The world the launcher acts on: MakeBootSystem(system) in the program,
+  // a fake in tests.
+  std::function<std::unique_ptr<BootSystem>()> make_system;
+};
+
+// The boot worker: the single-instance check, the launcher, ADMIN_PORT.
+// Returns the launcher's result, or -1 when Quarno_Server was running.
+int RunBootWork(BootSystem& system, const LauncherOptions& options);
+
+// Process entry of quarno-bootup-service; the exit status.
+int RunBootupService(const ShellOptions& options = {});
+
+}  // namespace quarno

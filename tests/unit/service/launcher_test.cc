@@ -1,0 +1,239 @@
+// The boot-time launcher against a scripted world: every result code, and
+// what each path leaves on the router, at the DDNS server and in the settings.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/log.h"
+#include "service/server_launcher.h"
+#include "support/loopback_peer.h"
+#include "support/temp_xdg.h"
+#include "unit/service/fake_boot_system.h"
+
+namespace quarno {
+namespace {
+
+using test::FakeBootSystem;
+using namespace std::chrono_literals;
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogFolder(xdg_.state());
+    SetLogFileName(kBootupLogName);
+    ResetLogForTesting();
+  }
+  void TearDown() override { SetLogFolder(""); }
+
+  // RestoreServer needs the router facts that CheckRouterAtBoot gathers; a
+  // router on loopback answers the check.
+  int Restore() {
+    test::LoopbackPeer router("127.0.0.1");
+    router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
+    router.Start();
+    LauncherOptions options;
+    options.router_port = router.port();
+    CServerLauncher launcher(world_, options);
+    EXPECT_TRUE(launcher.CheckRouterAtBoot());
+    int result = launcher.RestoreServer();
+    admin_port_ = launcher.AdminPort();
+    http_port_ = launcher.HttpPort();
+    return result;
+  }
+  std::string Log() {
+    std::ifstream in(LogFilePath());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  test::TempXdg xdg_;
+  FakeBootSystem world_;
+  int admin_port_ = 0;
+  int http_port_ = 0;
+};
+
+TEST_F(LauncherTest, FtpServiceMissingOrNeverRunningEndsWithOne) {
+  world_.service_exists = false;
+  EXPECT_EQ(CServerLauncher(world_).RunBootSequence(), kBootFtpService);
+
+  world_.service_exists = true;
+  world_.service_runs_after_polls = -1;
+  LauncherOptions options;
+  options.ftp_service_wait = 60s;
+  EXPECT_EQ(CServerLauncher(world_, options).RunBootSequence(), kBootFtpService);
+  // Bounded by the 60 s wait, measured on the launcher's clock.
+  EXPECT_GE(world_.slept, 60s);
+  EXPECT_LT(world_.slept, 61s);
+  EXPECT_NE(Log().find("FTP 서버가 실행되기를 기다리고 있습니다."), std::string::npos);
+  EXPECT_NE(Log().find("FTP Server 실행에 실패하였습니다."), std::string::npos);
+}
+
+TEST_F(LauncherTest, NoNetworkEndsWithTwoAfterAllTries) {
+  world_.network_ready_after = -1;
+  LauncherOptions options;
+  options.network_tries = 180;
+  EXPECT_EQ(CServerLauncher(world_, options).RunBootSequence(), kBootNoNetwork);
+  EXPECT_EQ(world_.slept, 180s);
+}
+
+TEST_F(LauncherTest, RouterCheckNeedsStatus200OnTheFirstLine) {
+  struct Case {
+    std::string answer;
+    bool ok;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nRALMEK", true},
+      {"HTTP/1.1 404 Not Found\r\n\r\n200 ok", false},
+      {"HTTP/1.1 200 OK", false},  // no line end
+      {"", false},                 // closed without an answer
+  };
+  for (const Case& c : cases) {
+    test::LoopbackPeer router("127.0.0.1");
+    router.ReadUntil("\r\n\r\n").Send(c.answer).Close();
+    router.Start();
+    LauncherOptions options;
+    options.router_port = router.port();
+    options.router_receive_timeout = 2s;
+    CServerLauncher launcher(world_, options);
+    EXPECT_EQ(launcher.CheckRouterAtBoot(), c.ok) << c.answer;
+    EXPECT_EQ(router.Received(), "GET /checkup HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(launcher.LocalAddress(), "198.18.10.10");
+  }
+  // Nobody listening: a refused connection is a failed check.
+  LauncherOptions options;
+  options.router_connect_timeout = 500ms;
+  {
+    test::LoopbackPeer gone("127.0.0.1");
+    options.router_port = gone.port();
+  }
+  EXPECT_FALSE(CServerLauncher(world_, options).CheckRouterAtBoot());
+}
+
+TEST_F(LauncherTest, FreshStateIsNotRegistered) {
+  world_.get_by_mac_answer = "NULL";
+  EXPECT_EQ(Restore(), kBootNotRegistered);
+  // The FTP port was closed first, whatever came after.
+  EXPECT_EQ(world_.closed_configs, 1);
+  ASSERT_FALSE(world_.controls.empty());
+  EXPECT_EQ(world_.controls.front(), 200);
+  EXPECT_NE(Log().find("DDNS에 등록된 정보 : NULL"), std::string::npos);
+  EXPECT_NE(Log().find("DDNS 서버에 등록되어 있지 않습니다."), std::string::npos);
+}
+
+TEST_F(LauncherTest, EarlyEndsOfTheRestore) {
+  world_.ddns_address.clear();
+  EXPECT_EQ(Restore(), kBootDdnsUnresolved);
+
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, true);
+  world_.upnp_present = false;
+  EXPECT_EQ(Restore(), kBootNoUpnp);
+
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, true);
+  world_.settings.erase("Ftp_password");
+  EXPECT_EQ(Restore(), kBootIncompleteSettings);
+  EXPECT_TRUE(world_.config_ftp_ports.empty());
+}
+
+TEST_F(LauncherTest, ThisPcWithFreePortsStartsWithoutRenewal) {
+  test::RegisterHome(world_, true);
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.register_calls, 0);
+  ASSERT_EQ(world_.router_ddns.size(), 1u);
+  EXPECT_EQ(world_.router_ddns[0],
+            (std::vector<std::string>{"home", "me@example.org", "2121", "8080"}));
+  EXPECT_EQ(world_.config_ftp_ports, std::vector<int>{2121});
+  EXPECT_EQ(world_.config_account.user, "joe");
+  EXPECT_EQ(world_.config_account.shared_folder, "/srv/share");
+  EXPECT_EQ(admin_port_, 31234);
+  EXPECT_EQ(world_.settings["BOOT_HTTP"], "8080");
+  EXPECT_EQ(world_.settings["MAC"], "12ABCD");
+  // Control codes: close the port, take up the full file, start HTTP.
+  EXPECT_EQ(world_.controls, (std::vector<int>{200, 200, 190}));
+  EXPECT_NE(Log().find("Ftp 서버 포트가 open 되었습니다."), std::string::npos);
+  EXPECT_NE(Log().find("서버를 시작합니다. 1"), std::string::npos);
+}
+
+TEST_F(LauncherTest, TakenPortsOfThisPc) {
+  test::RegisterHome(world_, true);
+  world_.taken_ports = {2121};
+  EXPECT_EQ(Restore(), kBootFtpPortTaken);
+  EXPECT_NE(Log().find("등록된 FTP Port [2121]가 다른 응용 프로그램에서 사용중입니다."),
+            std::string::npos);
+  EXPECT_TRUE(world_.config_ftp_ports.empty());
+
+  // HTTP port taken: a renewal picks a new port of 35001 or above, and the
+  // servers then start on it with the account in the file every time.
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, true);
+  world_.taken_ports = {8080};
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.register_calls, 1);
+  EXPECT_EQ(http_port_, 35001);
+  EXPECT_EQ(world_.settings["Http_Port"], "35001");
+  EXPECT_EQ(world_.config_account.user, "joe");
+  EXPECT_EQ(world_.router_ddns.back()[3], "35001");
+}
+
+TEST_F(LauncherTest, NoMappingAndDifferentCaseIsAnotherPc) {
+  test::RegisterHome(world_, false);
+  world_.settings["Quarno"] = "Home";
+  EXPECT_EQ(Restore(), kBootOtherPcNoMapping);
+  EXPECT_EQ(world_.register_calls, 0);
+}
+
+TEST_F(LauncherTest, NoMappingButMatchingRegistrationRenews) {
+  test::RegisterHome(world_, false);
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.register_calls, 1);
+  // The new mappings point at this PC with the FTP port and the new HTTP port.
+  ASSERT_EQ(world_.table.size(), 2u);
+  EXPECT_EQ(world_.table[0].external_port, "2121");
+  EXPECT_EQ(world_.table[1].external_port, "35001");
+  EXPECT_EQ(world_.table[1].internal_client, "198.18.10.10");
+  EXPECT_EQ(world_.settings["Http_Port"], "35001");
+  EXPECT_NE(Log().find("재등록 시도 성공했습니다"), std::string::npos);
+}
+
+TEST_F(LauncherTest, MappingOfAnotherPcIsLeftAlone) {
+  test::RegisterHome(world_, true);
+  world_.table[0].internal_client = "198.18.10.11";
+  world_.table[1].internal_client = "198.18.10.11";
+  const auto before = world_.table.size();
+  EXPECT_EQ(Restore(), kBootOtherPcMapping);
+  EXPECT_EQ(world_.table.size(), before);
+  EXPECT_EQ(world_.register_calls, 0);
+  EXPECT_TRUE(world_.config_ftp_ports.empty());
+}
+
+TEST_F(LauncherTest, NotYoursEndsTheRenewalAndDeletesTheHost) {
+  test::RegisterHome(world_, false);
+  world_.register_answers = {"!yours"};
+  EXPECT_EQ(Restore(), kBootOk);  // a failed renewal still ends with 0
+  EXPECT_EQ(world_.register_calls, 1);
+  EXPECT_EQ(world_.delete_host_calls, 1);
+  EXPECT_NE(Log().find("재등록 시도 중 실패하였습니다."), std::string::npos);
+}
+
+TEST_F(LauncherTest, FiveFailedAttemptsLeaveNoServerMapping) {
+  test::RegisterHome(world_, false);
+  world_.register_answers = {"good;0;1", "fail", "", "good;1", "badness"};
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.register_calls, 5);
+  EXPECT_FALSE(world_.HasServerMapping());
+  EXPECT_EQ(world_.delete_host_calls, 1);
+  // HTTP serving is stopped before each attempt and at the end.
+  EXPECT_EQ(std::count(world_.controls.begin(), world_.controls.end(), 191), 7);
+}
+
+TEST_F(LauncherTest, FailedControlsAreLogged) {
+  test::RegisterHome(world_, true);
+  world_.failing_controls = {190};
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_NE(Log().find("HTTP 서버 시작에 실패하였습니다."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarno

@@ -1,0 +1,102 @@
+// The boot worker's hand-over (ADMIN_PORT, the start mutex) and the shell's
+// knobs: timing overrides and the systemd notification datagram.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "platform/named_mutex.h"
+#include "service/daemon_os.h"
+#include "service/service_shell.h"
+#include "support/temp_xdg.h"
+#include "unit/service/fake_boot_system.h"
+
+namespace quarno {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(BootWork, AdminPortRecordsTheOutcome) {
+  test::TempXdg xdg;
+  test::FakeBootSystem failing;
+  failing.service_exists = false;
+  failing.settings["ADMIN_PORT"] = "30123";
+  EXPECT_EQ(RunBootWork(failing, {}), kBootFtpService);
+  EXPECT_EQ(failing.settings["ADMIN_PORT"], "0");
+
+  test::FakeBootSystem fresh;  // "null" at the DDNS server
+  LauncherOptions options;
+  options.network_interval = 0ms;
+  options.router_port = 1;  // nothing listens: the router check fails
+  options.router_connect_timeout = 200ms;
+  EXPECT_EQ(RunBootWork(fresh, options), kBootNotOurRouter);
+  EXPECT_EQ(fresh.settings["ADMIN_PORT"], "0");
+}
+
+TEST(BootWork, RunningServerKeepsTheServiceIdle) {
+  test::TempXdg xdg;
+  std::unique_ptr<platform::NamedMutex> held;
+  ASSERT_EQ(platform::NamedMutex::Create(kServerStartMutexName, held),
+            platform::NamedMutex::Result::kAcquired);
+  test::FakeBootSystem world;
+  world.settings["ADMIN_PORT"] = "30123";
+  EXPECT_EQ(RunBootWork(world, {}), -1);
+  EXPECT_EQ(world.settings["ADMIN_PORT"], "30123");
+  EXPECT_TRUE(world.controls.empty());
+  EXPECT_EQ(world.closed_configs, 0);
+}
+
+TEST(ShellOptions, TimingsFromTheEnvironment) {
+  setenv("QUARNO_BOOT_TIMINGS",
+         "settle_after_start=100,network_tries=3,short_pause=x,bogus=5,ftp_port_poll=-1,"
+         "settle_after_renew=20",
+         1);
+  LauncherOptions options = LauncherOptionsFromEnvironment();
+  unsetenv("QUARNO_BOOT_TIMINGS");
+  EXPECT_EQ(options.settle_after_start, 100ms);
+  EXPECT_EQ(options.settle_after_renew, 20ms);
+  EXPECT_EQ(options.network_tries, 3);
+  EXPECT_EQ(options.short_pause, 10ms);    // not a number: default kept
+  EXPECT_EQ(options.ftp_port_poll, 10ms);  // negative: default kept
+  EXPECT_EQ(options.ftp_service_wait, 60000ms);
+}
+
+TEST(ShellOptions, SupervisedOnlyWhenASupervisorSaysSo) {
+  unsetenv("NOTIFY_SOCKET");
+  unsetenv("QUARNO_SUPERVISED");
+  EXPECT_FALSE(StartedBySupervisor());
+  setenv("QUARNO_SUPERVISED", "0", 1);
+  EXPECT_FALSE(StartedBySupervisor());
+  setenv("QUARNO_SUPERVISED", "1", 1);
+  EXPECT_TRUE(StartedBySupervisor());
+  unsetenv("QUARNO_SUPERVISED");
+  setenv("NOTIFY_SOCKET", "@quarno-none", 1);
+  EXPECT_TRUE(StartedBySupervisor());
+  unsetenv("NOTIFY_SOCKET");
+}
+
+TEST(ShellNotify, ReadinessDatagramReachesTheSocket) {
+  test::TempXdg xdg;
+  const std::string path = xdg.runtime() + "/notify";
+  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  setenv("NOTIFY_SOCKET", path.c_str(), 1);
+  EXPECT_TRUE(daemon::NotifySupervisor("READY=1"));
+  setenv("NOTIFY_SOCKET", "relative/path", 1);
+  EXPECT_FALSE(daemon::NotifySupervisor("READY=1"));
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_FALSE(daemon::NotifySupervisor("READY=1"));
+  char buffer[64] = {};
+  EXPECT_EQ(recv(fd, buffer, sizeof buffer, MSG_DONTWAIT), 7);
+  EXPECT_STREQ(buffer, "READY=1");
+  close(fd);
+}
+
+}  // namespace
+}  // namespace quarno
