@@ -9,6 +9,9 @@
 #   lab/netns-lab.sh [-i ID] exec ROLE CMD...   run CMD in router|pc|pc2|internet
 #   lab/netns-lab.sh [-i ID] run CMD...         up, run CMD on the host with the
 #                                               lab's variables exported, down
+#   lab/netns-lab.sh [-i ID] sim router|ddns ARGS...
+#                                               restart a simulator with ARGS
+#                                               (its state file is kept)
 #   lab/netns-lab.sh [-i ID] status             what runs, the router's mappings
 #   lab/netns-lab.sh list                       every lab of this machine
 #
@@ -41,7 +44,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 id=${QUARNO_LAB_ID:-0}
 
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 while getopts "i:h" opt; do
   case $opt in
@@ -72,6 +75,10 @@ ddns_ip=192.0.3.53
 # A fixed, locally administered MAC: the DDNS record is keyed by it.
 router_mac=${QUARNO_LAB_ROUTER_MAC:-02:00:00:12:AB:CD}
 igd_port=5000
+# The system interpreter: a wrapper (pyenv shim) would fork, and the pid kept
+# for restarts would not be the simulator's.
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3)
 
 # The DDNS server's built-in host name, from the code that uses it.
 ddns_host() {
@@ -163,30 +170,35 @@ uuid=6c1a3f0e-5b2d-4e0a-9d1e-$(printf '%012x' $((RANDOM * 32768 + RANDOM)))
 allow 1024-65535 $lan_net 1024-65535
 deny 0-65535 0.0.0.0/0 0-65535
 EOF
-  in_ns "$ns_router" miniupnpd -f "$dir/miniupnpd.conf" -d -P "$dir/miniupnpd.pid" \
+  ip netns exec "$ns_router" miniupnpd -f "$dir/miniupnpd.conf" -d -P "$dir/miniupnpd.pid" \
     >"$dir/miniupnpd.log" 2>&1 &
   echo $! >>"$dir/pids"
   wait_tcp "$ns_pc" "$router_lan" "$igd_port" || die "miniupnpd did not come up (see $dir/miniupnpd.log)"
 }
 
-# The simulators: whatever lab/ holds. Each is optional so the lab also
-# serves work that needs only part of it; `status` says what runs.
-start_router_sim() {
-  local sim=$here/router_sim.py
-  [ -f "$sim" ] || { echo "netns-lab: no $sim, router simulator not started" >&2; return 0; }
-  in_ns "$ns_router" python3 "$sim" --bind "$router_lan" --port 80 \
-    --state "$dir/router-state.json" >"$dir/router_sim.log" 2>&1 &
+# The simulators of lab/ (router_sim.py, ddns_sim.py). Each keeps its state
+# (and what it received) in $dir/<name>-state.json; extra arguments come from
+# QUARNO_LAB_ROUTER_ARGS / QUARNO_LAB_DDNS_ARGS or from `sim NAME ARGS...`.
+start_sim() {  # router|ddns [args...]
+  local name=$1; shift
+  local sim=$here/${name}_sim.py ns addr
+  case $name in
+    router) ns=$ns_router; addr=$router_lan ;;
+    ddns) ns=$ns_internet; addr=$ddns_ip ;;
+    *) die "unknown simulator '$name' (router|ddns)" ;;
+  esac
+  [ -f "$sim" ] || { echo "netns-lab: no $sim, $name simulator not started" >&2; return 0; }
+  if [ -f "$dir/$name.pid" ]; then
+    kill "$(cat "$dir/$name.pid")" 2>/dev/null || true
+    local i; for i in $(seq 50); do
+      in_ns "$ns" bash -c "exec 3<>/dev/tcp/$addr/80" 2>/dev/null || break; sleep 0.1
+    done
+  fi
+  ip netns exec "$ns" "$python" "$sim" --bind "$addr" --port 80 --state "$dir/$name-state.json" "$@" \
+    >>"$dir/${name}_sim.log" 2>&1 &
+  echo $! >"$dir/$name.pid"
   echo $! >>"$dir/pids"
-  wait_tcp "$ns_pc" "$router_lan" 80 || die "router simulator did not come up (see $dir/router_sim.log)"
-}
-
-start_ddns_sim() {
-  local sim=$here/ddns_sim.py
-  [ -f "$sim" ] || { echo "netns-lab: no $sim, DDNS simulator not started" >&2; return 0; }
-  in_ns "$ns_internet" python3 "$sim" --bind "$ddns_ip" --port 80 \
-    --state "$dir/ddns-state.json" >"$dir/ddns_sim.log" 2>&1 &
-  echo $! >>"$dir/pids"
-  wait_tcp "$ns_internet" "$ddns_ip" 80 || die "DDNS simulator did not come up (see $dir/ddns_sim.log)"
+  wait_tcp "$ns" "$addr" 80 || die "$name simulator did not come up (see $dir/${name}_sim.log)"
 }
 
 wait_tcp() {  # ns addr port: up to 5 s for a listener
@@ -271,8 +283,10 @@ do_up() {
   router_nft
 
   start_miniupnpd
-  start_router_sim
-  start_ddns_sim
+  # shellcheck disable=SC2086
+  start_sim router ${QUARNO_LAB_ROUTER_ARGS:-}
+  # shellcheck disable=SC2086
+  start_sim ddns ${QUARNO_LAB_DDNS_ARGS:-}
   write_env "$host"
 
   if [ -n "$watch" ]; then
@@ -315,7 +329,7 @@ do_status() {
       echo "== $ns"
       ip -n "$ns" -br addr | grep -v '^lo'
       for pid in $(ip netns pids "$ns"); do
-        printf '   %6s %s\n' "$pid" "$(tr '\0' ' ' </proc/$pid/cmdline 2>/dev/null | cut -c1-100)"
+        printf '   %6s %s\n' "$pid" "$( (tr '\0' ' ' </proc/"$pid"/cmdline) 2>/dev/null | cut -c1-100)"
       done
     else
       echo "== $ns: not up"
@@ -351,6 +365,7 @@ case $cmd in
   down) do_down ;;
   exec) do_exec "$@" ;;
   run) do_run "$@" ;;
+  sim) [ $# -ge 1 ] || usage; ns_up "$ns_router" || die "lab $id is not up"; start_sim "$@" ;;
   status) do_status ;;
   list) ip netns list | sed -n 's/^qlab-\(.*\)-router.*/\1/p' ;;
   *) usage ;;
