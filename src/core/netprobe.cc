@@ -129,11 +129,16 @@ bool IsNetworkAlive() { return platform::IsNetworkAlive(); }
 bool WaitForNetwork(int tries, std::chrono::milliseconds interval) {
   auto usable = [](const std::string& a) { return !a.empty() && a != "0.0.0.0"; };
   for (int i = 0; i < tries; ++i) {
-    if (i > 0) std::this_thread::sleep_for(interval);
+    bool found = false;
     for (const auto& adapter : platform::ListAdapters()) {
-      if (usable(adapter.address) && usable(adapter.gateway) && platform::IsNetworkAlive())
-        return true;
+      if (usable(adapter.address) && usable(adapter.gateway) && platform::IsNetworkAlive()) {
+        found = true;
+        break;
+      }
     }
+    // Also after a success: a link that just came up gets a moment to settle.
+    std::this_thread::sleep_for(interval);
+    if (found) return true;
   }
   return false;
 }

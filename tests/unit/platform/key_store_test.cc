@@ -132,16 +132,6 @@ TEST_F(KeyStoreTest, HandEditedAndTruncatedFilesReadCleanlyAndWritesRepair) {
   EXPECT_EQ(value, "again");
 }
 
-TEST_F(KeyStoreTest, UnwritableFolderFailsAndKeepsOldValue) {
-  ASSERT_TRUE(store.Write(kKey, {{"Quarno", "old"}}));
-  // A regular file where a folder must go: fails even for root.
-  FileKeyStore blocked(store.FileFor(kKey));
-  EXPECT_FALSE(blocked.Write(kKey, {{"Quarno", "new"}}));
-  std::string value;
-  ASSERT_TRUE(store.Read(kKey, "Quarno", value));
-  EXPECT_EQ(value, "old");
-}
-
 // The child writes generation after generation; it dies at a chosen step of
 // a write (or at a random instant). The file must then hold one complete
 // generation, never a mixture or a cut-off one.
