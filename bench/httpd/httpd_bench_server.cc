@@ -1,0 +1,28 @@
+// Serves a folder with the product's server on 127.0.0.1 until stdin closes,
+// for bench/httpd/run_bench.sh.  Usage: httpd_bench_server PORT ROOT
+#include <cstdio>
+#include <string>
+
+#include "httpd/http_server.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s PORT ROOT\n", argv[0]);
+    return 2;
+  }
+  quarno::httpd::HttpServerOptions options;
+  options.port_text = argv[1];
+  options.document_root = argv[2];
+  options.listen_address = "127.0.0.1";
+  std::string failure;
+  if (!quarno::httpd::StartHttpServer(options, &failure)) {
+    std::fprintf(stderr, "%s: %s\n", quarno::httpd::kStartFailureCaption, failure.c_str());
+    return 1;
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  while (std::getchar() != EOF) {
+  }
+  quarno::httpd::StopHttpServer();
+  return 0;
+}

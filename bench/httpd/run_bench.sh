@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The HTTP server against nginx on the same files, measured with wrk on
+# loopback: one 1 GiB file, 4 KiB files at 100 connections, 64 KiB ranges.
+# Bounded: each run lasts BENCH_SECONDS (default 8), six runs in all.
+#   bash bench/httpd/run_bench.sh [build-folder]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+here=bench/httpd
+build=${1:-build-bench}
+seconds=${BENCH_SECONDS:-8}
+for tool in wrk nginx; do
+  command -v $tool >/dev/null || [ -x /usr/sbin/$tool ] || { echo "missing $tool" >&2; exit 1; }
+done
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARNO_BUILD_BENCH=ON \
+  -DQUARNO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target httpd_bench_server >/dev/null
+server_bin=$build/bench/httpd/httpd_bench_server
+
+work=$(mktemp -d /tmp/quarno-httpd-bench-XXXXXX)
+server_pid=""; nginx_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The same tree for both: home folder with a share link, as in the product.
+mkdir -p "$work/home" "$work/share/small" "$work/nginx"
+ln -s "$work/share" "$work/home/DISK_E"
+truncate -s 1G "$work/share/big.bin"   # sparse: measures the servers, not the disk
+for i in $(seq 1 100); do head -c 4096 /dev/urandom > "$work/share/small/f$i.bin"; done
+chmod -R a+rX "$work"
+
+port_of() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+ours_port=$(port_of); nginx_port=$(port_of)
+
+mkfifo "$work/server-stdin"
+"$server_bin" "$ours_port" "$work/home" < "$work/server-stdin" > "$work/server.out" &
+server_pid=$!
+exec 3>"$work/server-stdin"   # closing it stops the server
+
+cat > "$work/nginx/nginx.conf" <<CONF
+worker_processes 2;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/home;
+    autoindex on;
+    location /httpstream/ { rewrite ^/httpstream/[^/]*(/.*)\$ \$1 break; }
+  }
+}
+CONF
+"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+nginx_pid=$!
+
+for i in $(seq 1 50); do
+  grep -q ready "$work/server.out" 2>/dev/null && curl -s -o /dev/null "http://127.0.0.1:$nginx_port/" && break
+  sleep 0.1
+done
+
+measure() {  # name url threads connections script label [wrk options]
+  local out args=()
+  [ -n "$5" ] && args+=(-s "$here/$5")
+  args+=("${@:7}")
+  out=$(timeout $((seconds + 30)) wrk -t"$3" -c"$4" -d"${seconds}s" --timeout 20s "${args[@]}" "$2" 2>&1)
+  local rps tps errors
+  rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
+  tps=$(awk '/Transfer\/sec/ {print $2}' <<<"$out")
+  errors=$(awk '/Non-2xx|Socket errors/ {$1=$1; printf "%s; ", $0}' <<<"$out")
+  printf '%-10s %-28s %12s req/s %12s/s  %s\n' "$1" "$6" "${rps:-?}" "${tps:-?}" "${errors}"
+}
+
+stream=httpstream/tok/DISK_E
+echo "wrk ${seconds}s per run; quarno-httpd (CivetWeb, 10 workers, no keep-alive) vs nginx (2 workers, keep-alive)"
+for server in quarno nginx; do
+  port=$ours_port; [ $server = nginx ] && port=$nginx_port
+  base="http://127.0.0.1:$port/$stream"
+  measure $server "$base/big.bin" 1 1 "" "1 GiB file, 1 connection"
+  measure $server "$base/small/" 2 100 small.lua "4 KiB files, 100 conns"
+  measure $server "$base/small/" 2 100 small.lua "4 KiB, 100 conns, no reuse" -H "Connection: close"
+  measure $server "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns"
+done
+exec 3>&-
