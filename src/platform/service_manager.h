@@ -8,9 +8,16 @@
 // channel: a Unix stream socket at ControlSocketPath(service name). The client
 // sends the code in ASCII decimal and "\n"; the program acts, then answers
 // "OK\n" or "ERR <reason>\n". No answer within the time-out is a failed control.
+// The program knows its own service name (quarno-ftpd: "Quarno_Server") and
+// listens there while it runs; it removes a stale socket file before binding.
+//
+// Service names are restricted to letters, digits, '_', '-' and '.', since
+// they name files.
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quarno::platform {
 
@@ -54,5 +61,34 @@ std::string ControlSocketPath(const std::string& service_name);
 bool WaitForServiceState(ServiceManager& manager, const std::string& name, ServiceState state,
                          std::chrono::milliseconds limit = std::chrono::seconds(60),
                          std::chrono::milliseconds poll = std::chrono::milliseconds(100));
+
+// Stop, then wait (bounded) until the service reports stopped.
+bool StopAndWait(ServiceManager& manager, const std::string& name,
+                 std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// The client side of the control channel: sends "<code>\n" to the socket at
+// `socket_path` and reads one answer line. False on no socket, no answer in
+// time, or "ERR ..." (its reason goes to `reason` when given).
+bool SendControlCode(const std::string& socket_path, int code, std::chrono::milliseconds timeout,
+                     std::string* reason = nullptr);
+
+bool IsValidServiceName(const std::string& name);
+
+// ---- the two back ends, for tests and for callers that must choose ----
+
+// Records in DataFolder()/services/<name>.service, pid files in RuntimeFolder().
+std::unique_ptr<ServiceManager> MakeBuiltinServiceManager();
+
+// Runs argv (argv[0] looked up in PATH), collects standard output; returns the
+// exit status, or -1 when the program could not run or did not end within 30 s.
+using CommandRunner = std::function<int(const std::vector<std::string>& argv, std::string& out)>;
+int RunCommand(const std::vector<std::string>& argv, std::string& out);
+
+// `systemctl --user` back end. Unit files go to `unit_folder` (empty:
+// $XDG_CONFIG_HOME/systemd/user); commands go through `runner`.
+std::unique_ptr<ServiceManager> MakeSystemdServiceManager(CommandRunner runner = RunCommand,
+                                                          std::string unit_folder = {});
+// The unit file text for a service (what the systemd back end writes).
+std::string SystemdUnitText(const ServiceConfig& config);
 
 }  // namespace quarno::platform

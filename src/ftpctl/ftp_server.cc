@@ -1,0 +1,214 @@
+#include "ftpctl/ftp_server.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "core/log.h"
+#include "core/netprobe.h"
+#include "ftpctl/account.h"
+#include "platform/links.h"
+#include "platform/paths.h"
+
+namespace quarno::ftpctl {
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsDriveRoot(std::string_view s) {
+  return s.size() == 3 && s[1] == ':' && IsSeparator(s[2]);
+}
+
+// Whole-file replace, so a reader never sees half a file.
+bool WriteWholeFile(const std::string& path, const std::string& text) {
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << text;
+    out.flush();
+    if (!out) {
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+void AppendPermission(std::string& out, std::string_view dir, const char* const names[10],
+                      const char digits[11]) {
+  out += "<Permission Dir=\"" + XmlEscape(dir) + "\">";
+  for (int i = 0; i < 10; ++i) {
+    out += "<Option Name=\"";
+    out += names[i];
+    out += "\">";
+    out += digits[i];
+    out += "</Option>";
+  }
+  out += "</Permission>";
+}
+
+}  // namespace
+
+std::string FtpServerExecutablePath() {
+  return platform::ProgramFolder() + "/" + kFtpServerExecutable;
+}
+
+std::string FtpConfigFilePath() { return platform::WritableFolder() + "/" + kFtpConfigFileName; }
+
+std::string ShareLinkName(std::string_view shared_folder) {
+  if (IsDriveRoot(shared_folder)) return std::string("DISK_") + shared_folder[0];
+  std::string_view s = shared_folder;
+  while (!s.empty() && IsSeparator(s.back())) s.remove_suffix(1);
+  if (s.empty()) return shared_folder.empty() ? std::string() : "DISK_ROOT";
+  auto pos = s.find_last_of("/\\");
+  return std::string(pos == std::string_view::npos ? s : s.substr(pos + 1));
+}
+
+std::string ShareLinkPath(std::string_view shared_folder) {
+  return platform::HomeFolder() + "/" + ShareLinkName(shared_folder);
+}
+
+std::string XmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string MinimalFtpServerConfig(uint16_t admin_port) {
+  return "<FileZillaServer><Settings><Item name=\"Admin port\" type=\"numeric\">" +
+         std::to_string(admin_port) + "</Item></Settings></FileZillaServer>";
+}
+
+std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_view home_folder,
+                                 std::string_view share_path, uint16_t admin_port) {
+  static const char* const kRights[10] = {"FileRead",  "FileWrite", "FileDelete", "FileAppend",
+                                          "DirCreate", "DirDelete", "DirList",    "DirSubdirs",
+                                          "IsHome",    "AutoCreate"};
+  std::string out = "<FileZillaServer><Users><User Name=\"" + XmlEscape(account.user) + "\">";
+  out += "<Option Name=\"Pass\">" + PasswordHash(account.password) + "</Option>";
+  out += "<Option Name=\"User Limit\">0</Option>\n";
+  out += "<Option Name=\"Enabled\">1</Option>";
+  out += "<Permissions>";
+  AppendPermission(out, home_folder, kRights, "0000001110");
+  AppendPermission(out, share_path, kRights, "1111111100");
+  out += "</Permissions></User></Users><Settings>";
+  out += "<Item name=\"Serverports\" type=\"string\">" + std::to_string(account.ftp_port) +
+         "</Item>";
+  char mac_tail[8];
+  std::snprintf(mac_tail, sizeof mac_tail, "%02X%02X%02X", account.router_mac[3],
+                account.router_mac[4], account.router_mac[5]);
+  out += "<Item name=\"Initial Welcome Message\" type=\"string\">Ralmek_FTPD &amp;&amp; "
+         "Host-AB1222 ";
+  out += mac_tail;
+  out += "</Item>";
+  out += "<Item name=\"Admin port\" type=\"numeric\">" + std::to_string(admin_port) + "</Item>";
+  out += "<Item name=\"Maximum user count\" type=\"numeric\">0</Item>";
+  out += "<Item name=\"Timeout\" type=\"numeric\">300</Item>";
+  out += "<Item name=\"No Transfer Timeout\" type=\"numeric\">0</Item>";
+  out += "</Settings></FileZillaServer>";
+  return out;
+}
+
+bool PrepareFtpServer(std::string& ftp_server_path, uint16_t& admin_port) {
+  std::string exe = FtpServerExecutablePath();
+  ftp_server_path = exe;
+  if (::access(exe.c_str(), F_OK) != 0) return false;
+  uint16_t port = PickFreePort(kAdminPortLow, kAdminPortHigh);
+  // Not reported: the server then starts with its defaults and the port is
+  // still the one the client will try.
+  if (!WriteWholeFile(FtpConfigFilePath(), MinimalFtpServerConfig(port))) {
+    WriteLog("FTP server configuration file could not be written: %s",
+             FtpConfigFilePath().c_str());
+  }
+  admin_port = port;
+  return true;
+}
+
+bool WriteFtpServerConfig(const FtpAccountValues& account, uint16_t& admin_port) {
+  std::string config_path = FtpConfigFilePath();
+  std::string home = platform::HomeFolder();
+  if (!platform::MakeDirs(home)) {
+    WriteLog("Root Directory 생성에 실패하였습니다.");
+    return false;
+  }
+  std::string share_path = ShareLinkPath(account.shared_folder);
+  if (!platform::CreateDirLink(share_path, account.shared_folder)) {
+    WriteLog("share link %s -> %s could not be made", share_path.c_str(),
+             account.shared_folder.c_str());
+  }
+  admin_port = PickFreePort(kAdminPortLow, kAdminPortHigh);
+  if (!WriteWholeFile(config_path, BuildFtpServerConfig(account, home, share_path, admin_port))) {
+    WriteLog("XML 설정파일 생성에 실패하였습니다.");
+    return false;
+  }
+  return true;
+}
+
+bool StartFtpService(platform::ServiceManager& manager, const std::string& ftp_server_path,
+                     std::chrono::milliseconds wait_limit) {
+  using platform::ServiceState;
+  if (manager.Exists(kFtpServiceName)) {
+    if (manager.Query(kFtpServiceName) != ServiceState::kStopped) {
+      manager.Stop(kFtpServiceName);
+      if (!platform::WaitForServiceState(manager, kFtpServiceName, ServiceState::kStopped,
+                                         wait_limit)) {
+        WriteLog("FTP server service did not stop");
+        return false;
+      }
+    }
+    platform::ServiceConfig config;
+    if (manager.QueryConfig(kFtpServiceName, config) && config.executable != ftp_server_path) {
+      config.executable = ftp_server_path;
+      if (!manager.ChangeConfig(config)) WriteLog("FTP server service path not corrected");
+    }
+  } else {
+    platform::ServiceConfig config{kFtpServiceName, kFtpServiceDisplayName, ftp_server_path,
+                                   platform::StartType::kOnDemand};
+    if (!manager.Create(config)) {
+      WriteLog("FTP server service could not be created");
+      return false;
+    }
+  }
+  bool already_running = false;
+  if (!manager.Start(kFtpServiceName, &already_running) && !already_running) {
+    WriteLog("FTP server service could not be started");
+    return false;
+  }
+  if (already_running) SendFtpControl(manager, kControlStartFtp);
+  if (!platform::WaitForServiceState(manager, kFtpServiceName, ServiceState::kRunning,
+                                     wait_limit)) {
+    WriteLog("FTP server service did not reach running");
+    return false;
+  }
+  return true;
+}
+
+void StopFtpService(platform::ServiceManager& manager) {
+  if (manager.Exists(kFtpServiceName) &&
+      manager.Query(kFtpServiceName) != platform::ServiceState::kStopped) {
+    manager.Stop(kFtpServiceName);
+  }
+}
+
+bool SendFtpControl(platform::ServiceManager& manager, int code,
+                    std::chrono::milliseconds timeout) {
+  return manager.Control(kFtpServiceName, code, timeout);
+}
+
+}  // namespace quarno::ftpctl

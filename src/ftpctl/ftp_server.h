@@ -1,0 +1,77 @@
+#pragma once
+// The FTP server program (quarno-ftpd) as a supervised service: where it and
+// its configuration file lie, the two configuration-file writers, starting,
+// stopping and the control codes.
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/netinfo.h"
+#include "platform/service_manager.h"
+
+namespace quarno::ftpctl {
+
+inline constexpr char kFtpServiceName[] = "Quarno_Server";
+inline constexpr char kFtpServiceDisplayName[] = "Quarno Server ftp";
+inline constexpr char kFtpServerExecutable[] = "quarno-ftpd";
+inline constexpr char kFtpConfigFileName[] = "FileZilla Server.xml";
+
+// Control codes the FTP server acts on.
+inline constexpr int kControlStartFtp = 200;   // take up the configuration file, serve FTP
+inline constexpr int kControlStartHttp = 190;  // start HTTP serving
+inline constexpr int kControlStopHttp = 191;   // stop HTTP serving
+
+inline constexpr uint16_t kAdminPortLow = 30000;
+inline constexpr uint16_t kAdminPortHigh = 35000;
+
+// ProgramFolder()/quarno-ftpd
+std::string FtpServerExecutablePath();
+// WritableFolder()/FileZilla Server.xml
+std::string FtpConfigFilePath();
+
+// Name of the share link inside the home folder: "DISK_<letter>" for a drive
+// root such as "E:\", else the last path component (trailing separators
+// ignored); "DISK_ROOT" for "/".
+std::string ShareLinkName(std::string_view shared_folder);
+// HomeFolder() + "/" + ShareLinkName(shared_folder)
+std::string ShareLinkPath(std::string_view shared_folder);
+
+// Text and attribute values for the configuration file; ordinary values pass
+// unchanged.
+std::string XmlEscape(std::string_view text);
+
+std::string MinimalFtpServerConfig(uint16_t admin_port);
+
+struct FtpAccountValues {
+  std::string user;
+  std::string password;       // plain; the file carries its hash
+  std::string shared_folder;
+  int ftp_port = 21;
+  platform::MacAddress router_mac{};
+};
+
+// The full configuration file text (one line break, after "User Limit").
+std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_view home_folder,
+                                 std::string_view share_path, uint16_t admin_port);
+
+// Main program: finds the executable (false when it is missing; nothing else
+// is touched), rewrites the minimal file with a newly chosen admin port.
+bool PrepareFtpServer(std::string& ftp_server_path, uint16_t& admin_port);
+
+// Boot-up service: home folder, share link, full file with a newly chosen
+// admin port (returned through `admin_port`, also when the file cannot be
+// written). False, with a log line, when the home folder or the file fails.
+bool WriteFtpServerConfig(const FtpAccountValues& account, uint16_t& admin_port);
+
+// Makes sure the service exists with `ftp_server_path` as its program, stops
+// it if it runs, starts it and waits until it runs. Every wait is bounded by
+// `wait_limit`; a wait that runs out is a failure.
+bool StartFtpService(platform::ServiceManager& manager, const std::string& ftp_server_path,
+                     std::chrono::milliseconds wait_limit = std::chrono::seconds(60));
+// Asks the service to stop when it is not stopped; does not wait.
+void StopFtpService(platform::ServiceManager& manager);
+bool SendFtpControl(platform::ServiceManager& manager, int code,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace quarno::ftpctl
