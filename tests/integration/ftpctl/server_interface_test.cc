@@ -20,10 +20,10 @@ std::string Le32(uint32_t v) {
 std::string Greeting(uint32_t server = 0x00094100, uint32_t protocol = 0x00010D00) {
   return std::string("FZS\x00\x04", 5) + Le32(server) + std::string("\x00\x04", 2) + Le32(protocol);
 }
-std::string Message(int type, int id, const std::string& payload) {
+std::string Msg(int type, int id, const std::string& payload) {
   return std::string(1, char(id << 2 | type)) + Le32(uint32_t(payload.size())) + payload;
 }
-const std::string kAccepted = Message(1, 0, "");
+const std::string kAccepted = Msg(1, 0, "");
 const std::string kInitialCommands("\x08\x00\x00\x00\x00\x0C\x01\x00\x00\x00\x00\x00", 11);
 
 class AdminClientTest : public testing::Test {
@@ -78,7 +78,7 @@ TEST_F(AdminClientTest, SplitGreetingWithNewerServerVersion) {
 TEST_F(AdminClientTest, AuthenticatedSessionHandlesRepliesAndStatus) {
   Authenticate();
 
-  peer.Send(Message(2, 2, std::string("\x00\x12", 2)));
+  peer.Send(Msg(2, 2, std::string("\x00\x12", 2)));
   auto m = Next();
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FTP_STATE);
@@ -88,7 +88,7 @@ TEST_F(AdminClientTest, AuthenticatedSessionHandlesRepliesAndStatus) {
   std::string list("\x00\x00\x01", 3);
   list += Le32(42) + std::string("\x00\x09", 2) + "127.0.0.1" + std::string(4, '\0') +
           std::string(3, '\0');
-  peer.Send(Message(1, 3, list));
+  peer.Send(Msg(1, 3, list));
   m = Next();
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FTP_CONNECTIONS);
@@ -98,7 +98,7 @@ TEST_F(AdminClientTest, AuthenticatedSessionHandlesRepliesAndStatus) {
   EXPECT_EQ(rows[0].user_name, "(not logged in)");
 
   // Name change for an unknown id: posted, list unchanged.
-  peer.Send(Message(2, 3, std::string("\x01\x01", 2) + Le32(7) + std::string("\x00\x01x", 3)));
+  peer.Send(Msg(2, 3, std::string("\x01\x01", 2) + Le32(7) + std::string("\x00\x01x", 3)));
   m = Next();
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FTP_CONNECTIONS);
@@ -109,7 +109,7 @@ TEST_F(AdminClientTest, AuthenticatedSessionHandlesRepliesAndStatus) {
   options.SetText(OPTION_WELCOMEMESSAGE, std::string(20000, 'w'));
   options.SetNumber(OPTION_TIMEOUT, 300);
   auto bytes = *options.Serialize();
-  peer.Send(Message(1, 5, std::string(bytes.begin(), bytes.end())));
+  peer.Send(Msg(1, 5, std::string(bytes.begin(), bytes.end())));
   m = Next();
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FTP_STATE);
@@ -117,7 +117,7 @@ TEST_F(AdminClientTest, AuthenticatedSessionHandlesRepliesAndStatus) {
   EXPECT_EQ(client.Options().Number(OPTION_TIMEOUT), 300);
 
   // Unknown status ids and other replies are consumed without a post.
-  peer.Send(Message(2, 9, "zz") + Message(1, 8, "") + Message(2, 2, std::string("\x00\x01", 2)));
+  peer.Send(Msg(2, 9, "zz") + Msg(1, 8, "") + Msg(2, 2, std::string("\x00\x01", 2)));
   m = Next();
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FTP_STATE);
@@ -169,7 +169,7 @@ TEST_F(AdminClientTest, OversizedLengthDropsTheConnectionAndTellsTheOwner) {
 TEST_F(AdminClientTest, ChallengeIsDroppedNotReparsed) {
   std::thread server([&] {
     ASSERT_TRUE(peer.Accept());
-    peer.Send(Greeting() + Message(0, 0, std::string("\x00\x02" "ab" "\x00\x02" "cd", 8)));
+    peer.Send(Greeting() + Msg(0, 0, std::string("\x00\x02" "ab" "\x00\x02" "cd", 8)));
   });
   EXPECT_EQ(client.SetUp(peer.port(), 2000ms), SetUpResult::kNotAuthenticated);
   server.join();
