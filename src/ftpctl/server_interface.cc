@@ -281,8 +281,9 @@ int CServerInterface::ParseAuthenticating() {
   }
   if (type == 1 && id == 0) {
     stage_ = 3;
-    SignalAuthenticated();
+    // Commands 2 and 3 go out before the waiting set-up can send its own.
     HandleReply(0, payload, n);
+    SignalAuthenticated();
     Consume(kHeaderLength + n);
     return 1;
   }

@@ -29,9 +29,15 @@ int main(int argc, char** argv) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  unlink(path.c_str());
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) return 1;
+  // Bound and listening under a temporary name first, so the socket file
+  // appears only once connections are accepted.
+  std::string tmp = path + ".new";
+  std::strncpy(addr.sun_path, tmp.c_str(), sizeof addr.sun_path - 1);
+  unlink(tmp.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0 ||
+      rename(tmp.c_str(), path.c_str()) != 0) {
+    return 1;
+  }
   while (!g_stop) {
     int c = accept(fd, nullptr, nullptr);
     if (c < 0) continue;
