@@ -10,15 +10,10 @@
 #include "ftpctl/account.h"
 #include "platform/links.h"
 #include "platform/paths.h"
+#include "share/home_tree.h"
 
 namespace quarno::ftpctl {
 namespace {
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-bool IsDriveRoot(std::string_view s) {
-  return s.size() == 3 && s[1] == ':' && IsSeparator(s[2]);
-}
 
 // Whole-file replace, so a reader never sees half a file.
 bool WriteWholeFile(const std::string& path, const std::string& text) {
@@ -61,19 +56,6 @@ std::string FtpServerExecutablePath() {
 
 std::string FtpConfigFilePath() { return platform::WritableFolder() + "/" + kFtpConfigFileName; }
 
-std::string ShareLinkName(std::string_view shared_folder) {
-  if (IsDriveRoot(shared_folder)) return std::string("DISK_") + shared_folder[0];
-  std::string_view s = shared_folder;
-  while (!s.empty() && IsSeparator(s.back())) s.remove_suffix(1);
-  if (s.empty()) return shared_folder.empty() ? std::string() : "DISK_ROOT";
-  auto pos = s.find_last_of("/\\");
-  return std::string(pos == std::string_view::npos ? s : s.substr(pos + 1));
-}
-
-std::string ShareLinkPath(std::string_view shared_folder) {
-  return platform::HomeFolder() + "/" + ShareLinkName(shared_folder);
-}
-
 std::string XmlEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -93,6 +75,15 @@ std::string XmlEscape(std::string_view text) {
 std::string MinimalFtpServerConfig(uint16_t admin_port) {
   return "<FileZillaServer><Settings><Item name=\"Admin port\" type=\"numeric\">" +
          std::to_string(admin_port) + "</Item></Settings></FileZillaServer>";
+}
+
+std::string PortClosedFtpServerConfig() {
+  return "<FileZillaServer><Settings><Item name=\"Serverports\" "
+         "type=\"string\">0</Item></Settings></FileZillaServer>";
+}
+
+bool WriteFtpPortClosedConfig() {
+  return WriteWholeFile(FtpConfigFilePath(), PortClosedFtpServerConfig());
 }
 
 std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_view home_folder,
@@ -147,7 +138,11 @@ bool WriteFtpServerConfig(const FtpAccountValues& account, uint16_t& admin_port)
     WriteLog("Root Directory 생성에 실패하였습니다.");
     return false;
   }
-  std::string share_path = ShareLinkPath(account.shared_folder);
+  std::string share_path = share::JunctionPath(account.shared_folder);
+  if (share_path.empty()) {
+    WriteLog("shared folder \"%s\" names no folder to link", account.shared_folder.c_str());
+    return false;
+  }
   if (!platform::CreateDirLink(share_path, account.shared_folder)) {
     WriteLog("share link %s -> %s could not be made", share_path.c_str(),
              account.shared_folder.c_str());

@@ -30,18 +30,15 @@ std::string FtpServerExecutablePath();
 // WritableFolder()/FileZilla Server.xml
 std::string FtpConfigFilePath();
 
-// Name of the share link inside the home folder: "DISK_<letter>" for a drive
-// root such as "E:\", else the last path component (trailing separators
-// ignored); "DISK_ROOT" for "/".
-std::string ShareLinkName(std::string_view shared_folder);
-// HomeFolder() + "/" + ShareLinkName(shared_folder)
-std::string ShareLinkPath(std::string_view shared_folder);
-
 // Text and attribute values for the configuration file; ordinary values pass
 // unchanged.
 std::string XmlEscape(std::string_view text);
 
 std::string MinimalFtpServerConfig(uint16_t admin_port);
+// The file that closes the FTP port: only "Serverports" 0.
+std::string PortClosedFtpServerConfig();
+// Boot-up service: replaces the file with the port-closed form.
+bool WriteFtpPortClosedConfig();
 
 struct FtpAccountValues {
   std::string user;
@@ -59,9 +56,10 @@ std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_vi
 // is touched), rewrites the minimal file with a newly chosen admin port.
 bool PrepareFtpServer(std::string& ftp_server_path, uint16_t& admin_port);
 
-// Boot-up service: home folder, share link, full file with a newly chosen
-// admin port (returned through `admin_port`, also when the file cannot be
-// written). False, with a log line, when the home folder or the file fails.
+// Boot-up service: home folder, share link (named by share::LinkName, as the
+// main program names it), full file with a newly chosen admin port (returned
+// through `admin_port`, also when the file cannot be written). False, with a
+// log line, when the home folder, the link name or the file fails.
 bool WriteFtpServerConfig(const FtpAccountValues& account, uint16_t& admin_port);
 
 // Makes sure the service exists with `ftp_server_path` as its program, stops

@@ -70,19 +70,12 @@ TEST(FtpServerConfig, MarkupInValuesIsEscaped) {
 }
 
 TEST(FtpServerConfig, MinimalFile) {
+  EXPECT_EQ(PortClosedFtpServerConfig(),
+            "<FileZillaServer><Settings><Item name=\"Serverports\" "
+            "type=\"string\">0</Item></Settings></FileZillaServer>");
   EXPECT_EQ(MinimalFtpServerConfig(30123),
             "<FileZillaServer><Settings><Item name=\"Admin port\" "
             "type=\"numeric\">30123</Item></Settings></FileZillaServer>");
-}
-
-TEST(ShareLink, NameRule) {
-  EXPECT_EQ(ShareLinkName("E:\\"), "DISK_E");
-  EXPECT_EQ(ShareLinkName("C:\\Data\\Photos"), "Photos");
-  EXPECT_EQ(ShareLinkName("/home/u/Photos"), "Photos");
-  EXPECT_EQ(ShareLinkName("/home/u/Photos/"), "Photos");
-  EXPECT_EQ(ShareLinkName("Photos"), "Photos");
-  EXPECT_EQ(ShareLinkName("/"), "DISK_ROOT");
-  EXPECT_EQ(ShareLinkName(""), "");
 }
 
 TEST(FtpServerFiles, WriteFullConfigMakesHomeLinkAndFile) {
@@ -98,6 +91,11 @@ TEST(FtpServerFiles, WriteFullConfigMakesHomeLinkAndFile) {
   EXPECT_EQ(std::filesystem::read_symlink(home + "/Photos"), a.shared_folder);
   EXPECT_EQ(ReadAll(xdg.writable() + "/FileZilla Server.xml"),
             BuildFtpServerConfig(a, home, home + "/Photos", admin_port));
+
+  a.shared_folder = "/";  // no link name: nothing written
+  ASSERT_TRUE(WriteFtpPortClosedConfig());
+  EXPECT_FALSE(WriteFtpServerConfig(a, admin_port));
+  EXPECT_EQ(ReadAll(xdg.writable() + "/FileZilla Server.xml"), PortClosedFtpServerConfig());
 }
 
 TEST(FtpServerFiles, PrepareFailsWithoutExecutableAndTouchesNothing) {
