@@ -13,8 +13,9 @@ CDDNS_Manager::CDDNS_Manager(DdnsOptions options) : options_(std::move(options))
                     "Content-Type: application/x-www-form-urlencoded\r\n"
                     "Accept-Encoding: gzip, deflate\r\n"
                     "User-Agent: Ralmek DDNS client 1.0\r\n"
-                    "Host: " + options_.host_header + "\r\n" +
-                    "Authorization: Basic " + options_.credential + "\r\n";
+                    "Host: " +
+                    options_.host_header + "\r\n" + "Authorization: Basic " + options_.credential +
+                    "\r\n";
 }
 
 CDDNS_Manager::~CDDNS_Manager() = default;
@@ -36,8 +37,8 @@ std::string CDDNS_Manager::RegisterBody(const std::string& email, const std::str
                                         int http_port) const {
   const std::string n = PercentEncode(name);
   return "action=register&domain=" + n + "." + options_.domain_suffix + "&account=" + n + ":" +
-         "&hinfo=" + FormatMac(mac) + "&model=QUARNO_PC_SERVER" + "&ftp_ext_port=" +
-         std::to_string(ftp_port) + ":1&http_port=" + std::to_string(http_port) +
+         "&hinfo=" + FormatMac(mac) + "&model=QUARNO_PC_SERVER" +
+         "&ftp_ext_port=" + std::to_string(ftp_port) + ":1&http_port=" + std::to_string(http_port) +
          "&option=0&email=" + PercentEncode(email);
 }
 
@@ -90,7 +91,8 @@ std::string CDDNS_Manager::RegisterHost(const std::string& email, const std::str
                                         const platform::MacAddress& mac, int ftp_port,
                                         int http_port) {
   std::string response;
-  if (SendRequest(ComposeRequest(RegisterBody(email, name, mac, ftp_port, http_port)), response) != 1)
+  if (SendRequest(ComposeRequest(RegisterBody(email, name, mac, ftp_port, http_port)), response) !=
+      1)
     return {};
   return ExtractBody(response);
 }
@@ -131,7 +133,8 @@ RegisterVerdict ClassifyRegisterAnswer(const std::string& body) {
   if (body.find("!badsys") != std::string::npos) return RegisterVerdict::kBadSys;
   const std::vector<std::string> fields = SplitAnswerFields(body);
   if (fields.empty() || fields[0] != "good") return RegisterVerdict::kFailed;
-  if (fields.size() < 3 || fields[1] == "0" || fields[2] == "0") return RegisterVerdict::kIncomplete;
+  if (fields.size() < 3 || fields[1] == "0" || fields[2] == "0")
+    return RegisterVerdict::kIncomplete;
   return RegisterVerdict::kComplete;
 }
 

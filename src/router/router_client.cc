@@ -10,9 +10,6 @@
 namespace quarno {
 namespace {
 
-constexpr std::size_t kRouterChunk = 256;
-constexpr std::size_t kDdnsAnswerChunk = 511;
-
 std::mutex g_credential_mutex;
 std::string g_credential;
 
@@ -38,6 +35,14 @@ bool IsDottedIPv4(const std::string& text) {
   return pos == text.size();
 }
 
+RawHttpOptions RawOptions(const RouterOptions& options) {
+  RawHttpOptions raw;
+  raw.port = options.port;
+  raw.connect_timeout = options.connect_timeout;
+  raw.receive_timeout = options.receive_timeout;
+  return raw;
+}
+
 void ShowIfServer(const RouterOptions& options, const char* text) {
   if (options.program == Program::kServer && options.show_message) options.show_message(text);
 }
@@ -51,7 +56,7 @@ bool ProbeRouter(const std::string& address, std::string& model_name,
   std::string answer;
   RecvOutcome outcome = RecvOutcome::kError;
   if (socket.Send("GET /checkup HTTP/1.1\r\n\r\n"))
-    outcome = ReceiveChunk(socket, answer, kRouterChunk, options.receive_timeout);
+    outcome = ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout);
   if (outcome != RecvOutcome::kData) {
     if (outcome == RecvOutcome::kTimeout)
       WriteLog("Ralmek 공유기와 통신중 Timeout이 발생하였습니다.");
@@ -63,8 +68,8 @@ bool ProbeRouter(const std::string& address, std::string& model_name,
     return false;
   }
   std::string peeked;
-  if (socket.Peek(peeked, kRouterChunk, options.receive_timeout) > 0)
-    ReceiveChunk(socket, answer, kRouterChunk, options.receive_timeout);
+  if (socket.Peek(peeked, options.chunk_size, options.receive_timeout) > 0)
+    ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout);
   socket.SetLingerZero();
   socket.Close();
 
@@ -92,23 +97,24 @@ int GetRouterFirmwareVersion(const std::string& address, std::string& version,
   if (!ConnectPeer(socket, address, options.port, options.connect_timeout)) return -2;
   std::string answer;
   if (!socket.Send("GET /version HTTP/1.1\r\n\r\n") ||
-      ReceiveChunk(socket, answer, kRouterChunk, options.receive_timeout) != RecvOutcome::kData) {
+      ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout) !=
+          RecvOutcome::kData) {
     WriteLog("펌웨어 버전확인 중 수신에러가 발생하였습니다. (2)");
     socket.Close();
     return -3;
   }
   const long long remaining = RemainingContentLength(answer);
   if (remaining > 0) {
-    if (ReceiveAnnouncedRest(socket, answer, remaining, kRouterChunk, options.receive_timeout) !=
-        RecvOutcome::kData) {
+    if (ReceiveAnnouncedRest(socket, answer, remaining, options.chunk_size,
+                             options.receive_timeout) != RecvOutcome::kData) {
       socket.Close();
       return -3;
     }
   } else if (remaining == -1) {
     const std::size_t blank = answer.find("\r\n\r\n");
     const bool body_missing = blank == std::string::npos || blank + 4 == answer.size();
-    if (body_missing &&
-        ReceiveChunk(socket, answer, kRouterChunk, options.receive_timeout) != RecvOutcome::kData) {
+    if (body_missing && ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout) !=
+                            RecvOutcome::kData) {
       WriteLog("펌웨어 버전확인 중 수신에러가 발생하였습니다. (1)");
       socket.Close();
       return -3;
@@ -176,19 +182,29 @@ SysinfoAnswer ClassifySysinfoAnswer(const std::string& response) {
   return SysinfoAnswer::kOther;
 }
 
+int RouterWantsPassword(const std::string& address, const RouterOptions& options) {
+  std::string response;
+  if (RawHttpExchange(address, SysinfoRequest(), response, RawOptions(options)) != 0) return -1;
+  return ClassifySysinfoAnswer(response) == SysinfoAnswer::kUnauthorized ? 1 : 0;
+}
+
 const char* AdminNoticeText(int notice) {
   switch (notice) {
-    case kNoticeEnterUser: return "관리자 계정을 입력하세요";
-    case kNoticeEnterPassword: return "관리자 암호를 입력하세요";
-    case kNoticeAuthFailed: return "인증에 실패하였습니다.";
-    case kNoticeCommError: return "Ralmek 공유기와 통신 오류가 발생하였습니다.";
-    default: return "";
+    case kNoticeEnterUser:
+      return "관리자 계정을 입력하세요";
+    case kNoticeEnterPassword:
+      return "관리자 암호를 입력하세요";
+    case kNoticeAuthFailed:
+      return "인증에 실패하였습니다.";
+    case kNoticeCommError:
+      return "Ralmek 공유기와 통신 오류가 발생하였습니다.";
+    default:
+      return "";
   }
 }
 
 CredentialCheck CheckAdminCredentials(const std::string& address, const std::string& user,
-                                      const std::string& password,
-                                      const RouterOptions& options) {
+                                      const std::string& password, const RouterOptions& options) {
   CredentialCheck check;
   if (user.empty()) {
     check.notice = kNoticeEnterUser;
@@ -202,12 +218,8 @@ CredentialCheck CheckAdminCredentials(const std::string& address, const std::str
   }
   const std::string credential = MakeRouterCredential(user, password);
   SetRouterCredential(credential);
-  RawHttpOptions raw;
-  raw.port = options.port;
-  raw.connect_timeout = options.connect_timeout;
-  raw.receive_timeout = options.receive_timeout;
   std::string response;
-  if (RawHttpExchange(address, SysinfoRequest(credential), response, raw) != 0) {
+  if (RawHttpExchange(address, SysinfoRequest(credential), response, RawOptions(options)) != 0) {
     check.notice = kNoticeCommError;
     return check;
   }
@@ -248,7 +260,7 @@ std::string SetRouterDdns(const std::string& gateway, const std::string& name,
   std::string answer;
   RecvOutcome outcome = RecvOutcome::kError;
   if (socket.Send(request))
-    outcome = ReceiveChunk(socket, answer, kDdnsAnswerChunk, options.receive_timeout);
+    outcome = ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout);
   if (outcome == RecvOutcome::kClosed)
     ShowIfServer(options, "Gateway와 연결이 끊어졌습니다.");
   else if (outcome != RecvOutcome::kData)

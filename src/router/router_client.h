@@ -5,6 +5,7 @@
 // Every call takes the router's address; the port and time-outs come from
 // RouterOptions (defaults: port 80, 10 s connect, 15 s receive).
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,6 +21,9 @@ struct RouterOptions {
   uint16_t port = endpoints::kRouterHttpPort;
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds receive_timeout{15000};
+  // Largest single receive: 256 for the probes (255 in the boot-time check),
+  // 511 for the router-side DDNS setting.
+  std::size_t chunk_size = 256;
   // Finds the gateway for CheckRouter; tests replace it.
   std::function<bool(GatewayInfo&)> find_gateway = [](GatewayInfo& info) {
     return FindGateway(info);
@@ -29,8 +33,8 @@ struct RouterOptions {
 
 // What CheckRouter fills in (the main window's or the launcher's copy).
 struct RouterFacts {
-  GatewayInfo gateway;      // router address, this PC's address, router MAC
-  std::string model_name;   // lower case, trimmed
+  GatewayInfo gateway;     // router address, this PC's address, router MAC
+  std::string model_name;  // lower case, trimmed
 };
 
 // FindGateway, then the "/checkup" probe of the gateway found. True when the
@@ -69,6 +73,11 @@ enum class SysinfoAnswer {
 };
 SysinfoAnswer ClassifySysinfoAnswer(const std::string& response);
 
+// The start-up question whether the router wants credentials: the sysinfo
+// request without them (RawHttpExchange). 1 when it answers
+// "401 unauthorized", 0 otherwise, -1 when the exchange failed.
+int RouterWantsPassword(const std::string& address, const RouterOptions& options = {});
+
 // Notice lines of the credentials page.
 enum AdminNotice : int {
   kNoticeNone = 0,
@@ -101,7 +110,10 @@ std::string RouterDdnsRequest(const std::string& name, const std::string& email,
 
 struct RouterDdnsOptions : RouterOptions {
   // 5 s in Quarno_Server, 10 s in Quarno_Bootup_Service.
-  RouterDdnsOptions() { connect_timeout = std::chrono::milliseconds(5000); }
+  RouterDdnsOptions() {
+    connect_timeout = std::chrono::milliseconds(5000);
+    chunk_size = 511;
+  }
   std::string domain_suffix = endpoints::kDdnsDomainSuffix;
 };
 // Sends the setting and returns the answer: the trimmed, lower-cased text
@@ -109,7 +121,6 @@ struct RouterDdnsOptions : RouterOptions {
 // received; empty when the exchange failed.
 std::string SetRouterDdns(const std::string& gateway, const std::string& name,
                           const std::string& email, const std::string& ftp_port,
-                          const std::string& http_port,
-                          const RouterDdnsOptions& options = {});
+                          const std::string& http_port, const RouterDdnsOptions& options = {});
 
 }  // namespace quarno

@@ -45,10 +45,14 @@ void ReportReceiveFailure(const UpnpOptions& options, RecvOutcome outcome) {
 std::string XmlText(const std::string& value) {
   std::string out;
   for (char c : value) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else out += c;
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
   }
   return out;
 }
@@ -65,8 +69,8 @@ const char* TextOf(const tinyxml2::XMLElement* element) {
 // Leading blanks, then decimal digits (at most 9); -1 without digits.
 int LeadingNumber(std::string_view text) {
   std::size_t pos = 0;
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r' ||
-                               text[pos] == '\n'))
+  while (pos < text.size() &&
+         (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r' || text[pos] == '\n'))
     ++pos;
   int value = 0;
   std::size_t digits = 0;
@@ -103,9 +107,10 @@ const tinyxml2::XMLElement* Walk(const tinyxml2::XMLNode* node,
 
 std::string SsdpSearchRequest() {
   char buffer[256];
-  std::snprintf(buffer, sizeof buffer,
-                "M-SEARCH * HTTP/1.1\r\nHOST: %s:%s\r\nST: %s\r\nMan: \"ssdp:discover\"\r\nMX: %u\n",
-                "239.255.255.250", "1900", kWanIpService, 3u);
+  std::snprintf(
+      buffer, sizeof buffer,
+      "M-SEARCH * HTTP/1.1\r\nHOST: %s:%s\r\nST: %s\r\nMan: \"ssdp:discover\"\r\nMX: %u\n",
+      "239.255.255.250", "1900", kWanIpService, 3u);
   return buffer;
 }
 
@@ -172,11 +177,10 @@ std::string ControlRequest(UpnpAction action, const std::string& control_url,
       agent = "User-Agent: Mozill a/4.0 (compatible; UPnP/1.0; Win dows 9x)\r\n";
       break;
   }
-  return "POST " + control_url + " HTTP/1.1\r\n" +
-         "Content-Type: text/xml;charset=\"utf-8\"\r\n" + soap_action + agent +
-         "Content-Length: " + std::to_string(body.size()) + "\r\n" + "HOST: " + gateway + ":" +
-         std::to_string(port) + "\r\n" + "Connection: Close\r\n" + "cache-Control: no-cache\r\n" +
-         "Pragma: no-cache\r\n\r\n" + body;
+  return "POST " + control_url + " HTTP/1.1\r\n" + "Content-Type: text/xml;charset=\"utf-8\"\r\n" +
+         soap_action + agent + "Content-Length: " + std::to_string(body.size()) + "\r\n" +
+         "HOST: " + gateway + ":" + std::to_string(port) + "\r\n" + "Connection: Close\r\n" +
+         "cache-Control: no-cache\r\n" + "Pragma: no-cache\r\n\r\n" + body;
 }
 
 // ----------------------------------------------------------------- parsers
@@ -186,7 +190,8 @@ int ParseSsdpLocation(std::string_view answer, std::string& path) {
   std::vector<std::string_view> tokens;
   std::size_t pos = 0;
   while (pos < answer.size()) {
-    while (pos < answer.size() && (answer[pos] == '\r' || answer[pos] == '\n' || answer[pos] == ' '))
+    while (pos < answer.size() &&
+           (answer[pos] == '\r' || answer[pos] == '\n' || answer[pos] == ' '))
       ++pos;
     std::size_t end = pos;
     while (end < answer.size() && answer[end] != '\r' && answer[end] != '\n' && answer[end] != ' ')
@@ -270,8 +275,8 @@ int ParseEntryCount(std::string_view response) {
 std::optional<CPortMappingContainer> ParseMappingEntry(std::string_view response) {
   tinyxml2::XMLDocument doc(true, tinyxml2::COLLAPSE_WHITESPACE);
   if (!ParseSoapBody(response, doc)) return std::nullopt;
-  const tinyxml2::XMLElement* field = Walk(
-      &doc, {"s:Envelope", "s:Body", "u:GetGenericPortMappingEntryResponse", "NewRemoteHost"});
+  const tinyxml2::XMLElement* field =
+      Walk(&doc, {"s:Envelope", "s:Body", "u:GetGenericPortMappingEntryResponse", "NewRemoteHost"});
   if (!field) return std::nullopt;
   CPortMappingContainer record;
   const std::pair<const char*, std::string*> order[] = {
@@ -370,8 +375,9 @@ void CUPnPManager::DiscoverGateway(const std::string& gateway, std::string& cont
                                         kSsdpAnswerMax, options_.ssdp_timeout);
   if (got <= 0) {
     if (IsServer(options_)) {
-      const bool timed_out = std::chrono::steady_clock::now() - start +
-                                 std::chrono::milliseconds(5) >= options_.ssdp_timeout;
+      const bool timed_out =
+          std::chrono::steady_clock::now() - start + std::chrono::milliseconds(5) >=
+          options_.ssdp_timeout;
       if (timed_out)
         WriteLog("UPnP 장치 탐색을 위한 통신에 타임아웃이 발생하였습니다..");
       else
@@ -401,8 +407,8 @@ void CUPnPManager::ReadDeviceDescription(const std::string& answer, const std::s
 
 int CUPnPManager::GetMappingEntryNumbers(const std::string& gateway, int port,
                                          const std::string& control_url) {
-  const std::string request = ControlRequest(UpnpAction::kQueryStateVariable, control_url,
-                                             gateway, port, QueryStateVariableBody());
+  const std::string request = ControlRequest(UpnpAction::kQueryStateVariable, control_url, gateway,
+                                             port, QueryStateVariableBody());
   const std::string response = SendControlRequest(gateway, request, port, options_);
   platform::Trace("%s\n", response.c_str());
   if (response.empty()) {
@@ -417,14 +423,13 @@ int CUPnPManager::GetMappingEntryNumbers(const std::string& gateway, int port,
 
 std::string CUPnPManager::GetGenericPortMappingEntry(const std::string& gateway, int port,
                                                      const std::string& control_url, int index) {
-  const std::string request = ControlRequest(UpnpAction::kGetGenericPortMappingEntry,
-                                             control_url, gateway, port,
-                                             GetGenericPortMappingEntryBody(index));
+  const std::string request = ControlRequest(UpnpAction::kGetGenericPortMappingEntry, control_url,
+                                             gateway, port, GetGenericPortMappingEntryBody(index));
   return SendControlRequest(gateway, request, port, options_);
 }
 
-void CUPnPManager::ReadTable(const std::string& gateway, int port,
-                             const std::string& control_url, int count) {
+void CUPnPManager::ReadTable(const std::string& gateway, int port, const std::string& control_url,
+                             int count) {
   if (count > kMaxEntries) count = kMaxEntries;
   for (int index = 0; index < count; ++index) {
     const std::string response = GetGenericPortMappingEntry(gateway, port, control_url, index);

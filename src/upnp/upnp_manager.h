@@ -122,8 +122,7 @@ class CUPnPManager {
   UpnpOptions& MutableOptions() { return options_; }
 
  private:
-  void ReadTable(const std::string& gateway, int port, const std::string& control_url,
-                 int count);
+  void ReadTable(const std::string& gateway, int port, const std::string& control_url, int count);
 
   UpnpOptions options_;
   std::vector<CPortMappingContainer> mappings_;
@@ -142,8 +141,12 @@ std::string QueryStateVariableBody();
 std::string GetGenericPortMappingEntryBody(int index);
 std::string AddPortMappingBody(const CPortMappingContainer& mapping);
 std::string DeletePortMappingBody(const CPortMappingContainer& mapping);
-enum class UpnpAction { kQueryStateVariable, kGetGenericPortMappingEntry, kAddPortMapping,
-                        kDeletePortMapping };
+enum class UpnpAction {
+  kQueryStateVariable,
+  kGetGenericPortMappingEntry,
+  kAddPortMapping,
+  kDeletePortMapping
+};
 std::string ControlRequest(UpnpAction action, const std::string& control_url,
                            const std::string& gateway, int port, const std::string& body);
 

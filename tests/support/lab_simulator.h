@@ -31,8 +31,9 @@ class LabSimulator {
   LabSimulator(const std::string& script, std::string address, std::vector<std::string> args = {},
                std::string state_file = {})
       : address_(std::move(address)), state_file_(std::move(state_file)) {
-    std::vector<std::string> argv = {"python3", std::string(QUARNO_SOURCE_DIR) + "/lab/" + script,
-                                     "--address", address_, "--port", "0"};
+    std::vector<std::string> argv = {"python3",   std::string(QUARNO_SOURCE_DIR) + "/lab/" + script,
+                                     "--address", address_,
+                                     "--port",    "0"};
     if (script == "igd_sim.py") {
       argv.push_back("--ssdp-port");
       argv.push_back("0");
@@ -106,7 +107,8 @@ class LabSimulator {
     in >> word >> host >> port;
     std::string extra;
     in >> extra;
-    if (extra.rfind("ssdp=", 0) == 0) ssdp_port_ = static_cast<uint16_t>(std::atoi(extra.c_str() + 5));
+    if (extra.rfind("ssdp=", 0) == 0)
+      ssdp_port_ = static_cast<uint16_t>(std::atoi(extra.c_str() + 5));
     if (word != "LISTENING" || port <= 0) {
       Stop();
       throw std::runtime_error("simulator did not start: " + line);

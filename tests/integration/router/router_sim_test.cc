@@ -21,7 +21,8 @@ class RouterSimTest : public ::testing::Test {
   void TearDown() override { ResetLogForTesting(); }
 
   LabSimulator Router(std::vector<std::string> args = {}) {
-    return LabSimulator("router_sim.py", "127.0.0.2", std::move(args), xdg_.root() + "/router.json");
+    return LabSimulator("router_sim.py", "127.0.0.2", std::move(args),
+                        xdg_.root() + "/router.json");
   }
   RouterOptions Options(const LabSimulator& sim) {
     RouterOptions options;
@@ -52,6 +53,7 @@ TEST_F(RouterSimTest, CheckRouterTakesTheTrimmedLowerCaseModel) {
   ASSERT_TRUE(CheckRouter(facts, Options(sim)));
   EXPECT_EQ(facts.model_name, "zq300 plus");
   EXPECT_EQ(facts.gateway.gateway, "127.0.0.2");
+  EXPECT_EQ(RouterWantsPassword(sim.address(), Options(sim)), 0);
 }
 
 TEST_F(RouterSimTest, AnotherMakersGatewayIsNotTheRouter) {
@@ -126,6 +128,7 @@ TEST_F(RouterSimTest, VersionFailures) {
 
 TEST_F(RouterSimTest, AdministratorCredentialIsCheckedAndKept) {
   LabSimulator sim = Router({"--admin", "admin:s3cret"});
+  EXPECT_EQ(RouterWantsPassword(sim.address(), Options(sim)), 1);
   CredentialCheck wrong = CheckAdminCredentials(sim.address(), "admin", "guess", Options(sim));
   EXPECT_EQ(wrong.notice, kNoticeAuthFailed);
   EXPECT_TRUE(wrong.focus_user);
@@ -141,13 +144,15 @@ TEST_F(RouterSimTest, AdministratorCheckWithoutRouterShowsTheCommunicationNotice
   refused.port = 9;
   refused.connect_timeout = milliseconds(300);
   EXPECT_EQ(CheckAdminCredentials("127.0.0.9", "admin", "pw", refused).notice, kNoticeCommError);
+  EXPECT_EQ(RouterWantsPassword("127.0.0.9", refused), -1);
 }
 
 TEST_F(RouterSimTest, RouterDdnsSettingArrivesIntactAndItsBodyIsReturned) {
   LabSimulator sim = Router();
   RouterDdnsOptions options;
   options.port = sim.port();
-  EXPECT_EQ(SetRouterDdns(sim.address(), "home", "me+x&y=z@mail.test", "2121", "8080", options), "ok");
+  EXPECT_EQ(SetRouterDdns(sim.address(), "home", "me+x&y=z@mail.test", "2121", "8080", options),
+            "ok");
   const std::string state = sim.State();
   EXPECT_NE(state.find("\"ddns_account\": \"me+x&y=z@mail.test\""), std::string::npos) << state;
   EXPECT_NE(state.find("\"ddns_password\": \"me+x&y=z@mail.test\""), std::string::npos);

@@ -32,11 +32,10 @@ class UpnpSimTest : public ::testing::Test {
     out << "{\"mappings\": [";
     for (std::size_t i = 0; i < mappings.size(); ++i) {
       const auto& m = mappings[i];
-      out << (i ? "," : "") << "{\"external_port\": \"" << m.external_port
-          << "\", \"protocol\": \"" << m.protocol << "\", \"internal_port\": \""
-          << m.internal_port << "\", \"internal_client\": \"" << m.internal_client
-          << "\", \"enabled\": \"" << m.enabled << "\", \"description\": \"" << m.description
-          << "\"}";
+      out << (i ? "," : "") << "{\"external_port\": \"" << m.external_port << "\", \"protocol\": \""
+          << m.protocol << "\", \"internal_port\": \"" << m.internal_port
+          << "\", \"internal_client\": \"" << m.internal_client << "\", \"enabled\": \""
+          << m.enabled << "\", \"description\": \"" << m.description << "\"}";
     }
     out << "]}";
   }
@@ -106,7 +105,8 @@ TEST_F(UpnpSimTest, DiscoveryFailures) {
     MappingOwner owner;
     EXPECT_EQ(upnp.ClassifyServerMapping(sim.address(), kThisPc, owner), kNoUpnpGateway);
   }
-  EXPECT_NE(Log().find("UPnP 장치 탐색을 위한 통신에 타임아웃이 발생하였습니다.."), std::string::npos);
+  EXPECT_NE(Log().find("UPnP 장치 탐색을 위한 통신에 타임아웃이 발생하였습니다.."),
+            std::string::npos);
 }
 
 TEST_F(UpnpSimTest, AddListClassifyAndRemove) {

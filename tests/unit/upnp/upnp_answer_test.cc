@@ -16,7 +16,8 @@ std::string Service(const std::string& type, const std::string& url) {
 }
 std::string Connection(const std::string& services) {
   return "<device><deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1</deviceType>"
-         "<serviceList>" + services + "</serviceList></device>";
+         "<serviceList>" +
+         services + "</serviceList></device>";
 }
 std::string Description(const std::string& embedded) {
   return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n"
@@ -32,10 +33,13 @@ std::string Wan(const std::string& type, const std::string& connections) {
 TEST(SsdpLocation, PortAndPathFromTheTokenAfterTheHeaderName) {
   std::string path;
   EXPECT_EQ(ParseSsdpLocation("HTTP/1.1 200 OK\r\nLoCaTiOn: http://198.18.0.1:5000/rootDesc.xml\r\n"
-                              "\r\n", path), 5000);
+                              "\r\n",
+                              path),
+            5000);
   EXPECT_EQ(path, "/rootDesc.xml");
-  EXPECT_EQ(ParseSsdpLocation("HTTP/1.1 200 OK\r\nlocation: http://1.2.3.4:1900/igd/desc\r\n", path),
-            1900);
+  EXPECT_EQ(
+      ParseSsdpLocation("HTTP/1.1 200 OK\r\nlocation: http://1.2.3.4:1900/igd/desc\r\n", path),
+      1900);
   EXPECT_EQ(path, "/igd/desc");
   // No port in the URL: discovery fails.
   EXPECT_EQ(ParseSsdpLocation("HTTP/1.1 200 OK\r\nLOCATION: http://1.2.3.4/desc.xml\r\n", path), 0);
@@ -46,13 +50,14 @@ TEST(SsdpLocation, PortAndPathFromTheTokenAfterTheHeaderName) {
 }
 
 TEST(DescriptionWalk, FindsTheServiceOfTheWanDevice) {
-  const std::string lan = "<device><deviceType>urn:schemas-upnp-org:device:LANDevice:1"
-                          "</deviceType></device>";
+  const std::string lan =
+      "<device><deviceType>urn:schemas-upnp-org:device:LANDevice:1"
+      "</deviceType></device>";
   EXPECT_EQ(FindWanIpControlUrl(Description(Wan(kWan, Connection(Service(kIp, "/ctl/IP"))))),
             "/ctl/IP");
   // The WAN device may follow other embedded devices, also ones without a type.
-  EXPECT_EQ(FindWanIpControlUrl(Description("<device/>" + lan +
-                                            Wan(kWan, Connection(Service(kIp, "/ctl/IP2"))))),
+  EXPECT_EQ(FindWanIpControlUrl(
+                Description("<device/>" + lan + Wan(kWan, Connection(Service(kIp, "/ctl/IP2"))))),
             "/ctl/IP2");
 }
 
@@ -63,12 +68,13 @@ TEST(DescriptionWalk, LastMatchingConnectionDeviceWins) {
 }
 
 TEST(DescriptionWalk, ExactTypesAndOnlyTheFirstServiceOfAList) {
-  EXPECT_EQ(FindWanIpControlUrl(Description(Wan("urn:schemas-upnp-org:device:WANDevice:2",
-                                                Connection(Service(kIp, "/x"))))),
+  EXPECT_EQ(FindWanIpControlUrl(Description(
+                Wan("urn:schemas-upnp-org:device:WANDevice:2", Connection(Service(kIp, "/x"))))),
             "");
-  EXPECT_EQ(FindWanIpControlUrl(Description(Wan(
-                kWan, Connection(Service("urn:schemas-upnp-org:service:wanipconnection:1", "/x"))))),
-            "");
+  EXPECT_EQ(
+      FindWanIpControlUrl(Description(
+          Wan(kWan, Connection(Service("urn:schemas-upnp-org:service:wanipconnection:1", "/x"))))),
+      "");
   EXPECT_EQ(FindWanIpControlUrl(Description(Wan(
                 kWan, Connection(Service("urn:schemas-upnp-org:service:WANPPPConnection:1", "/p") +
                                  Service(kIp, "/x"))))),
@@ -79,33 +85,37 @@ TEST(DescriptionWalk, MissingPiecesEndTheWalkCleanly) {
   EXPECT_EQ(FindWanIpControlUrl("HTTP/1.1 200 OK\r\n\r\nno xml here"), "");
   EXPECT_EQ(FindWanIpControlUrl("<?xml version=\"1.0\"?><root><device>"), "");
   EXPECT_EQ(FindWanIpControlUrl(Description("")), "");
-  EXPECT_EQ(FindWanIpControlUrl(Description("<device><deviceType>" + std::string(kWan) +
-                                            "</deviceType></device>")),
+  EXPECT_EQ(FindWanIpControlUrl(
+                Description("<device><deviceType>" + std::string(kWan) + "</deviceType></device>")),
             "");
   // A matching service without a controlURL ends the walk, keeping earlier matches.
-  EXPECT_EQ(FindWanIpControlUrl(Description(Wan(
-                kWan, Connection(Service(kIp, "/a")) +
-                          Connection("<service><serviceType>" + std::string(kIp) +
-                                     "</serviceType></service>") +
-                          Connection(Service(kIp, "/c"))))),
+  EXPECT_EQ(FindWanIpControlUrl(
+                Description(Wan(kWan, Connection(Service(kIp, "/a")) +
+                                          Connection("<service><serviceType>" + std::string(kIp) +
+                                                     "</serviceType></service>") +
+                                          Connection(Service(kIp, "/c"))))),
             "/a");
   // A connection device without a serviceList is passed over.
-  EXPECT_EQ(FindWanIpControlUrl(Description(Wan(
-                kWan, "<device><deviceType>x</deviceType></device>" + Connection(Service(kIp, "/b"))))),
-            "/b");
+  EXPECT_EQ(
+      FindWanIpControlUrl(Description(Wan(
+          kWan, "<device><deviceType>x</deviceType></device>" + Connection(Service(kIp, "/b"))))),
+      "/b");
 }
 
 std::string Soap(const std::string& inner) {
   return "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\r\n"
-         "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>" + inner +
-         "</s:Body></s:Envelope>\r\n";
+         "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>" +
+         inner + "</s:Body></s:Envelope>\r\n";
 }
 
 TEST(SoapAnswer, EntryCount) {
-  const std::string open = "<u:QueryStateVariableResponse xmlns:u=\"urn:schemas-upnp-org:control-1-0\">";
+  const std::string open =
+      "<u:QueryStateVariableResponse xmlns:u=\"urn:schemas-upnp-org:control-1-0\">";
   EXPECT_EQ(ParseEntryCount(Soap(open + "<return>0</return></u:QueryStateVariableResponse>")), 0);
-  EXPECT_EQ(ParseEntryCount(Soap(open + "<return> 12 </return></u:QueryStateVariableResponse>")), 12);
-  EXPECT_EQ(ParseEntryCount(Soap(open + "<return>many</return></u:QueryStateVariableResponse>")), -1);
+  EXPECT_EQ(ParseEntryCount(Soap(open + "<return> 12 </return></u:QueryStateVariableResponse>")),
+            12);
+  EXPECT_EQ(ParseEntryCount(Soap(open + "<return>many</return></u:QueryStateVariableResponse>")),
+            -1);
   EXPECT_EQ(ParseEntryCount(Soap(open + "<return/></u:QueryStateVariableResponse>")), -1);
   EXPECT_EQ(ParseEntryCount(Soap(open + "</u:QueryStateVariableResponse>")), -1);
   EXPECT_EQ(ParseEntryCount("HTTP/1.1 200 OK\r\n"), -1);

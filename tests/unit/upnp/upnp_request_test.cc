@@ -25,16 +25,18 @@ TEST(UpnpRequest, QueryStateVariableIs328BytesWithItsHeader) {
                       "<u:QueryStateVariable xmlns:u=\"urn:schemas-upnp-org:control-1-0\">"
                       "<u:varName>PortMappingNumberOfEntries</u:varName></u:QueryStateVariable>"
                       "</s:Body></s:Envelope>\r\n");
-  EXPECT_EQ(ControlRequest(UpnpAction::kQueryStateVariable, "/ctl/IPConn", "198.18.0.1", 5000, body),
-            "POST /ctl/IPConn HTTP/1.1\r\n"
-            "Content-Type: text/xml;charset=\"utf-8\"\r\n"
-            "SOAPAction: \"urn:schemas-upnp-org:control-1-0#QueryStateVariable\"\r\n"
-            "User-Agent: kov Agent a/4.0 (compatibl e; UPnP/1.0; Win dows 9x)\r\n"
-            "Content-Length: 328\r\n"
-            "HOST: 198.18.0.1:5000\r\n"
-            "Connection: Close\r\n"
-            "cache-Control: no-cache\r\n"
-            "Pragma: no-cache\r\n\r\n" + body);
+  EXPECT_EQ(
+      ControlRequest(UpnpAction::kQueryStateVariable, "/ctl/IPConn", "198.18.0.1", 5000, body),
+      "POST /ctl/IPConn HTTP/1.1\r\n"
+      "Content-Type: text/xml;charset=\"utf-8\"\r\n"
+      "SOAPAction: \"urn:schemas-upnp-org:control-1-0#QueryStateVariable\"\r\n"
+      "User-Agent: kov Agent a/4.0 (compatibl e; UPnP/1.0; Win dows 9x)\r\n"
+      "Content-Length: 328\r\n"
+      "HOST: 198.18.0.1:5000\r\n"
+      "Connection: Close\r\n"
+      "cache-Control: no-cache\r\n"
+      "Pragma: no-cache\r\n\r\n" +
+          body);
 }
 
 TEST(UpnpRequest, GetGenericPortMappingEntry) {
@@ -76,7 +78,8 @@ TEST(UpnpRequest, AddAndDeletePortMapping) {
             "</u:DeletePortMapping></s:Body></s:Envelope>\r\n");
   const std::string request = ControlRequest(UpnpAction::kAddPortMapping, "/c", "h", 1, add);
   EXPECT_NE(request.find("User-Agent: Mozill a/4.0 (compatible; UPnP/1.0; Win dows 9x)\r\n"
-                         "Content-Length: " + std::to_string(add.size()) + "\r\n"),
+                         "Content-Length: " +
+                         std::to_string(add.size()) + "\r\n"),
             std::string::npos);
   EXPECT_NE(ControlRequest(UpnpAction::kDeletePortMapping, "/c", "h", 1, del)
                 .find("#DeletePortMapping\"\r\n"),
