@@ -94,7 +94,8 @@ int HandleRequest(mg_connection* connection) {
   auto* info = const_cast<mg_request_info*>(mg_get_request_info(connection));
   const auto* state = static_cast<const detail::ServerState*>(
       mg_get_user_data(mg_get_context(connection)));
-  if (!info || !state) return 0;
+  // Without its state the preface cannot judge the path: refuse, never pass.
+  if (!info || !state) return SendNotFound(connection);
   // "OPTIONS *" and the like have no path at all, so no stream marker.
   const char* uri = info->local_uri ? info->local_uri : "";
   PrefaceDecision decision = DecidePreface(uri);
