@@ -1,6 +1,7 @@
 #include <civetweb.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
