@@ -28,9 +28,9 @@ std::string PercentEncode(std::string_view value);
 std::string AsciiLower(std::string_view text);
 // Strips blanks, tabs, CR, LF, VT and FF at both ends.
 std::string TrimWhite(std::string_view text);
-// The text between the first "<body>" and the first "</body>" after it in
-// the lower-cased `response`, trimmed; nullopt-like: `found` false when a
-// marker is missing.
+// The lower-cased, trimmed text between the first "<body>" and the first
+// "</body>" (markers matched in any letter case); `found` false when either
+// is missing or they come in the wrong order.
 std::string BodyBetweenMarkers(std::string_view response, bool& found);
 // The first line (up to the first "\r\n") of the lower-cased response; empty
 // with `found` false when there is no "\r\n".
@@ -46,7 +46,9 @@ enum class RecvOutcome { kData, kTimeout, kError, kClosed };
 bool ConnectPeer(platform::TcpSocket& socket, const std::string& address, uint16_t port,
                  std::chrono::milliseconds timeout);
 
-// One receive of at most `max` bytes appended to `response`.
+// One receive of at most `max` bytes, appended to `response`. A receive
+// that fails after the whole time-out counts as kTimeout, an earlier one as
+// kError; kClosed when the peer closed without data.
 RecvOutcome ReceiveChunk(platform::TcpSocket& socket, std::string& response, std::size_t max,
                          std::chrono::milliseconds timeout);
 
