@@ -39,7 +39,8 @@ class Request:
 
 class Response:
     def __init__(self, status=200, reason="OK", body=b"", headers=None,
-                 content_length=True):
+                 content_length=True, bare=False):
+        self.bare = bare  # the body alone, no status line nor header (HTTP/0.9 style)
         self.status = status
         self.reason = reason
         self.body = body if isinstance(body, bytes) else body.encode("utf-8")
@@ -47,6 +48,8 @@ class Response:
         self.content_length = content_length
 
     def head_bytes(self, announced=None):
+        if self.bare:
+            return b""
         lines = ["HTTP/1.1 %d %s" % (self.status, self.reason)]
         lines += ["%s: %s" % (k, v) for k, v in self.headers]
         if self.content_length:

@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Simulator of the maker's download servers (firmware and program updates).
+
+Serves the files of --root under their paths ("/online_upgrade/<file>").
+A bare request line without a protocol version ("GET /path" and a blank
+line) gets the file's bytes alone, without status line or header, as the
+version checks expect; ordinary HTTP/1.x requests (libcurl downloads) get a
+normal answer. --version and --program-version publish version files
+without writing them first. See lab/README.md.
+"""
+
+import os
+import posixpath
+import sys
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import simhttp  # noqa: E402
+
+
+def main():
+    p = simhttp.make_parser(__doc__, 80)
+    p.add_argument("--root", default="", help="folder whose files are served")
+    p.add_argument("--version", action="append", default=[], metavar="MODEL=VERSION",
+                   help="publish /online_upgrade/MODEL.version (repeatable)")
+    p.add_argument("--program-version", default="",
+                   help="publish /online_upgrade/quarno_pcserver_setup.version")
+    args = p.parse_args()
+
+    published = {}
+    for item in args.version:
+        model, _, version = item.partition("=")
+        published["/online_upgrade/%s.version" % model] = version.encode("utf-8")
+    if args.program_version:
+        published["/online_upgrade/quarno_pcserver_setup.version"] = \
+            args.program_version.encode("utf-8")
+    state = simhttp.State(args.state_file, {"requests": []})
+    root = os.path.realpath(args.root) if args.root else ""
+
+    def lookup(path):
+        if path in published:
+            return published[path]
+        if not root:
+            return None
+        clean = posixpath.normpath(urllib.parse.unquote(path)).lstrip("/")
+        full = os.path.realpath(os.path.join(root, clean))
+        if not full.startswith(root + os.sep) or not os.path.isfile(full):
+            return None  # outside the root, or no such file
+        with open(full, "rb") as f:
+            return f.read()
+
+    def handle(req):
+        with state.lock:
+            state.data["requests"] = (state.data["requests"] + [
+                {"line": req.raw_head.split("\n", 1)[0].rstrip("\r")}])[-100:]
+            state.save()
+        bare = not req.version.startswith("HTTP/")
+        if req.method != "GET":
+            return simhttp.Response(405, "Method Not Allowed", b"", bare=bare)
+        data = lookup(req.path)
+        if data is None:
+            return simhttp.Response(404, "Not Found", b"" if bare else
+                                    b"<html><body>not found</body></html>", bare=bare)
+        return simhttp.Response(200, "OK", data, [("Content-Type", "application/octet-stream")],
+                                bare=bare)
+
+    server = simhttp.serve(args, handle, "download_sim")
+    simhttp.announce("download_sim", server)
+    simhttp.run_forever(server)
+
+
+if __name__ == "__main__":
+    main()
