@@ -55,7 +55,7 @@ bool ProbeRouter(const std::string& address, std::string& model_name,
   if (!ConnectPeer(socket, address, options.port, options.connect_timeout)) return false;
   std::string answer;
   RecvOutcome outcome = RecvOutcome::kError;
-  if (socket.Send("GET /checkup HTTP/1.1\r\n\r\n"))
+  if (socket.Send(kCheckupRequest))
     outcome = ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout);
   if (outcome != RecvOutcome::kData) {
     if (outcome == RecvOutcome::kTimeout)
@@ -96,7 +96,7 @@ int GetRouterFirmwareVersion(const std::string& address, std::string& version,
   platform::TcpSocket socket;
   if (!ConnectPeer(socket, address, options.port, options.connect_timeout)) return -2;
   std::string answer;
-  if (!socket.Send("GET /version HTTP/1.1\r\n\r\n") ||
+  if (!socket.Send(kVersionRequest) ||
       ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout) !=
           RecvOutcome::kData) {
     WriteLog("펌웨어 버전확인 중 수신에러가 발생하였습니다. (2)");

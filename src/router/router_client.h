@@ -31,6 +31,10 @@ struct RouterOptions {
   UserMessageSink show_message;  // used only when program == kServer
 };
 
+// The two probe requests, sent as they stand.
+inline constexpr char kCheckupRequest[] = "GET /checkup HTTP/1.1\r\n\r\n";
+inline constexpr char kVersionRequest[] = "GET /version HTTP/1.1\r\n\r\n";
+
 // What CheckRouter fills in (the main window's or the launcher's copy).
 struct RouterFacts {
   GatewayInfo gateway;     // router address, this PC's address, router MAC

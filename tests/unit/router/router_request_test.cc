@@ -2,6 +2,7 @@
 // that need no router.
 #include <gtest/gtest.h>
 
+#include "ddns/ddns_manager.h"
 #include "router/router_client.h"
 
 namespace quarno {
@@ -33,6 +34,8 @@ TEST(RouterCredential, StandardBase64OfUserColonPassword) {
 }
 
 TEST(Sysinfo, RequestBytesAndStatusLine) {
+  EXPECT_STREQ(kCheckupRequest, "GET /checkup HTTP/1.1\r\n\r\n");
+  EXPECT_STREQ(kVersionRequest, "GET /version HTTP/1.1\r\n\r\n");
   EXPECT_EQ(SysinfoRequest(),
             "GET /cgi-bin/corvane.cgi?tmenu=sysinfo&smenu=internet HTTP/1.1\r\n\r\n");
   EXPECT_EQ(SysinfoRequest("YWRtaW46MTIzNA=="),
@@ -60,6 +63,29 @@ TEST(AdminCredentials, EmptyFieldsAreCheckedBeforeAnyExchange) {
   EXPECT_STREQ(AdminNoticeText(kNoticeEnterUser), "관리자 계정을 입력하세요");
   EXPECT_STREQ(AdminNoticeText(kNoticeCommError), "Ralmek 공유기와 통신 오류가 발생하였습니다.");
   EXPECT_STREQ(AdminNoticeText(kNoticeNone), "");
+}
+
+}  // namespace
+}  // namespace quarno
+
+namespace quarno {
+namespace {
+
+TEST(PeerDefaults, RouterAndDdnsOptions) {
+  using std::chrono::milliseconds;
+  const RouterOptions router;
+  EXPECT_EQ(router.port, 80);
+  EXPECT_EQ(router.connect_timeout, milliseconds(10000));
+  EXPECT_EQ(router.receive_timeout, milliseconds(15000));
+  EXPECT_EQ(router.chunk_size, 256u);
+  const RouterDdnsOptions setting;
+  EXPECT_EQ(setting.connect_timeout, milliseconds(5000));
+  EXPECT_EQ(setting.chunk_size, 511u);
+  const DdnsOptions ddns;
+  EXPECT_EQ(ddns.port, 80);
+  EXPECT_EQ(ddns.connect_timeout, milliseconds(10000));
+  EXPECT_EQ(ddns.receive_timeout, milliseconds(15000));
+  EXPECT_EQ(ddns.chunk_size, 511u);
 }
 
 }  // namespace

@@ -94,3 +94,21 @@ TEST(UpnpRequest, MarkupInAFieldCannotBreakTheEnvelope) {
 
 }  // namespace
 }  // namespace quarno
+
+namespace quarno {
+namespace {
+
+// The design's time-outs, ports and chunk sizes are the defaults of the options.
+TEST(PeerDefaults, TimeoutsPortsAndChunks) {
+  using std::chrono::milliseconds;
+  const UpnpOptions server;
+  EXPECT_EQ(server.ssdp_port, 1900);
+  EXPECT_EQ(server.ssdp_timeout, milliseconds(15000));
+  EXPECT_EQ(server.receive_timeout, milliseconds(15000));
+  EXPECT_EQ(server.chunk_size, 1024u);
+  EXPECT_EQ(UpnpOptions::ForBootup().receive_timeout, milliseconds(10));
+  EXPECT_EQ(UpnpOptions::ForBootup().program, Program::kBootup);
+}
+
+}  // namespace
+}  // namespace quarno
