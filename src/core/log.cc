@@ -24,10 +24,15 @@ void CloseLocked() {
   g_file = nullptr;
 }
 
-// Cuts at a character boundary so a cut-off Korean message stays valid UTF-8.
+// Length of `text` without a multi-byte character that the cut at `length`
+// left incomplete, so a cut-off Korean message stays valid UTF-8.
 size_t Utf8Cut(const char* text, size_t length) {
-  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-  return length;
+  size_t start = length;
+  while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
+  if (start == 0) return length;
+  unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+  size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  return (length - (start - 1) < need) ? start - 1 : length;
 }
 
 }  // namespace

@@ -64,14 +64,17 @@ TEST_F(LogTest, EachRunStartsEmptyAndNamesDiffer) {
 TEST_F(LogTest, LongMessagesAreCutAtCharacterBoundary) {
   std::string korean;
   while (korean.size() < 2000) korean += "가";
-  WriteLog("x%s", korean.c_str());
-  std::string text = Slurp(LogFilePath());
-  auto start = text.find("] ") + 2;
-  std::string message = text.substr(start, text.size() - start - 1);
-  EXPECT_LE(message.size(), 511u);
-  EXPECT_GE(message.size(), 509u);
-  EXPECT_EQ((message.size() - 1) % 3, 0u);  // "x" then whole three-byte syllables
-  EXPECT_EQ(text.back(), '\n');
+  // 511 bytes end inside a syllable after "" and "xy", exactly after one after
+  // "x": the cut never leaves part of a syllable behind.
+  for (std::string prefix : {"", "x", "xy"}) {
+    ResetLogForTesting();
+    WriteLog("%s%s", prefix.c_str(), korean.c_str());
+    std::string text = Slurp(LogFilePath());
+    auto start = text.find("] ") + 2;
+    std::string message = text.substr(start, text.size() - start - 1);
+    EXPECT_EQ(message, prefix + korean.substr(0, (511 - prefix.size()) / 3 * 3));
+    EXPECT_EQ(text.back(), '\n');
+  }
 }
 
 TEST_F(LogTest, UnwritableFolderIsSilentNoOpUntilItWorks) {
