@@ -47,9 +47,21 @@ std::string DataFolder() { return XdgBase("XDG_DATA_HOME", ".local/share") + "/q
 
 std::string RuntimeFolder() {
   const char* value = std::getenv("XDG_RUNTIME_DIR");
-  std::string folder = (value && value[0] == '/')
-                           ? std::string(value) + "/quarno"
-                           : "/tmp/quarno-" + std::to_string(getuid());
+  if (value && value[0] == '/') {
+    std::string folder = std::string(value) + "/quarno";
+    MakeDirs(folder, 0700);
+    return folder;
+  }
+  // /tmp is shared: only a folder that is really ours (not a link, not planted
+  // by another user) may hold our locks and sockets.
+  std::string folder = "/tmp/quarno-" + std::to_string(getuid());
+  MakeDirs(folder, 0700);
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid()) {
+    if ((st.st_mode & 0077) != 0) chmod(folder.c_str(), 0700);
+    return folder;
+  }
+  folder = StateFolder() + "/run";
   MakeDirs(folder, 0700);
   return folder;
 }
