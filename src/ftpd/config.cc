@@ -1,0 +1,265 @@
+#include "ftpd/config.h"
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace quarno::ftpd {
+namespace {
+
+constexpr size_t kMaxConfigBytes = 4 << 20;
+
+bool IsEntityAt(std::string_view text, size_t amp) {
+  size_t end = text.find(';', amp);
+  if (end == std::string_view::npos || end - amp > 10) return false;
+  std::string_view name = text.substr(amp + 1, end - amp - 1);
+  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") return true;
+  if (name.size() >= 2 && name[0] == '#') {
+    bool hex = name[1] == 'x';
+    std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty()) return false;
+    return std::all_of(digits.begin(), digits.end(), [hex](char c) {
+      return (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+    });
+  }
+  return false;
+}
+
+// Escapes what unescaping writers leave behind: bare ampersands anywhere, and
+// quotes or '<' inside the last attribute of <User Name="..."> and
+// <Permission Dir="...">, whose value runs up to the closing '">'.
+std::string RepairXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 64);
+  size_t i = 0;
+  while (i < text.size()) {
+    bool in_attr = false;
+    for (std::string_view open : {std::string_view("<User Name=\""), std::string_view("<Permission Dir=\"")}) {
+      if (text.substr(i, open.size()) == open) {
+        size_t close = text.find("\">", i + open.size());
+        if (close == std::string_view::npos) break;
+        out.append(open);
+        for (size_t k = i + open.size(); k < close; ++k) {
+          char c = text[k];
+          if (c == '"') out += "&quot;";
+          else if (c == '<') out += "&lt;";
+          else if (c == '&' && !IsEntityAt(text, k)) out += "&amp;";
+          else out += c;
+        }
+        out += "\">";
+        i = close + 2;
+        in_attr = true;
+        break;
+      }
+    }
+    if (in_attr) continue;
+    if (text[i] == '&' && !IsEntityAt(text, i)) out += "&amp;";
+    else out += text[i];
+    ++i;
+  }
+  return out;
+}
+
+bool ParseNumber(const char* text, int64_t& value) {
+  if (text == nullptr) {
+    value = 0;
+    return true;
+  }
+  std::string s(text);
+  s.erase(0, s.find_first_not_of(" \t\r\n"));
+  s.erase(s.find_last_not_of(" \t\r\n") + 1);
+  if (s.empty()) {
+    value = 0;
+    return true;
+  }
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(s.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  value = v;
+  return true;
+}
+
+const char* Text(const tinyxml2::XMLElement* e) {
+  const char* t = e->GetText();
+  return t ? t : "";
+}
+
+bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& why) {
+  const char* name = user->Attribute("Name");
+  if (name == nullptr || *name == '\0') {
+    why = "a <User> without a name";
+    return false;
+  }
+  account.user_name = name;
+  for (auto* opt = user->FirstChildElement("Option"); opt; opt = opt->NextSiblingElement("Option")) {
+    const char* oname = opt->Attribute("Name");
+    if (oname == nullptr) continue;
+    std::string_view n(oname);
+    int64_t v = 0;
+    if (n == "Pass") {
+      account.password = Text(opt);
+    } else if (n == "Group") {
+      account.group_name = Text(opt);
+    } else if (n == "Comments") {
+      account.comment = Text(opt);
+    } else if (n == "User Limit" || n == "IP Limit" || n == "Enabled" || n == "Bypass server userlimit") {
+      if (!ParseNumber(opt->GetText(), v) || v < 0 || v > 0xFFFFFFFFLL) {
+        why = "bad value of user option \"" + std::string(n) + "\"";
+        return false;
+      }
+      if (n == "User Limit") account.user_limit = static_cast<uint32_t>(v);
+      else if (n == "IP Limit") account.address_limit = static_cast<uint32_t>(v);
+      else if (n == "Enabled") account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
+      else account.bypass_user_limit = static_cast<uint8_t>(v & 3);
+    }
+  }
+  static constexpr struct { const char* name; uint16_t bit; } kRights[] = {
+      {"FileRead", kFileRead},     {"FileWrite", kFileWrite}, {"FileDelete", kFileDelete},
+      {"FileAppend", kFileAppend}, {"DirCreate", kDirCreate}, {"DirDelete", kDirDelete},
+      {"DirList", kDirList},       {"DirSubdirs", kDirSubdirs}, {"IsHome", kIsHome},
+      {"AutoCreate", kAutoCreate}};
+  if (auto* perms = user->FirstChildElement("Permissions")) {
+    for (auto* p = perms->FirstChildElement("Permission"); p; p = p->NextSiblingElement("Permission")) {
+      DirectoryPermission perm;
+      const char* dir = p->Attribute("Dir");
+      if (dir == nullptr || *dir == '\0') {
+        why = "a <Permission> without a directory";
+        return false;
+      }
+      perm.directory = dir;
+      for (auto* opt = p->FirstChildElement("Option"); opt; opt = opt->NextSiblingElement("Option")) {
+        const char* oname = opt->Attribute("Name");
+        if (oname == nullptr) continue;
+        for (const auto& r : kRights) {
+          if (std::string_view(oname) != r.name) continue;
+          int64_t v = 0;
+          if (!ParseNumber(opt->GetText(), v)) {
+            why = std::string("bad value of permission option ") + r.name;
+            return false;
+          }
+          if (v != 0) perm.rights |= r.bit;
+        }
+      }
+      if (auto* aliases = p->FirstChildElement("Aliases"))
+        for (auto* a = aliases->FirstChildElement("Alias"); a; a = a->NextSiblingElement("Alias"))
+          perm.aliases.push_back(Text(a));
+      account.permissions.push_back(std::move(perm));
+    }
+  }
+  return true;
+}
+
+bool ParseDocument(tinyxml2::XMLDocument& doc, ServerConfig& out, std::string& why) {
+  auto* root = doc.FirstChildElement("FileZillaServer");
+  if (root == nullptr) {
+    why = "no <FileZillaServer> element";
+    return false;
+  }
+  ServerConfig config;
+  if (auto* settings = root->FirstChildElement("Settings")) {
+    for (auto* item = settings->FirstChildElement("Item"); item; item = item->NextSiblingElement("Item")) {
+      const char* name = item->Attribute("name");
+      int id = name ? FindOption(name) : 0;
+      if (id == 0) continue;  // items of other versions are no reason to refuse the file
+      OptionValue& value = config.options.At(id);
+      if (value.is_text) {
+        value.text = Text(item);
+      } else if (!ParseNumber(item->GetText(), value.number)) {
+        why = std::string("bad number in item \"") + name + "\"";
+        return false;
+      }
+    }
+  }
+  std::vector<uint16_t> ports;
+  if (!ParsePortList(config.options.Text(kOptServerports), ports)) {
+    why = "bad Serverports \"" + config.options.Text(kOptServerports) + "\"";
+    return false;
+  }
+  int64_t admin = config.options.Number(kOptAdminPort);
+  if (admin < 0 || admin > 65535) {
+    why = "admin port out of range";
+    return false;
+  }
+  if (auto* users = root->FirstChildElement("Users")) {
+    for (auto* u = users->FirstChildElement("User"); u; u = u->NextSiblingElement("User")) {
+      Account account;
+      if (!ParseUser(u, account, why)) return false;
+      config.users.push_back(std::move(account));
+    }
+  }
+  out = std::move(config);
+  return true;
+}
+
+}  // namespace
+
+ServerConfig::ServerConfig() {
+  options.SetNumber(kOptTimeout, 120);
+  options.SetNumber(kOptNoTransferTimeout, 600);
+  options.SetNumber(kOptLoginTimeout, 60);
+}
+
+bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports) {
+  std::vector<uint16_t> result;
+  size_t i = 0;
+  while (i < text.size()) {
+    char c = text[i];
+    if (c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+      continue;
+    }
+    unsigned long v = 0;
+    size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 6)
+      v = v * 10 + static_cast<unsigned>(text[i++] - '0');
+    if (i == start || v == 0 || v > 65535) return false;
+    if (i < text.size() && !(text[i] == ' ' || text[i] == ',' || text[i] == '\t' ||
+                             text[i] == '\r' || text[i] == '\n'))
+      return false;
+    if (std::find(result.begin(), result.end(), v) == result.end())
+      result.push_back(static_cast<uint16_t>(v));
+  }
+  ports = std::move(result);
+  return true;
+}
+
+bool ParseConfigText(std::string_view text, ServerConfig& out, std::string& why) {
+  tinyxml2::XMLDocument doc;
+  if (doc.Parse(text.data(), text.size()) == tinyxml2::XML_SUCCESS) return ParseDocument(doc, out, why);
+  std::string first_error = doc.ErrorStr() ? doc.ErrorStr() : "parse error";
+  std::string repaired = RepairXml(text);
+  tinyxml2::XMLDocument again;
+  if (again.Parse(repaired.data(), repaired.size()) != tinyxml2::XML_SUCCESS) {
+    why = "malformed XML: " + first_error;
+    return false;
+  }
+  return ParseDocument(again, out, why);
+}
+
+bool LoadConfigFile(const std::string& path, ServerConfig& out, std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot open " + path;
+    return false;
+  }
+  std::string text;
+  text.resize(kMaxConfigBytes + 1);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kMaxConfigBytes) {
+    why = "configuration file larger than 4 MiB";
+    return false;
+  }
+  if (in.bad()) {
+    why = "cannot read " + path;
+    return false;
+  }
+  return ParseConfigText(text, out, why);
+}
+
+}  // namespace quarno::ftpd
