@@ -25,21 +25,7 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
          });
 }
 
-class NoHttp : public HttpServing {
- public:
-  bool Start(int, const std::string&, std::string& why) override {
-    why = "http server unavailable";
-    return false;
-  }
-  void Stop() override {}
-  bool Running() const override { return false; }
-};
-
 }  // namespace
-
-#ifndef QUARNO_FTPD_HAVE_HTTPD
-std::unique_ptr<HttpServing> MakeHttpServing() { return std::make_unique<NoHttp>(); }
-#endif
 
 // ---- admin connection ----
 
@@ -185,7 +171,7 @@ class ControlConnection : public std::enable_shared_from_this<ControlConnection>
 
 Server::Server(ServerOptions options)
     : options_(std::move(options)), io_(1), signals_(io_), sweep_(io_) {
-  if (!options_.http) options_.http = MakeHttpServing();
+  if (!options_.http) options_.http = MakeHttpServing(options_.listen_address);
 }
 
 Server::~Server() {

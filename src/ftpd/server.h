@@ -40,7 +40,9 @@ class HttpServing {
   virtual void Stop() = 0;
   virtual bool Running() const = 0;
 };
-std::unique_ptr<HttpServing> MakeHttpServing();
+// The main program's HTTP server (same request handling); `listen_address`
+// empty means all local addresses.
+std::unique_ptr<HttpServing> MakeHttpServing(const std::string& listen_address);
 
 struct ServerOptions {
   std::string config_path;          // "FileZilla Server.xml"
