@@ -65,6 +65,7 @@ bool ParsePortArgument(std::string_view arg, std::array<uint8_t, 4>& ip, uint16_
     if (!ParseUint(part, 255, v[n])) return false;
     ++n;
     if (comma == std::string_view::npos) break;
+    if (n == 6) return false;  // more than six numbers
     pos = comma + 1;
   }
   if (n != 6) return false;
