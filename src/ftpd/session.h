@@ -113,7 +113,6 @@ class FtpSession : public std::enable_shared_from_this<FtpSession> {
 
   std::array<char, 4096> read_buffer_{};
   std::string line_;
-  bool discarding_ = false;
   std::deque<std::string> pending_lines_;
   bool busy_ = false;
   std::deque<std::string> out_;
