@@ -190,6 +190,11 @@ void CServerInterface::ParseAll() {
     buffer_.erase(buffer_.begin(), buffer_.begin() + long(consumed_));
     consumed_ = 0;
   }
+  // One large message must not pin megabytes for the rest of the session.
+  if (buffer_.capacity() > (1u << 20) && buffer_.size() < 4096) {
+    buffer_.shrink_to_fit();
+    buffer_.reserve(4096);
+  }
 }
 
 void CServerInterface::Consume(std::size_t n) { consumed_ += n; }
@@ -308,7 +313,9 @@ int CServerInterface::ParseAuthenticated() {
   }
   if (held < n + kHeaderLength) return 0;
   const uint8_t* payload = p + kHeaderLength;
-  if (type == 1) {
+  if (type == 1 && id == 0) {
+    // Acceptance counts once, in stage 2; a repeat must not resend 2 and 3.
+  } else if (type == 1) {
     HandleReply(id, payload, n);
   } else {
     HandleStatus(id, payload, n);

@@ -9,7 +9,9 @@
 // sends the code in ASCII decimal and "\n"; the program acts, then answers
 // "OK\n" or "ERR <reason>\n". No answer within the time-out is a failed control.
 // The program knows its own service name (quarno-ftpd: "Quarno_Server") and
-// listens there while it runs; it removes a stale socket file before binding.
+// listens there while it runs. It binds and listens under a temporary name and
+// renames that to the control path, so the path exists only while connections
+// are accepted (a stale file is simply replaced by the rename).
 //
 // Service names are restricted to letters, digits, '_', '-' and '.', since
 // they name files.

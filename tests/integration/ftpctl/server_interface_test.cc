@@ -116,8 +116,9 @@ TEST_F(AdminClientTest, AuthenticatedSessionHandlesRepliesAndStatus) {
   EXPECT_EQ(client.Options().Text(OPTION_WELCOMEMESSAGE).size(), 20000u);
   EXPECT_EQ(client.Options().Number(OPTION_TIMEOUT), 300);
 
-  // Unknown status ids and other replies are consumed without a post.
-  peer.Send(Msg(2, 9, "zz") + Msg(1, 8, "") + Msg(2, 2, std::string("\x00\x01", 2)));
+  // Unknown status ids, other replies and a repeated acceptance are consumed
+  // without a post or an answer.
+  peer.Send(Msg(2, 9, "zz") + Msg(1, 8, "") + kAccepted + Msg(2, 2, std::string("\x00\x01", 2)));
   m = Next();
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FTP_STATE);
