@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <thread>
 
 #include "platform/paths.h"
@@ -76,20 +77,29 @@ bool SendControlCode(const std::string& socket_path, int code, std::chrono::mill
   if (socket_path.size() >= sizeof addr.sun_path) return fail("socket path too long");
   std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
 
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return fail("no socket");
+  auto deadline = Clock::now() + timeout;
+  int fd = -1;
+  // A program that has just started may not listen yet: retry until the
+  // time-out while the socket is missing or refuses.
+  for (;;) {
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return fail("no socket");
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    int err = errno;
+    ::close(fd);
+    if ((err != ENOENT && err != ECONNREFUSED && err != EAGAIN) || Clock::now() >= deadline) {
+      return fail("control channel not reachable");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(20, RemainingMs(deadline) + 1)));
+  }
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    return fail("control channel not reachable");
-  }
   std::string request = std::to_string(code) + "\n";
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
     return fail("send failed");
   }
-  auto deadline = Clock::now() + timeout;
   std::string answer;
   while (answer.find('\n') == std::string::npos && answer.size() < 512) {
     pollfd pfd{fd, POLLIN, 0};

@@ -9,9 +9,9 @@
 // sends the code in ASCII decimal and "\n"; the program acts, then answers
 // "OK\n" or "ERR <reason>\n". No answer within the time-out is a failed control.
 // The program knows its own service name (quarno-ftpd: "Quarno_Server") and
-// listens there while it runs. It binds and listens under a temporary name and
-// renames that to the control path, so the path exists only while connections
-// are accepted (a stale file is simply replaced by the rename).
+// listens there while it runs. Control is refused at once for a service that
+// is not running; for a running one the client retries the connection until
+// its time-out, so a program that has not bound its socket yet still gets it.
 //
 // Service names are restricted to letters, digits, '_', '-' and '.', since
 // they name files.
@@ -69,8 +69,9 @@ bool StopAndWait(ServiceManager& manager, const std::string& name,
                  std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // The client side of the control channel: sends "<code>\n" to the socket at
-// `socket_path` and reads one answer line. False on no socket, no answer in
-// time, or "ERR ..." (its reason goes to `reason` when given).
+// `socket_path` and reads one answer line. A missing or refusing socket is
+// retried until the time-out (the program may be starting). False on no
+// channel, no answer in time, or "ERR ..." (its reason goes to `reason`).
 bool SendControlCode(const std::string& socket_path, int code, std::chrono::milliseconds timeout,
                      std::string* reason = nullptr);
 

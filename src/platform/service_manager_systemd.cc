@@ -160,6 +160,7 @@ class SystemdServiceManager final : public ServiceManager {
 
   bool Control(const std::string& name, int code, std::chrono::milliseconds timeout) override {
     if (code < 128 || code > 255 || !IsValidServiceName(name)) return false;
+    if (Query(name) != ServiceState::kRunning) return false;
     return SendControlCode(ControlSocketPath(name), code, timeout);
   }
 
