@@ -62,7 +62,8 @@ void WriteLog(const char* format, ...) {
   int n = std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
   if (n < 0) return;
-  if (static_cast<size_t>(n) >= sizeof message) message[Utf8Cut(message, sizeof message - 1)] = '\0';
+  if (static_cast<size_t>(n) >= sizeof message)
+    message[Utf8Cut(message, sizeof message - 1)] = '\0';
 
   std::time_t now = std::time(nullptr);
   std::tm local{};

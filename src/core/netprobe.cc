@@ -105,8 +105,8 @@ uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) {
   return PickFreePortFrom(GetPortList(), low, high, excluded, r);
 }
 
-int RawHttpExchange(const std::string& address, const std::string& request,
-                    std::string& response, const RawHttpOptions& options) {
+int RawHttpExchange(const std::string& address, const std::string& request, std::string& response,
+                    const RawHttpOptions& options) {
   if (request.size() > kChunk) return -1;  // never a cut-off request on the wire
   in_addr parsed{};
   if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return -1;

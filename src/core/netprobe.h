@@ -10,9 +10,9 @@
 namespace quarno {
 
 struct GatewayInfo {
-  std::string gateway;            // router address, dotted
-  std::string local_address;      // this PC's address on the router's network
-  platform::MacAddress mac{};     // router MAC
+  std::string gateway;         // router address, dotted
+  std::string local_address;   // this PC's address on the router's network
+  platform::MacAddress mac{};  // router MAC
 };
 
 // True when the default route and the gateway's MAC were found; the local
@@ -43,8 +43,8 @@ struct RawHttpOptions {
 };
 // One request, at most two 512-byte chunks of answer. 0 on success, -1 on any
 // failure (also for a request over 512 bytes: nothing is sent then).
-int RawHttpExchange(const std::string& address, const std::string& request,
-                    std::string& response, const RawHttpOptions& options = {});
+int RawHttpExchange(const std::string& address, const std::string& request, std::string& response,
+                    const RawHttpOptions& options = {});
 
 bool IsNetworkAlive();
 // Up to `tries` polls, `interval` apart, for an adapter with an address and a

@@ -53,11 +53,20 @@ std::string Escape(std::string_view value) {
   out.reserve(value.size());
   for (char c : value) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\0': out += "\\0"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -73,11 +82,20 @@ bool Unescape(std::string_view text, std::string& out) {
     }
     if (++i == text.size()) return false;
     switch (text[i]) {
-      case '\\': out += '\\'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case '0': out += '\0'; break;
-      default: return false;
+      case '\\':
+        out += '\\';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '0':
+        out += '\0';
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -187,7 +205,8 @@ std::string FileKeyStore::FileFor(std::string_view key) const {
 }
 
 std::string FileKeyStore::Serialize(const Values& values) {
-  std::string text = "# Quarno settings: one name=value per line; \\n, \\r, \\\\ and \\0 are escaped.\n";
+  std::string text =
+      "# Quarno settings: one name=value per line; \\n, \\r, \\\\ and \\0 are escaped.\n";
   for (const auto& [name, value] : values) {
     if (!ValidName(name)) continue;
     text += name;

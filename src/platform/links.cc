@@ -10,7 +10,8 @@ namespace quarno::platform {
 
 bool CreateDirLink(const std::string& link, const std::string& target) {
   struct stat st {};
-  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) return false;  // never replace real data
+  if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+    return false;  // never replace real data
   // Make the new link beside the old one and rename over it, so the name
   // always points somewhere.
   std::string temp = link + ".new-link." + std::to_string(getpid());

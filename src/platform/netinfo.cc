@@ -93,7 +93,8 @@ std::vector<RouteRow> DefaultRoutes(std::string_view text) {
     if (!ParseHex(f[1], dest) || !ParseHex(f[2], gateway) || !ParseHex(f[3], flags) ||
         !ParseDec(f[6], metric) || !ParseHex(f[7], mask))
       continue;
-    if (dest != 0 || mask != 0 || (flags & (kRouteUp | kRouteGateway)) != (kRouteUp | kRouteGateway))
+    if (dest != 0 || mask != 0 ||
+        (flags & (kRouteUp | kRouteGateway)) != (kRouteUp | kRouteGateway))
       continue;
     rows.push_back({std::string(f[0]), RouteAddress(gateway), metric});
   }
@@ -150,7 +151,8 @@ std::vector<Adapter> ListAdapters() {
   freeifaddrs(list);
   for (const auto& route : DefaultRoutes(ReadProcFile("/proc/net/route"))) {
     for (auto& adapter : adapters) {
-      if (adapter.name == route.interface && adapter.gateway.empty()) adapter.gateway = route.gateway;
+      if (adapter.name == route.interface && adapter.gateway.empty())
+        adapter.gateway = route.gateway;
     }
   }
   return adapters;

@@ -59,7 +59,8 @@ int SpawnDetached(const std::string& path, const std::vector<std::string>& args)
       sigprocmask(SIG_SETMASK, &none, nullptr);
       struct sigaction dfl {};
       dfl.sa_handler = SIG_DFL;
-      for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &dfl, nullptr);
+      for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(sig, &dfl, nullptr);
       int null_fd = open("/dev/null", O_RDWR);
       if (null_fd >= 0) {
         dup2(null_fd, 0);

@@ -129,8 +129,8 @@ long UdpRequest(const std::string& ipv4, uint16_t port, std::string_view datagra
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   long result = -1;
-  if (sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
-             reinterpret_cast<sockaddr*>(&peer), sizeof peer) == static_cast<ssize_t>(datagram.size())) {
+  if (sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&peer),
+             sizeof peer) == static_cast<ssize_t>(datagram.size())) {
     result = ReceiveWithTimeout(fd, answer, max, timeout, 0);
   }
   close(fd);

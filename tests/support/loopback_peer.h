@@ -59,7 +59,9 @@ class LoopbackPeer {
   LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
   LoopbackPeer& Read() { return Add({Kind::kRead, {}, 0}); }
-  LoopbackPeer& ReadUntil(std::string terminator) { return Add({Kind::kReadUntil, std::move(terminator), 0}); }
+  LoopbackPeer& ReadUntil(std::string terminator) {
+    return Add({Kind::kReadUntil, std::move(terminator), 0});
+  }
   LoopbackPeer& ReadAll() { return Add({Kind::kReadAll, {}, 0}); }
   LoopbackPeer& Send(std::string bytes) { return Add({Kind::kSend, std::move(bytes), 0}); }
   LoopbackPeer& Sleep(int ms) { return Add({Kind::kSleep, {}, ms}); }
@@ -144,8 +146,8 @@ class LoopbackPeer {
           break;
         case Kind::kReadUntil: {
           size_t from = connection.size();
-          while (connection.find(step.data, from > step.data.size() ? from - step.data.size() : 0) ==
-                     std::string::npos &&
+          while (connection.find(step.data, from > step.data.size() ? from - step.data.size()
+                                                                    : 0) == std::string::npos &&
                  ReadOnce(fd, connection)) {
           }
           break;

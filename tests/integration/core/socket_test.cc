@@ -49,11 +49,14 @@ TEST(UdpRequest, AnswerAndTimeout) {
     char buffer[256];
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
-    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
-    if (n > 0) sendto(fd, buffer, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), from_len);
+    ssize_t n =
+        recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n > 0)
+      sendto(fd, buffer, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), from_len);
   });
   std::string answer;
-  EXPECT_EQ(UdpRequest("127.0.0.3", ntohs(a.sin_port), "M-SEARCH", answer, 64, milliseconds(2000)), 8);
+  EXPECT_EQ(UdpRequest("127.0.0.3", ntohs(a.sin_port), "M-SEARCH", answer, 64, milliseconds(2000)),
+            8);
   EXPECT_EQ(answer, "M-SEARCH");
   echo.join();
   answer = "kept";

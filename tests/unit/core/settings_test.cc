@@ -27,10 +27,14 @@ TEST_F(SettingsTest, RegistrationAndAccountRoundTrip) {
   ASSERT_TRUE(WriteRegistration("myhost", "me@example.com", "21", "8080"));
   ASSERT_TRUE(WriteAccount("사용자", "비밀 번호!", "/home/me/공유", "EUC-KR"));
   const std::pair<const char*, const char*> expected[] = {
-      {setting::kQuarno, "myhost"},        {setting::kEmail, "me@example.com"},
-      {setting::kFtpPort, "21"},           {setting::kHttpPort, "8080"},
-      {setting::kFtpUser, "사용자"},       {setting::kFtpPassword, "비밀 번호!"},
-      {setting::kFtpSharedFolder, "/home/me/공유"}, {setting::kFtpCharset, "EUC-KR"}};
+      {setting::kQuarno, "myhost"},
+      {setting::kEmail, "me@example.com"},
+      {setting::kFtpPort, "21"},
+      {setting::kHttpPort, "8080"},
+      {setting::kFtpUser, "사용자"},
+      {setting::kFtpPassword, "비밀 번호!"},
+      {setting::kFtpSharedFolder, "/home/me/공유"},
+      {setting::kFtpCharset, "EUC-KR"}};
   for (auto [name, text] : expected) {
     ASSERT_TRUE(ReadSetting(name, value)) << name;
     EXPECT_EQ(value, text) << name;
@@ -72,7 +76,8 @@ TEST_F(SettingsTest, StoreFollowsEnvironmentAndCanBeReplaced) {
     SetSettingsStoreForTesting(&fake);
     ASSERT_TRUE(WriteSetting(setting::kBootHttp, "8081"));
     SetSettingsStoreForTesting(nullptr);
-    EXPECT_TRUE(std::filesystem::exists(other.root() + "/fake/software/Quarno_Server/Server_Info.conf"));
+    EXPECT_TRUE(
+        std::filesystem::exists(other.root() + "/fake/software/Quarno_Server/Server_Info.conf"));
     EXPECT_FALSE(ReadSetting(setting::kBootHttp, value));
   }
   std::string value;

@@ -23,11 +23,11 @@ TEST(Codepage, KoreanRoundTripsThroughCp949) {
 
 TEST(Codepage, InvalidInputIsRejectedAndOutputUntouched) {
   std::string out = "unchanged";
-  EXPECT_FALSE(Utf8ToCp949("\xC0\xAF", out));            // overlong '/'
-  EXPECT_FALSE(Utf8ToCp949("abc\xED\xA0\x80", out));      // surrogate
-  EXPECT_FALSE(Utf8ToCp949("\xEA\xB0", out));             // cut-off sequence
-  EXPECT_FALSE(Utf8ToCp949("\xF0\x9F\x98\x80", out));     // emoji: no CP949 form
-  EXPECT_FALSE(Cp949ToUtf8("\xC7", out));                 // lone lead byte
+  EXPECT_FALSE(Utf8ToCp949("\xC0\xAF", out));          // overlong '/'
+  EXPECT_FALSE(Utf8ToCp949("abc\xED\xA0\x80", out));   // surrogate
+  EXPECT_FALSE(Utf8ToCp949("\xEA\xB0", out));          // cut-off sequence
+  EXPECT_FALSE(Utf8ToCp949("\xF0\x9F\x98\x80", out));  // emoji: no CP949 form
+  EXPECT_FALSE(Cp949ToUtf8("\xC7", out));              // lone lead byte
   EXPECT_FALSE(Cp949ToUtf8("\xFF\xFF", out));
   EXPECT_EQ(out, "unchanged");
 }

@@ -199,7 +199,8 @@ TEST_F(KeyStoreTest, TwoProcessesNeverLoseEachOthersValues) {
     for (int i = 0; i < kWrites; ++i) store.Write(kKey, {{"child" + std::to_string(i), "c"}});
     _exit(0);
   }
-  for (int i = 0; i < kWrites; ++i) ASSERT_TRUE(store.Write(kKey, {{"parent" + std::to_string(i), "p"}}));
+  for (int i = 0; i < kWrites; ++i)
+    ASSERT_TRUE(store.Write(kKey, {{"parent" + std::to_string(i), "p"}}));
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));

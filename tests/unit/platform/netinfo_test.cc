@@ -56,12 +56,12 @@ TEST(NetinfoParsers, TcpTableSkipsMalformedRows) {
   const std::string text =
       "  sl  local_address rem_address   st\n"
       "   0: 0100007F:0050 00000000:0000 0A\n"
-      "   1: 0100007F 00000000:0000 0A\n"          // no port
-      "   2: 0100007F:1FFFF 00000000:0000 0A\n"     // port too large
-      "   3: 0100007F:0051 00000000:0000 0C\n"      // unknown state
-      "   4: 0100007F:0052 00000000:0000\n"         // cut off
-      "   5 0100007F:0053 00000000:0000 01\n"       // no row colon
-      "   6: 0100007F:0054 00000000:0000 01";       // last line without newline is fine here
+      "   1: 0100007F 00000000:0000 0A\n"        // no port
+      "   2: 0100007F:1FFFF 00000000:0000 0A\n"  // port too large
+      "   3: 0100007F:0051 00000000:0000 0C\n"   // unknown state
+      "   4: 0100007F:0052 00000000:0000\n"      // cut off
+      "   5 0100007F:0053 00000000:0000 01\n"    // no row colon
+      "   6: 0100007F:0054 00000000:0000 01";    // last line without newline is fine here
   auto rows = ParseTcpTable(text);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].local_port, 80);

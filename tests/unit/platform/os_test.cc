@@ -116,8 +116,8 @@ TEST(NamedMutex, HeldUntilReleasedOrOwnerDies) {
 TEST(Process, SpawnDetachedRunsInOwnSessionWithoutZombie) {
   test::TempXdg xdg;
   std::string marker = xdg.root() + "/ran";
-  int pid = SpawnDetached("/bin/sh", {"-c", "echo $$ $(cut -d\" \" -f6 /proc/$$/stat) > " + marker + ".tmp; mv " +
-                                                 marker + ".tmp " + marker});
+  int pid = SpawnDetached("/bin/sh", {"-c", "echo $$ $(cut -d\" \" -f6 /proc/$$/stat) > " + marker +
+                                                ".tmp; mv " + marker + ".tmp " + marker});
   ASSERT_GT(pid, 0);
   for (int i = 0; i < 500 && !fs::exists(marker); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
