@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/key_store.h"
-#include "platform/paths.h"
 #include "support/temp_xdg.h"
 
 namespace quarno {
@@ -64,25 +62,6 @@ TEST_F(SettingsTest, ValuesOver255CharactersReadCompletely) {
   std::string value;
   ASSERT_TRUE(ReadSetting(setting::kFtpSharedFolder, value));
   EXPECT_EQ(value, folder);
-}
-
-TEST_F(SettingsTest, StoreFollowsEnvironmentAndCanBeReplaced) {
-  ASSERT_TRUE(WriteSetting(setting::kMac, "A1B2C3"));
-  {
-    test::TempXdg other;
-    std::string value = "none";
-    EXPECT_FALSE(ReadSetting(setting::kMac, value));
-    platform::FileKeyStore fake(other.root() + "/fake");
-    SetSettingsStoreForTesting(&fake);
-    ASSERT_TRUE(WriteSetting(setting::kBootHttp, "8081"));
-    SetSettingsStoreForTesting(nullptr);
-    EXPECT_TRUE(
-        std::filesystem::exists(other.root() + "/fake/software/Quarno_Server/Server_Info.conf"));
-    EXPECT_FALSE(ReadSetting(setting::kBootHttp, value));
-  }
-  std::string value;
-  EXPECT_TRUE(ReadSetting(setting::kMac, value));
-  EXPECT_EQ(value, "A1B2C3");
 }
 
 TEST_F(SettingsTest, FailedWriteChangesNothing) {
