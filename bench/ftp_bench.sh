@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# FTP throughput of quarno-ftpd next to vsftpd, both on loopback, each on its
+# own high port, started and stopped by this script (never as system services).
+#
+#   bench/ftp_bench.sh [path/to/quarno-ftpd]
+#
+# Sizes (defaults are the full run): BIG_MB=1024 SESSIONS=200 SESSION_MB=10
+# IDLE_SESSIONS=50. Every transfer is bounded by MAX_TIME seconds (default 300).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ftpd=${1:-build/apps/quarno-ftpd}
+BIG_MB=${BIG_MB:-1024}
+SESSIONS=${SESSIONS:-200}
+SESSION_MB=${SESSION_MB:-10}
+IDLE_SESSIONS=${IDLE_SESSIONS:-50}
+MAX_TIME=${MAX_TIME:-300}
+[ -x "$ftpd" ] || { echo "no quarno-ftpd at $ftpd (build it first)" >&2; exit 2; }
+command -v vsftpd >/dev/null || [ -x /usr/sbin/vsftpd ] || { echo "vsftpd is not installed" >&2; exit 2; }
+[ "$(id -u)" -eq 0 ] || { echo "vsftpd needs root to start; run as root" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/quarno-ftp-bench-XXXXXX)
+q_pid=""; v_pid=""
+cleanup() {
+  [ -n "$q_pid" ] && kill "$q_pid" 2>/dev/null && wait "$q_pid" 2>/dev/null || true
+  [ -n "$v_pid" ] && kill "$v_pid" 2>/dev/null && wait "$v_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+q_port=$(free_port); v_port=$(free_port); admin_port=$(free_port)
+
+# The same data for both: files under <share>, served as /DISK_E/ by
+# quarno-ftpd (through the home folder's link) and /pub/ by vsftpd.
+data="$work/data"; mkdir -p "$data/pub"
+truncate -s "${BIG_MB}M" "$data/pub/big.bin"
+head -c "$((SESSION_MB << 20))" /dev/urandom > "$data/pub/session.bin"
+head -c "$((BIG_MB << 20))" /dev/zero > "$work/upload.bin"
+# Both servers read from a warm page cache; the first reader would pay for it otherwise.
+cat "$data/pub/big.bin" "$data/pub/session.bin" "$work/upload.bin" > /dev/null
+chown ftp "$data/pub"
+
+# quarno-ftpd
+mkdir -p "$work/q/program" "$work/q/state/quarno/zelhome" "$work/q/config" "$work/q/data" "$work/q/run"
+home="$work/q/state/quarno/zelhome"
+ln -s "$data/pub" "$home/DISK_E"
+hash=$(printf pw | md5sum | cut -d' ' -f1)
+perm() { printf '<Permission Dir="%s">' "$1"; local i=0
+  for n in FileRead FileWrite FileDelete FileAppend DirCreate DirDelete DirList DirSubdirs IsHome AutoCreate; do
+    printf '<Option Name="%s">%s</Option>' "$n" "${2:$i:1}"; i=$((i+1)); done; printf '</Permission>'; }
+{
+  printf '<FileZillaServer><Users><User Name="bench"><Option Name="Pass">%s</Option>' "$hash"
+  printf '<Option Name="Enabled">1</Option><Permissions>'
+  perm "$home" 0000001110; perm "$home/DISK_E" 1111111100
+  printf '</Permissions></User></Users><Settings>'
+  printf '<Item name="Serverports" type="string">%s</Item>' "$q_port"
+  printf '<Item name="Admin port" type="numeric">%s</Item>' "$admin_port"
+  printf '<Item name="Maximum user count" type="numeric">%s</Item>' "$((SESSIONS + IDLE_SESSIONS + 10))"
+  printf '<Item name="Timeout" type="numeric">300</Item></Settings></FileZillaServer>'
+} > "$work/q/program/FileZilla Server.xml"
+XDG_CONFIG_HOME=$work/q/config XDG_STATE_HOME=$work/q/state XDG_DATA_HOME=$work/q/data \
+XDG_RUNTIME_DIR=$work/q/run QUARNO_WRITABLE_FOLDER=$work/q/program QUARNO_FTPD_LISTEN=127.0.0.1 \
+  "$ftpd" >/dev/null 2>&1 &
+q_pid=$!
+
+# vsftpd: anonymous login onto the same data, sendfile on, same limits.
+cat > "$work/vsftpd.conf" <<CONF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$v_port
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$data
+anon_upload_enable=YES
+write_enable=YES
+local_enable=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+max_clients=$((SESSIONS + IDLE_SESSIONS + 10))
+max_per_ip=$((SESSIONS + IDLE_SESSIONS + 10))
+use_sendfile=YES
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+idle_session_timeout=300
+xferlog_enable=NO
+secure_chroot_dir=/var/run/vsftpd/empty
+background=NO
+CONF
+mkdir -p /var/run/vsftpd/empty
+/usr/sbin/vsftpd "$work/vsftpd.conf" >/dev/null 2>&1 &
+v_pid=$!
+sleep 1
+kill -0 "$q_pid" 2>/dev/null || { echo "quarno-ftpd did not start" >&2; exit 1; }
+kill -0 "$v_pid" 2>/dev/null || { echo "vsftpd did not start" >&2; exit 1; }
+
+q_url="ftp://bench:pw@127.0.0.1:$q_port/DISK_E"
+v_url="ftp://anonymous:x@127.0.0.1:$v_port/pub"
+
+# MiB/s of one curl transfer; "fail" when it did not complete.
+speed() {
+  local out
+  if out=$(curl -sS --max-time "$MAX_TIME" "$@" -w '%{speed_download} %{speed_upload}' 2>/dev/null); then
+    awk '{ s = $1 > $2 ? $1 : $2; printf "%.0f MiB/s", s / 1048576 }' <<<"$out"
+  else
+    echo fail
+  fi
+}
+
+many() {  # total seconds for $SESSIONS parallel downloads, and how many completed intact
+  local url=$1 dir=$work/many; rm -rf "$dir"; mkdir -p "$dir"
+  local args=() i
+  for i in $(seq 1 "$SESSIONS"); do args+=(-o "$dir/$i" "$url/session.bin"); done
+  local t0 t1; t0=$(date +%s.%N)
+  curl -sS --max-time "$MAX_TIME" -Z --parallel-max "$SESSIONS" --parallel-immediate "${args[@]}" 2>/dev/null || true
+  t1=$(date +%s.%N)
+  local ok=0 want; want=$(md5sum < "$data/pub/session.bin")
+  for i in $(seq 1 "$SESSIONS"); do [ -f "$dir/$i" ] && [ "$(md5sum < "$dir/$i")" = "$want" ] && ok=$((ok+1)); done
+  rm -rf "$dir"
+  printf '%d/%d in %.2f s' "$ok" "$SESSIONS" "$(echo "$t1 - $t0" | bc)"
+}
+
+rss_kb() {  # resident KiB of a process and its children
+  local total=0 p
+  for p in $1 $(pgrep -P "$1" 2>/dev/null) $(for c in $(pgrep -P "$1" 2>/dev/null); do pgrep -P "$c"; done); do
+    total=$((total + $(awk '/VmRSS/ {print $2}' /proc/"$p"/status 2>/dev/null || echo 0)))
+  done
+  echo "$total"
+}
+
+idle_rss() {  # KiB per idle logged-in session
+  local pid=$1 port=$2 user=$3 pass=$4 before after
+  before=$(rss_kb "$pid")
+  python3 - "$port" "$user" "$pass" "$IDLE_SESSIONS" "$work/idle.$pid" <<'PY' &
+import ftplib, sys, time, os
+port, user, pw, n, flag = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
+conns = []
+for i in range(n):
+    f = ftplib.FTP(timeout=30); f.connect('127.0.0.1', port); f.login(user, pw); conns.append(f)
+open(flag, 'w').close()
+time.sleep(4)
+PY
+  local helper=$!
+  for _ in $(seq 1 100); do [ -f "$work/idle.$pid" ] && break; sleep 0.1; done
+  sleep 0.5
+  after=$(rss_kb "$pid")
+  wait "$helper" 2>/dev/null || true
+  awk -v a="$after" -v b="$before" -v n="$IDLE_SESSIONS" 'BEGIN { printf "%.1f", (a - b) / n }'
+}
+
+echo "Loopback FTP benchmark: ${BIG_MB} MiB file, ${SESSIONS} x ${SESSION_MB} MiB sessions, ${IDLE_SESSIONS} idle sessions"
+printf '%-34s %-22s %-22s\n' "" "quarno-ftpd" "vsftpd"
+printf '%-34s %-22s %-22s\n' "RETR ${BIG_MB} MiB" "$(speed -o /dev/null "$q_url/big.bin")" "$(speed -o /dev/null "$v_url/big.bin")"
+printf '%-34s %-22s %-22s\n' "STOR ${BIG_MB} MiB" "$(speed -T "$work/upload.bin" "$q_url/up.bin")" "$(speed -T "$work/upload.bin" "$v_url/up2.bin")"
+rm -f "$data/pub/up.bin" "$data/pub/up2.bin"
+printf '%-34s %-22s %-22s\n' "${SESSIONS} sessions x ${SESSION_MB} MiB RETR" "$(many "$q_url")" "$(many "$v_url")"
+printf '%-34s %-22s %-22s\n' "RSS per idle session" "$(idle_rss "$q_pid" "$q_port" bench pw) KiB" "$(idle_rss "$v_pid" "$v_port" anonymous x) KiB"
+printf '%-34s %-22s %-22s\n' "RSS of the server, idle" "$(rss_kb "$q_pid") KiB" "$(rss_kb "$v_pid") KiB"
