@@ -10,6 +10,7 @@
 #include "ftpd/config.h"
 #include "ftpd/server.h"
 #include "platform/paths.h"
+#include "platform/service_manager.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -26,8 +27,7 @@ int main(int argc, char** argv) {
 
   quarno::ftpd::ServerOptions options;
   options.config_path = platform::WritableFolder() + "/" + quarno::ftpd::kConfigFileName;
-  // Same path as platform::ControlSocketPath("Quarno_Server").
-  options.control_socket = platform::RuntimeFolder() + "/Quarno_Server.ctl";
+  options.control_socket = platform::ControlSocketPath("Quarno_Server");
   options.home_folder = platform::HomeFolder();
   if (const char* listen = std::getenv("QUARNO_FTPD_LISTEN")) options.listen_address = listen;
   options.http_port = [](std::string& port) { return quarno::ReadSetting(quarno::setting::kBootHttp, port); };
