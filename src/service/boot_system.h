@@ -14,7 +14,6 @@
 
 namespace quarno {
 
-inline constexpr char kFtpServiceName[] = "Quarno_Server";
 inline constexpr char kServerFtpDescription[] = "Quarno_Server_FTP";
 inline constexpr char kServerHttpDescription[] = "Quarno_Server_HTTP";
 
@@ -62,7 +61,7 @@ class BootSystem {
   // The configuration file with only "Serverports" 0: the FTP port closed.
   virtual bool WriteClosedFtpConfig() = 0;
   // Home folder, share link and the full configuration file; returns the new
-  // admin port (0 when none could be chosen or the file failed).
+  // admin port (0 when none was free), chosen even when the file failed.
   virtual int WriteFtpServerConfig(const FtpServerAccount& account,
                                    const platform::MacAddress& mac, int ftp_port) = 0;
 

@@ -1,11 +1,13 @@
 // The boot system wired to the real clients: settings store, service manager,
 // the kernel's network facts, and the DDNS, UPnP and router clients.
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "core/netprobe.h"
 #include "core/settings.h"
 #include "ddns/ddns_manager.h"
-#include "ftpctl/ftp_service.h"
+#include "ftpctl/ftp_server.h"
 #include "platform/netinfo.h"
 #include "router/router_client.h"
 #include "service/boot_system.h"
@@ -33,24 +35,35 @@ class RealBootSystem final : public BootSystem {
     return quarno::WriteSetting(name, value);
   }
 
-  bool OpenFtpService() override { return services_ && services_->Exists(kFtpServiceName); }
+  bool OpenFtpService() override {
+    return services_ && services_->Exists(ftpctl::kFtpServiceName);
+  }
   platform::ServiceState QueryFtpService() override {
-    return services_ ? services_->Query(kFtpServiceName) : platform::ServiceState::kUnknown;
+    return services_ ? services_->Query(ftpctl::kFtpServiceName) : platform::ServiceState::kUnknown;
   }
   bool ControlFtpService(int code) override {
-    return services_ && services_->Control(kFtpServiceName, code, options_.control_timeout);
+    return services_ && ftpctl::SendFtpControl(*services_, code, options_.control_timeout);
   }
-  bool WriteClosedFtpConfig() override { return WriteFtpPortClosedConfig(); }
+  bool WriteClosedFtpConfig() override {
+    const std::string path = ftpctl::FtpConfigFilePath();
+    std::remove(path.c_str());
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << "<FileZillaServer><Settings><Item name=\"Serverports\" type=\"string\">0</Item>"
+            "</Settings></FileZillaServer>";
+    file.flush();
+    return file.good();
+  }
   int WriteFtpServerConfig(const FtpServerAccount& account, const platform::MacAddress& mac,
                            int ftp_port) override {
-    BootFtpConfig config;
-    config.user = account.user;
-    config.password = account.password;
-    config.shared_folder = account.shared_folder;
-    config.charset = account.charset;
-    config.router_mac = mac;
-    config.ftp_port = ftp_port;
-    return quarno::WriteFtpServerConfig(config);
+    ftpctl::FtpAccountValues values;
+    values.user = account.user;
+    values.password = account.password;
+    values.shared_folder = account.shared_folder;
+    values.ftp_port = ftp_port;
+    values.router_mac = mac;
+    uint16_t admin_port = 0;
+    ftpctl::WriteFtpServerConfig(values, admin_port);
+    return admin_port;
   }
 
   bool NetworkReady() override {
