@@ -1,5 +1,6 @@
 #include "service/daemon_os.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -52,6 +53,13 @@ bool NotifySupervisor(const std::string& state) {
                               reinterpret_cast<const sockaddr*>(&address), size);
   close(fd);
   return sent == static_cast<ssize_t>(state.size());
+}
+
+bool HasControllingTerminal() {
+  const int fd = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 void ExitNow(int code) {

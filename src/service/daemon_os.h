@@ -19,6 +19,9 @@ int WaitForStopRequest();
 // unset or the datagram could not be sent.
 bool NotifySupervisor(const std::string& state);
 
+// Whether the process has a controlling terminal (started from a shell).
+bool HasControllingTerminal();
+
 // Ends the process at once, without running destructors of other threads'
 // objects (a boot sequence still under way is cut off with it).
 [[noreturn]] void ExitNow(int code);

@@ -15,10 +15,13 @@
 namespace quarno {
 
 bool StartedBySupervisor() {
-  const char* supervised = std::getenv("QUARNO_SUPERVISED");
+  if (const char* forced = std::getenv("QUARNO_SUPERVISED"); forced != nullptr) {
+    if (std::strcmp(forced, "1") == 0) return true;
+    if (std::strcmp(forced, "0") == 0) return false;
+  }
   const char* notify = std::getenv("NOTIFY_SOCKET");
-  return (supervised != nullptr && std::strcmp(supervised, "1") == 0) ||
-         (notify != nullptr && notify[0] != '\0');
+  if (notify != nullptr && notify[0] != '\0') return true;
+  return !daemon::HasControllingTerminal();
 }
 
 LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
@@ -89,8 +92,8 @@ int RunBootupService(const ShellOptions& options) {
   SetLogFileName(kBootupLogName);
   if (!StartedBySupervisor()) {
     std::fprintf(stderr,
-                 "quarno-bootup-service: not started by a service manager, nothing to do "
-                 "(the boot work runs only with QUARNO_SUPERVISED=1 or under systemd)\n");
+                 "quarno-bootup-service: started from a terminal, nothing to do (a service "
+                 "manager runs the boot work; QUARNO_SUPERVISED=1 forces it)\n");
     return 0;
   }
 

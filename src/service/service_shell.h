@@ -6,10 +6,12 @@
 // stop or shutdown request (SIGTERM, SIGINT, SIGHUP), which ends the process
 // promptly whatever the boot work is doing. Started by hand it does nothing.
 //
-// "Under a supervisor" means: QUARNO_SUPERVISED=1 is in the environment (the
-// systemd unit and the built-in supervisor set it), or NOTIFY_SOCKET is set
-// (a Type=notify unit waiting for readiness). Anything else is a start by
-// hand, as from a terminal: no boot work, exit status 0.
+// Supervised or by hand: QUARNO_SUPERVISED=1 or =0 in the environment says so
+// outright. Otherwise a process with a controlling terminal was started by
+// hand (from a shell: no boot work, exit status 0), and one without a
+// terminal by a supervisor: systemd and the built-in supervisor both start
+// services in a session of their own. NOTIFY_SOCKET (a Type=notify unit
+// waiting for readiness) also means supervised.
 #include <functional>
 #include <memory>
 #include <string>

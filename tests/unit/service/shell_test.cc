@@ -2,7 +2,9 @@
 // knobs: timing overrides and the systemd notification datagram.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -64,16 +66,36 @@ TEST(ShellOptions, TimingsFromTheEnvironment) {
   EXPECT_EQ(options.ftp_service_wait, 60000ms);
 }
 
-TEST(ShellOptions, SupervisedOnlyWhenASupervisorSaysSo) {
+// The verdict of a child in a session of its own, with or without a terminal.
+bool SupervisedInNewSession(bool with_terminal) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+  const std::string slave = ptsname(master);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    if (with_terminal && open(slave.c_str(), O_RDWR) < 0) _exit(3);  // becomes the terminal
+    _exit(StartedBySupervisor() ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
+TEST(ShellOptions, SupervisedUnlessStartedFromATerminal) {
   unsetenv("NOTIFY_SOCKET");
   unsetenv("QUARNO_SUPERVISED");
-  EXPECT_FALSE(StartedBySupervisor());
+  EXPECT_TRUE(SupervisedInNewSession(false));   // as systemd or the built-in supervisor
+  EXPECT_FALSE(SupervisedInNewSession(true));   // as from a shell
   setenv("QUARNO_SUPERVISED", "0", 1);
   EXPECT_FALSE(StartedBySupervisor());
   setenv("QUARNO_SUPERVISED", "1", 1);
-  EXPECT_TRUE(StartedBySupervisor());
-  unsetenv("QUARNO_SUPERVISED");
+  EXPECT_TRUE(SupervisedInNewSession(true));
+  setenv("QUARNO_SUPERVISED", "0", 1);
   setenv("NOTIFY_SOCKET", "@quarno-none", 1);
+  EXPECT_FALSE(StartedBySupervisor());
+  unsetenv("QUARNO_SUPERVISED");
   EXPECT_TRUE(StartedBySupervisor());
   unsetenv("NOTIFY_SOCKET");
 }
