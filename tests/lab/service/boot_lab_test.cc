@@ -1,0 +1,274 @@
+// quarno-bootup-service end to end in the home-network lab: the real program
+// in the pc namespace, quarno-ftpd under the built-in supervisor beside it,
+// miniupnpd and the simulators as its peers, clients in the internet.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "core/settings.h"
+#include "ftpctl/ftp_server.h"
+#include "lab/service/netns_lab.h"
+#include "platform/service_manager.h"
+#include "support/temp_xdg.h"
+
+namespace quarno::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+const std::string kBinaries = std::string(QUARNO_BINARY_DIR) + "/apps/";
+constexpr char kRecord[] =
+    R"("02:00:00:12:AB:CD": {"domain": "home.quarno.ralmek.co.kr", "email": "me@example.org", )"
+    R"("ftp_port": "2121", "http_port": "8080"})";
+
+class BootLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::string why = NetnsLab::WhyUnavailable(); !why.empty()) GTEST_SKIP() << why;
+    lab_ = std::make_unique<NetnsLab>();
+    if (!lab_->error().empty()) GTEST_SKIP() << "lab could not be built: " << lab_->error();
+    // This thread (and what it starts, quarno-ftpd among it) lives in the pc.
+    host_ns_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int pc = open(("/run/netns/" + lab()["NS_PC"]).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(setns(pc, CLONE_NEWNET), 0);
+    close(pc);
+    share_ = xdg_.root() + "/share/photos";
+    std::filesystem::create_directories(share_);
+    std::ofstream file(share_ + "/hello.bin", std::ios::binary);
+    for (int i = 0; i < 300000; ++i) file.put(static_cast<char>((i * 7919) >> 3));
+  }
+  void TearDown() override {
+    if (boot_pid_ > 0) {
+      kill(boot_pid_, SIGKILL);
+      waitpid(boot_pid_, nullptr, 0);
+    }
+    if (services_) ftpctl::StopFtpService(*services_);
+    if (host_ns_ >= 0) {
+      setns(host_ns_, CLONE_NEWNET);
+      close(host_ns_);
+    }
+  }
+  NetnsLab& lab() { return *lab_; }
+
+  void StartFtpServer() {
+    services_ = platform::MakeServiceManager();
+    ASSERT_TRUE(ftpctl::StartFtpService(*services_, kBinaries + "quarno-ftpd", 10s));
+  }
+  void StoreRegistration(const std::string& name) {
+    ASSERT_TRUE(WriteRegistration(name, "me@example.org", "2121", "8080"));
+    ASSERT_TRUE(WriteAccount("joe", "s3cret", share_, "UTF-8"));
+  }
+  // The DDNS server's table: our record, plus whatever else is given.
+  void SeedDdns(const std::string& records, const std::string& args = "") {
+    std::ofstream(lab().Path("ddns-state.json"))
+        << R"({"records": {)" << records << R"(}, "requests": []})";
+    ASSERT_TRUE(lab().Sim("ddns", args));
+  }
+
+  // Starts the boot service as a supervisor would; returns at READY=1.
+  void StartBootService() {
+    notify_path_ = xdg_.runtime() + "/notify";
+    notify_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    notify_path_.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(notify_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    setenv("NOTIFY_SOCKET", notify_path_.c_str(), 1);
+    setenv("QUARNO_BOOT_TIMINGS",
+           "ftp_service_poll=50,network_interval=10,settle_after_start=300,"
+           "settle_after_renew=500,router_receive_timeout=3000",
+           1);
+    const std::string ns = lab()["NS_PC"], program = kBinaries + "quarno-bootup-service";
+    boot_pid_ = fork();
+    if (boot_pid_ == 0) {
+      setsid();
+      execl("/usr/sbin/ip", "ip", "netns", "exec", ns.c_str(), program.c_str(), nullptr);
+      execlp("ip", "ip", "netns", "exec", ns.c_str(), program.c_str(), nullptr);
+      _exit(127);
+    }
+    unsetenv("NOTIFY_SOCKET");
+    ASSERT_EQ(Notice(10s), "READY=1");
+  }
+  // The next notification datagram, or empty after `limit`.
+  std::string Notice(std::chrono::milliseconds limit) {
+    timeval tv{static_cast<time_t>(limit.count() / 1000),
+               static_cast<suseconds_t>(limit.count() % 1000 * 1000)};
+    setsockopt(notify_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buffer[256];
+    const ssize_t n = recv(notify_fd_, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  }
+  // Runs the boot work to its end; its result code (-2: no end seen).
+  int RunBoot(std::chrono::milliseconds limit = 60s) {
+    StartBootService();
+    const std::string status = Notice(limit);
+    std::smatch m;
+    if (!std::regex_search(status, m, std::regex("result (-?\\d+)"))) return -2;
+    return std::stoi(m[1]);
+  }
+  // Stops the boot service; true when it ended with status 0 within `limit`.
+  bool StopBootService(std::chrono::milliseconds limit) {
+    kill(boot_pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (waitpid(boot_pid_, &status, WNOHANG) == boot_pid_) {
+        boot_pid_ = -1;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+  std::string Setting(const char* name) {
+    std::string value = "(missing)";
+    ReadSetting(name, value);
+    return value;
+  }
+  std::string Log() { return ReadFile(xdg_.writable() + "/Logs/Quarno_Bootup_log.txt"); }
+
+  TempXdg xdg_;
+  std::unique_ptr<NetnsLab> lab_;
+  std::unique_ptr<platform::ServiceManager> services_;
+  std::string share_;
+  std::string notify_path_;
+  int notify_fd_ = -1;
+  int host_ns_ = -1;
+  pid_t boot_pid_ = -1;
+};
+
+TEST_F(BootLab, FreshStateIsNotRegistered) {
+  StartFtpServer();
+  WriteSetting(setting::kAdminPort, "31000");
+  EXPECT_EQ(RunBoot(), 5) << Log();
+  EXPECT_EQ(Setting(setting::kAdminPort), "0");
+  EXPECT_NE(Log().find("DDNS 서버에 등록되어 있지 않습니다."), std::string::npos) << Log();
+  EXPECT_TRUE(StopBootService(5s));
+}
+
+TEST_F(BootLab, RegisteredHereServesThroughTheRouter) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord);
+  lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
+  lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  EXPECT_NE(Setting(setting::kAdminPort), "0");
+  EXPECT_EQ(Setting(setting::kHttpPort), "8080");  // no renewal
+  // The router's DDNS setting went out with the stored ports.
+  const std::string router = ReadFile(lab().Path("router-state.json"));
+  EXPECT_NE(router.find("hostname=home.quarno.ralmek.co.kr&ddns_account=me@example.org"),
+            std::string::npos) << router;
+  EXPECT_NE(router.find("ftp_port=2121&http_port=8080"), std::string::npos) << router;
+
+  // From the internet, through the WAN address and the mapped ports. FTP in
+  // active mode: the data connection goes out through the router's NAT.
+  const std::string wan = lab()["ROUTER_WAN_IP"], file = share_ + "/hello.bin";
+  int status = 0;
+  lab().Exec("internet", "curl -sS -m 20 --ftp-port - -u joe:s3cret ftp://" + wan +
+                             ":2121/photos/hello.bin -o " + xdg_.root() + "/ftp.bin", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(xdg_.root() + "/ftp.bin"), ReadFile(file));
+  lab().Exec("internet", "curl -sS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
+                             xdg_.root() + "/http.bin", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(xdg_.root() + "/http.bin"), ReadFile(file));
+  EXPECT_TRUE(StopBootService(5s));
+}
+
+TEST_F(BootLab, TakenHttpPortIsRenewed) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord);
+  lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
+  lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
+  lab().Exec("pc", "timeout 60 python3 -c \"import socket,time;s=socket.create_server"
+                   "((\\\"\\\",8080));time.sleep(60)\" >/dev/null 2>&1 &");
+  for (int i = 0; i < 50 && lab().Exec("pc", "ss -ltn").find(":8080") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  const int port = std::stoi(Setting(setting::kHttpPort));
+  EXPECT_GE(port, 35001);
+  const std::string ddns = ReadFile(lab().Path("ddns-state.json"));
+  EXPECT_NE(ddns.find("\"http_port\": \"" + std::to_string(port) + "\""), std::string::npos)
+      << ddns;
+  EXPECT_NE(lab().Mappings().find(std::to_string(port) + "->" + lab()["PC_IP"]),
+            std::string::npos);
+}
+
+TEST_F(BootLab, NoMappingAndNameInOtherCaseIsAnotherPc) {
+  StartFtpServer();
+  StoreRegistration("Home");
+  SeedDdns(kRecord);
+  EXPECT_EQ(RunBoot(), 8) << Log();
+  EXPECT_EQ(Setting(setting::kAdminPort), "0");
+}
+
+TEST_F(BootLab, MappingOfAnotherPcIsLeftUntouched) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord);
+  lab().Map("pc2", lab()["PC2_IP"], 2121, "Quarno_Server_FTP");
+  const std::string before = lab().Mappings();
+  EXPECT_EQ(RunBoot(), 10) << Log();
+  EXPECT_NE(before.find("2121->" + lab()["PC2_IP"]), std::string::npos) << before;
+  EXPECT_EQ(lab().Mappings(), before);
+}
+
+TEST_F(BootLab, NotYoursEndsTheRenewalAndDeletesTheHost) {
+  StartFtpServer();
+  StoreRegistration("home");
+  // Another router's record holds the same name.
+  SeedDdns(std::string(kRecord) +
+           R"(, "02:00:00:99:99:99": {"domain": "home.quarno.ralmek.co.kr", )"
+           R"("email": "other@example.org", "ftp_port": "21", "http_port": "80"})");
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  const std::string ddns = ReadFile(lab().Path("ddns-state.json"));
+  EXPECT_EQ(ddns.find("02:00:00:12:AB:CD\": {"), std::string::npos) << ddns;
+  EXPECT_EQ(Count(ddns, "\"answer\": \"!yours\""), 1) << ddns;
+  EXPECT_NE(Log().find("재등록 시도 중 실패하였습니다."), std::string::npos);
+}
+
+TEST_F(BootLab, FiveFailedAttemptsLeaveNoServerMapping) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord, "--register-answer 'good;0;1'");
+  EXPECT_EQ(RunBoot(90s), 0) << Log();
+  const std::string ddns = ReadFile(lab().Path("ddns-state.json"));
+  EXPECT_EQ(Count(ddns, "\"action\": \"register\""), 5) << ddns;
+  const std::string table = lab().Mappings();
+  EXPECT_EQ(table.find("Quarno_Server"), std::string::npos) << table;
+  EXPECT_EQ(ddns.find("02:00:00:12:AB:CD\": {"), std::string::npos) << ddns;  // host deleted
+}
+
+TEST_F(BootLab, StopDuringTheBootWorkEndsWithinASecond) {
+  // No FTP server yet: the boot work waits for it (up to 60 s).
+  services_ = platform::MakeServiceManager();
+  ASSERT_TRUE(services_->Create({ftpctl::kFtpServiceName, ftpctl::kFtpServiceDisplayName,
+                                 kBinaries + "quarno-ftpd", platform::StartType::kOnDemand}));
+  StartBootService();
+  std::this_thread::sleep_for(300ms);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(StopBootService(1s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_NE(Log().find("서비스 종료 신호가 들어왔습니다."), std::string::npos) << Log();
+}
+
+}  // namespace
+}  // namespace quarno::test
