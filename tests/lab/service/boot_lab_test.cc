@@ -50,7 +50,7 @@ class BootLab : public ::testing::Test {
     share_ = xdg_.root() + "/share/photos";
     std::filesystem::create_directories(share_);
     std::ofstream file(share_ + "/hello.bin", std::ios::binary);
-    for (int i = 0; i < 300000; ++i) file.put(static_cast<char>((i * 7919) >> 3));
+    for (unsigned i = 0; i < 300000; ++i) file.put(static_cast<char>((i * 7919u) >> 3));
   }
   void TearDown() override {
     if (boot_pid_ > 0) {
