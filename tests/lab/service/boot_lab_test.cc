@@ -102,21 +102,29 @@ class BootLab : public ::testing::Test {
       _exit(127);
     }
     unsetenv("NOTIFY_SOCKET");
-    ASSERT_EQ(Notice(10s), "READY=1");
+    ASSERT_EQ(Notice("READY=1", 10s), "READY=1");
   }
-  // The next notification datagram, or empty after `limit`.
-  std::string Notice(std::chrono::milliseconds limit) {
-    timeval tv{static_cast<time_t>(limit.count() / 1000),
-               static_cast<suseconds_t>(limit.count() % 1000 * 1000)};
-    setsockopt(notify_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    char buffer[256];
-    const ssize_t n = recv(notify_fd_, buffer, sizeof buffer, 0);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  // The next notification that starts with `prefix`, or empty after `limit`.
+  std::string Notice(const std::string& prefix, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left <= 0ms) return {};
+      timeval tv{static_cast<time_t>(left.count() / 1000),
+                 static_cast<suseconds_t>(left.count() % 1000 * 1000)};
+      setsockopt(notify_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      char buffer[256];
+      const ssize_t n = recv(notify_fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return {};
+      std::string notice(buffer, static_cast<std::size_t>(n));
+      if (notice.rfind(prefix, 0) == 0) return notice;
+    }
   }
   // Runs the boot work to its end; its result code (-2: no end seen).
   int RunBoot(std::chrono::milliseconds limit = 60s) {
     StartBootService();
-    const std::string status = Notice(limit);
+    const std::string status = Notice("STATUS=boot work ended", limit);
     std::smatch m;
     if (!std::regex_search(status, m, std::regex("result (-?\\d+)"))) return -2;
     return std::stoi(m[1]);
