@@ -290,8 +290,9 @@ do_up() {
   write_env "$host"
 
   if [ -n "$watch" ]; then
-    # Outlives this script; ends with the watched process or the lab.
-    setsid bash -c 'while kill -0 '"$watch"' 2>/dev/null && [ -d "'"$dir"'" ]; do sleep 0.5; done
+    # Outlives this script; gone once the lab is downed by anybody else.
+    setsid bash -c 'while kill -0 '"$watch"' 2>/dev/null; do
+                      [ -d "'"$dir"'" ] || exit 0; sleep 0.5; done
                     "'"$0"'" -i "'"$id"'" down >/dev/null 2>&1' </dev/null >/dev/null 2>&1 &
   fi
   trap - ERR EXIT

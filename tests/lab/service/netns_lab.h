@@ -48,7 +48,7 @@ class NetnsLab {
     return {};
   }
 
-  NetnsLab() : id_("s" + std::to_string(getpid())) {
+  NetnsLab() : id_("s" + std::to_string(getpid()) + "x" + std::to_string(++count_)) {
     int status = 0;
     const std::string out =
         Shell(Script() + " up --watch " + std::to_string(getpid()), &status);
@@ -83,8 +83,19 @@ class NetnsLab {
     return status == 0;
   }
   std::string Path(const std::string& file) const { return (*this)["LAB_DIR"] + "/" + file; }
-  // The router's table as upnpc from the pc sees it.
-  std::string Mappings() { return Exec("pc", "upnpc -u " + (*this)["IGD_URL"] + " -l"); }
+  // The router's table as upnpc from the pc sees it: one line per mapping,
+  // "2121->198.18.10.10:2121  'Quarno_Server_FTP'".
+  std::string Mappings() {
+    std::istringstream out(Exec("pc", "upnpc -u " + (*this)["IGD_URL"] + " -l"));
+    std::string table;
+    for (std::string line; std::getline(out, line);) {
+      const auto arrow = line.find("->"), quote = line.rfind("' '");
+      if (arrow == std::string::npos || quote == std::string::npos) continue;
+      const auto start = line.rfind(' ', arrow) + 1;
+      table += line.substr(start, quote + 1 - start) + "\n";
+    }
+    return table;
+  }
   std::string Map(const std::string& role, const std::string& client, int port,
                   const std::string& description) {
     return Exec(role, "upnpc -u " + (*this)["IGD_URL"] + " -e " + description + " -a " + client +
@@ -96,6 +107,7 @@ class NetnsLab {
     return std::string("'") + QUARNO_SOURCE_DIR + "/lab/netns-lab.sh' -i " + id_;
   }
 
+  static inline int count_ = 0;
   std::string id_;
   std::string error_;
   std::map<std::string, std::string> vars_;
