@@ -1,5 +1,6 @@
 #include "ftpd/server.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -179,6 +180,8 @@ Server::~Server() {
 }
 
 bool Server::Start(std::string& why) {
+  // sendfile() to a socket the client has closed would otherwise end the process.
+  ::signal(SIGPIPE, SIG_IGN);
   if (!options_.control_socket.empty()) {
     // A live daemon answers on the socket; a stale file from a crash does not.
     local_stream::socket probe(io_);

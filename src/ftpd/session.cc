@@ -70,6 +70,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
 FtpSession::FtpSession(Server& server, tcp::socket socket, uint32_t id)
     : server_(server), control_(std::move(socket)), id_(id), login_delay_(server.io()) {
   asio::error_code ec;
+  // Clients send ABOR as urgent data; keep its last byte in the line.
+  control_.set_option(asio::socket_base::out_of_band_inline(true), ec);
   auto remote = control_.remote_endpoint(ec);
   peer_ = Plain(remote.address());
   port_ = remote.port();

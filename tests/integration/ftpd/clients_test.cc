@@ -110,6 +110,21 @@ assert b''.join(out) == data[half:]
 f.storbinary('APPE big.bin', io.BytesIO(b'+more'))
 assert open(SHARE + '/big.bin', 'rb').read() == data + b'+more'
 refused(f.sendcmd, 'REST x')
+# A client that walks away from a download, or aborts it, leaves the server serving.
+with open(SHARE + '/huge.bin', 'wb') as h:
+    h.truncate(256 << 20)
+for i in range(3):
+    conn = f.transfercmd('RETR huge.bin')
+    conn.recv(1000)
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b'\x01\x00\x00\x00\x00\x00\x00\x00')
+    conn.close()
+    refused(f.voidresp, code='426')
+conn = f.transfercmd('RETR big.bin')
+conn.recv(1000)
+assert f.abort()[:3] in ('426', '226')
+assert f.getresp().startswith('226')  # the 426 for the transfer is followed by 226 for ABOR
+conn.close()
+assert f.size('big.bin') == len(data) + 5
 f.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
