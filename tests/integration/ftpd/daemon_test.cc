@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ftpd_fixture.h"
+#include "platform/service_manager.h"
 
 namespace fs = std::filesystem;
 
@@ -59,4 +60,23 @@ TEST_F(FtpdTest, DaemonRunsInTheForegroundAndEndsOnSigterm) {
   EXPECT_FALSE(fs::exists(xdg_->runtime() + "/quarno/Quarno_Server.ctl"));
   std::string log = ReadFile(xdg_->writable() + "/Logs/Quarno_Ftpd_log.txt");
   EXPECT_NE(log.find("quarno-ftpd stopped"), std::string::npos) << log;
+}
+
+TEST_F(FtpdTest, SupervisedDaemonHonoursControlCodes) {
+  StopServer();
+  setenv("QUARNO_FTPD_LISTEN", "127.0.0.1", 1);
+  auto manager = quarno::platform::MakeServiceManager();
+  quarno::platform::ServiceConfig config{"Quarno_Server", "Quarno Server ftp", QUARNO_FTPD_BINARY,
+                                         quarno::platform::StartType::kOnDemand};
+  ASSERT_TRUE(manager->Create(config));
+  ASSERT_TRUE(manager->Start("Quarno_Server"));
+  EXPECT_TRUE(manager->Control("Quarno_Server", 200, std::chrono::seconds(5)));
+  EXPECT_EQ(manager->Query("Quarno_Server"), quarno::platform::ServiceState::kRunning);
+  EXPECT_EQ(RunShell("curl -sS --list-only " + FtpUrl("/")).exit_code, 0);
+  EXPECT_FALSE(manager->Control("Quarno_Server", 190, std::chrono::seconds(5)));  // no BOOT_HTTP yet
+  EXPECT_TRUE(manager->Control("Quarno_Server", 191, std::chrono::seconds(5)));
+  EXPECT_TRUE(manager->Stop("Quarno_Server"));
+  EXPECT_TRUE(quarno::platform::WaitForServiceState(*manager, "Quarno_Server",
+                                                    quarno::platform::ServiceState::kStopped, std::chrono::seconds(5)));
+  unsetenv("QUARNO_FTPD_LISTEN");
 }
