@@ -59,6 +59,13 @@ TEST(GeneralOption, RoundTripIgnoresTrailingBytes) {
   EXPECT_EQ(*parsed.Serialize(), b);
   // Without the 4 closing bytes it still parses.
   ASSERT_TRUE(parsed.Parse(b.data(), b.size() - 4));
+
+  // A text that is not UTF-8 is read as CP949 (0xB0 0xA1 is "가").
+  std::vector<uint8_t> cp949 = *CGeneralOption().Serialize();
+  cp949[5] = 2;
+  cp949.insert(cp949.begin() + 6, {0xB0, 0xA1});
+  ASSERT_TRUE(parsed.Parse(cp949.data(), cp949.size()));
+  EXPECT_EQ(parsed.Text(OPTION_SERVERPORT), "가");
 }
 
 TEST(GeneralOption, BadPayloadLeavesTheSetUnchanged) {
