@@ -4,18 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "core/settings.h"
 #include "ftpctl/ftp_server.h"
+#include "lab/service/boot_driver.h"
 #include "lab/service/netns_lab.h"
 #include "platform/service_manager.h"
 #include "support/temp_xdg.h"
@@ -53,10 +49,6 @@ class BootLab : public ::testing::Test {
     for (unsigned i = 0; i < 300000; ++i) file.put(static_cast<char>((i * 7919u) >> 3));
   }
   void TearDown() override {
-    if (boot_pid_ > 0) {
-      kill(boot_pid_, SIGKILL);
-      waitpid(boot_pid_, nullptr, 0);
-    }
     if (services_) ftpctl::StopFtpService(*services_);
     if (host_ns_ >= 0) {
       setns(host_ns_, CLONE_NEWNET);
@@ -80,69 +72,17 @@ class BootLab : public ::testing::Test {
     ASSERT_TRUE(lab().Sim("ddns", args));
   }
 
-  // Starts the boot service as a supervisor would; returns at READY=1.
   void StartBootService() {
-    notify_path_ = xdg_.runtime() + "/notify";
-    notify_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    notify_path_.copy(address.sun_path, sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(notify_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    setenv("NOTIFY_SOCKET", notify_path_.c_str(), 1);
-    setenv("QUARNO_BOOT_TIMINGS",
-           "ftp_service_poll=50,network_interval=10,settle_after_start=300,"
-           "settle_after_renew=500,router_receive_timeout=3000",
-           1);
-    const std::string ns = lab()["NS_PC"], program = kBinaries + "quarno-bootup-service";
-    boot_pid_ = fork();
-    if (boot_pid_ == 0) {
-      setsid();
-      execl("/usr/sbin/ip", "ip", "netns", "exec", ns.c_str(), program.c_str(), nullptr);
-      execlp("ip", "ip", "netns", "exec", ns.c_str(), program.c_str(), nullptr);
-      _exit(127);
-    }
-    unsetenv("NOTIFY_SOCKET");
-    ASSERT_EQ(Notice("READY=1", 10s), "READY=1");
+    ASSERT_TRUE(boot_.Start(lab()["NS_PC"], kBinaries + "quarno-bootup-service",
+                            "ftp_service_poll=50,network_interval=10,settle_after_start=300,"
+                            "settle_after_renew=500,router_receive_timeout=3000",
+                            xdg_.runtime() + "/notify"));
   }
-  // The next notification that starts with `prefix`, or empty after `limit`.
-  std::string Notice(const std::string& prefix, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms) return {};
-      timeval tv{static_cast<time_t>(left.count() / 1000),
-                 static_cast<suseconds_t>(left.count() % 1000 * 1000)};
-      setsockopt(notify_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-      char buffer[256];
-      const ssize_t n = recv(notify_fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) return {};
-      std::string notice(buffer, static_cast<std::size_t>(n));
-      if (notice.rfind(prefix, 0) == 0) return notice;
-    }
-  }
-  // Runs the boot work to its end; its result code (-2: no end seen).
   int RunBoot(std::chrono::milliseconds limit = 60s) {
     StartBootService();
-    const std::string status = Notice("STATUS=boot work ended", limit);
-    std::smatch m;
-    if (!std::regex_search(status, m, std::regex("result (-?\\d+)"))) return -2;
-    return std::stoi(m[1]);
+    return boot_.Result(limit);
   }
-  // Stops the boot service; true when it ended with status 0 within `limit`.
-  bool StopBootService(std::chrono::milliseconds limit) {
-    kill(boot_pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(boot_pid_, &status, WNOHANG) == boot_pid_) {
-        boot_pid_ = -1;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
+  bool StopBootService(std::chrono::milliseconds limit) { return boot_.Stop(limit); }
   std::string Setting(const char* name) {
     std::string value = "(missing)";
     ReadSetting(name, value);
@@ -154,10 +94,8 @@ class BootLab : public ::testing::Test {
   std::unique_ptr<NetnsLab> lab_;
   std::unique_ptr<platform::ServiceManager> services_;
   std::string share_;
-  std::string notify_path_;
-  int notify_fd_ = -1;
+  BootServiceRun boot_;
   int host_ns_ = -1;
-  pid_t boot_pid_ = -1;
 };
 
 TEST_F(BootLab, FreshStateIsNotRegistered) {
