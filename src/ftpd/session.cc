@@ -455,7 +455,7 @@ void FtpSession::DoPass(const std::string& arg) {
     ok = false;
   }
   if (ok && account->user_limit > 0 && server_.LoggedInCount(account->user_name) >= static_cast<int>(account->user_limit))
-    return Reply(421, "Too many users logged in for this account. Try again later.");
+    return Close("421 Too many users logged in for this account. Try again later.");
   if (!ok) {
     ++failed_logins_;
     WriteLog("FTP %u: failed login of \"%s\" from %s", id_, user_.c_str(), address_.c_str());
