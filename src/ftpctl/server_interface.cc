@@ -195,6 +195,7 @@ void CServerInterface::ParseAll() {
     buffer_.shrink_to_fit();
     buffer_.reserve(4096);
   }
+  held_ = buffer_.size();
 }
 
 void CServerInterface::Consume(std::size_t n) { consumed_ += n; }
@@ -415,6 +416,7 @@ void CServerInterface::ConnectionLost() {
   CloseSocket();
   buffer_.clear();
   consumed_ = 0;
+  held_ = 0;
   server_state_ = 0;
   if (stage_ < 3) {
     SignalAuthenticated();  // the set-up sequence sees the failure at once

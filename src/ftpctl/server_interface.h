@@ -90,7 +90,8 @@ class CServerInterface {
   CGeneralOption Options() const;
   // WM_FTP_CONNECTIONS carries a pointer to this list in lParam.
   const ConnectionList& Connections() const { return connections_; }
-  std::size_t BufferedBytesForTesting() const { return buffer_.size() - consumed_; }
+  // Unparsed bytes held after the last read.
+  std::size_t BufferedBytesForTesting() const { return held_.load(); }
 
  private:
   struct Pending {
@@ -127,6 +128,7 @@ class CServerInterface {
   // Receive thread only.
   std::vector<uint8_t> buffer_;
   std::size_t consumed_ = 0;
+  std::atomic<std::size_t> held_{0};
 
   mutable std::mutex send_mutex_;  // also guards the socket's lifetime
   std::deque<Pending> queue_;
