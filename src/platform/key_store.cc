@@ -168,7 +168,7 @@ class KeyLock {
 // file or the complete new one.
 bool ReplaceFile(const std::string& file, const std::string& text) {
   std::string temp = file + ".tmp";  // only the lock holder writes it
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   fchmod(fd, 0600);  // a stale temp left by a crash may carry other bits
   bool ok = WriteAll(fd, text);
