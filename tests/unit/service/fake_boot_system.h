@@ -36,6 +36,7 @@ class FakeBootSystem : public BootSystem {
   int closed_configs = 0;
   std::vector<int> config_ftp_ports;
   FtpServerAccount config_account;
+  std::vector<std::string> config_users;  // of every full configuration file
   int register_calls = 0;
   int delete_host_calls = 0;
   std::vector<std::vector<std::string>> router_ddns;  // name, email, ftp, http
@@ -80,6 +81,7 @@ class FakeBootSystem : public BootSystem {
   int WriteFtpServerConfig(const FtpServerAccount& account, const platform::MacAddress&,
                            int ftp_port) override {
     config_account = account;
+    config_users.push_back(account.user);
     config_ftp_ports.push_back(ftp_port);
     return admin_port;
   }

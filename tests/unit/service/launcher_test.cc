@@ -165,7 +165,7 @@ TEST_F(LauncherTest, TakenPortsOfThisPc) {
   EXPECT_EQ(world_.register_calls, 1);
   EXPECT_EQ(http_port_, 35001);
   EXPECT_EQ(world_.settings["Http_Port"], "35001");
-  EXPECT_EQ(world_.config_account.user, "joe");
+  EXPECT_EQ(world_.config_users, (std::vector<std::string>{"joe", "joe"}));
   EXPECT_EQ(world_.router_ddns.back()[3], "35001");
 }
 

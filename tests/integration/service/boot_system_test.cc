@@ -1,0 +1,45 @@
+// The boot service's real world against simulators on loopback.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "ftpctl/ftp_server.h"
+#include "service/boot_system.h"
+#include "support/lab_simulator.h"
+#include "support/temp_xdg.h"
+
+namespace quarno {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(RealBootSystem, UpnpWaitsForAGatewayThatTakesItsTime) {
+  test::TempXdg xdg;
+  // A gateway that answers each control request after 200 ms.
+  test::LabSimulator igd("igd_sim.py", "127.0.0.2", {"--delay", "0.2"}, xdg.root() + "/igd.json");
+  UpnpFacts facts{std::to_string(igd.port()), "/ctl/IPConn", "", ""};
+  const PortMapping mapping{"2121", "TCP", "2121", "127.0.0.1", "1", "Quarno_Server_FTP"};
+
+  EXPECT_EQ(MakeBootSystem()->AddPortMapping("127.0.0.2", facts, mapping), 0);
+  EXPECT_NE(igd.State().find("Quarno_Server_FTP"), std::string::npos);
+
+  // The 10 ms the boot service was once given fails against the same gateway.
+  BootSystemOptions hasty;
+  hasty.upnp_receive_timeout = 10ms;
+  EXPECT_NE(MakeBootSystem(hasty)->DeletePortMapping("127.0.0.2", facts, mapping), 0);
+}
+
+TEST(RealBootSystem, ClosedConfigurationHasOnlyTheZeroPort) {
+  test::TempXdg xdg;
+  ASSERT_TRUE(MakeBootSystem()->WriteClosedFtpConfig());
+  std::ifstream in(ftpctl::FtpConfigFilePath(), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "<FileZillaServer><Settings><Item name=\"Serverports\" type=\"string\">0</Item>"
+            "</Settings></FileZillaServer>");
+}
+
+}  // namespace
+}  // namespace quarno
