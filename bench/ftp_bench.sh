@@ -151,9 +151,10 @@ PY
 
 echo "Loopback FTP benchmark: ${BIG_MB} MiB file, ${SESSIONS} x ${SESSION_MB} MiB sessions, ${IDLE_SESSIONS} idle sessions"
 printf '%-34s %-22s %-22s\n' "" "quarno-ftpd" "vsftpd"
+# Idle sessions first, while neither server has grown from the transfers.
+printf '%-34s %-22s %-22s\n' "RSS per idle session" "$(idle_rss "$q_pid" "$q_port" bench pw) KiB" "$(idle_rss "$v_pid" "$v_port" anonymous x) KiB"
 printf '%-34s %-22s %-22s\n' "RETR ${BIG_MB} MiB" "$(speed -o /dev/null "$q_url/big.bin")" "$(speed -o /dev/null "$v_url/big.bin")"
 printf '%-34s %-22s %-22s\n' "STOR ${BIG_MB} MiB" "$(speed -T "$work/upload.bin" "$q_url/up.bin")" "$(speed -T "$work/upload.bin" "$v_url/up2.bin")"
 rm -f "$data/pub/up.bin" "$data/pub/up2.bin"
 printf '%-34s %-22s %-22s\n' "${SESSIONS} sessions x ${SESSION_MB} MiB RETR" "$(many "$q_url")" "$(many "$v_url")"
-printf '%-34s %-22s %-22s\n' "RSS per idle session" "$(idle_rss "$q_pid" "$q_port" bench pw) KiB" "$(idle_rss "$v_pid" "$v_port" anonymous x) KiB"
 printf '%-34s %-22s %-22s\n' "RSS of the server, idle" "$(rss_kb "$q_pid") KiB" "$(rss_kb "$v_pid") KiB"

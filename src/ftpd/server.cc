@@ -19,6 +19,7 @@ namespace {
 
 constexpr size_t kMaxAdminConnections = 16;
 constexpr size_t kMaxAdminMessage = 4 << 20;  // far above any real account list or option set
+constexpr size_t kMaxAdminQueue = 16 << 20;
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -42,6 +43,11 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
 
   void Send(Bytes bytes) {
     if (closed_) return;
+    queued_ += bytes.size();
+    if (queued_ > kMaxAdminQueue) {
+      WriteLog("admin: client does not read its messages; connection closed");
+      return Close();
+    }
     out_.push_back(std::move(bytes));
     if (!writing_) WriteNext();
   }
@@ -92,6 +98,7 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
     writing_ = true;
     asio::async_write(socket_, asio::buffer(out_.front()), [self = shared_from_this()](const asio::error_code& ec, size_t) {
       if (self->closed_) return;
+      self->queued_ -= self->out_.front().size();
       self->out_.pop_front();
       if (ec) return self->Close();
       self->WriteNext();
@@ -103,6 +110,7 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
   std::array<uint8_t, 8192> chunk_{};
   Bytes buffer_;
   std::deque<Bytes> out_;
+  size_t queued_ = 0;
   bool writing_ = false;
   bool closed_ = false;
 };
