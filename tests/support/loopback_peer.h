@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -158,8 +159,14 @@ class LoopbackPeer {
           break;
         case Kind::kSend: {
           std::string_view rest = step.data;
-          while (!rest.empty()) {
-            ssize_t n = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+          // A client that stops reading must not hang the peer's destructor.
+          while (!rest.empty() && !stop_) {
+            ssize_t n = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+              pollfd p{fd, POLLOUT, 0};
+              poll(&p, 1, 20);
+              continue;
+            }
             if (n <= 0) break;
             rest.remove_prefix(static_cast<size_t>(n));
           }

@@ -68,5 +68,16 @@ TEST(UdpRequest, AnswerAndTimeout) {
   EXPECT_EQ(ResolveIPv4(""), "");
 }
 
+TEST(LoopbackPeer, EndsEvenWhenTheClientNeverReads) {
+  TcpSocket socket;
+  {
+    test::LoopbackPeer peer("127.0.0.2");
+    peer.Send(std::string(8 << 20, 'x')).Start();  // far more than the socket buffers hold
+    ASSERT_TRUE(socket.Connect(peer.address(), peer.port(), milliseconds(1000)));
+    std::this_thread::sleep_for(milliseconds(100));
+  }  // must return although the send never finished
+  SUCCEED();
+}
+
 }  // namespace
 }  // namespace quarno::platform
