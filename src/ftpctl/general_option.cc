@@ -125,9 +125,10 @@ std::optional<std::vector<uint8_t>> CGeneralOption::Serialize() const {
       size += 9;
       continue;
     }
-    if (!TextToNetwork(values_[i].text, wire[i]) || wire[i].size() > kMaxText) {
-      return std::nullopt;
-    }
+    // A text without a UTF-8 form travels empty; one too long for the
+    // 24-bit length fails the whole set.
+    if (!TextToNetwork(values_[i].text, wire[i])) wire[i].clear();
+    if (wire[i].size() > kMaxText) return std::nullopt;
     size += 4 + wire[i].size();
   }
   size += 4;

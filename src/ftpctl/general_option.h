@@ -102,8 +102,8 @@ class CGeneralOption {
   int64_t Number(int number) const;
   OptionType Type(int number) const;
 
-  // Count 62, the options in table order, 4 zero bytes. nullopt when a text
-  // is not valid UTF-8 or longer than 0xFFFFFF bytes.
+  // Count 62, the options in table order, 4 zero bytes. A text that is not
+  // valid UTF-8 is sent empty; nullopt when one is longer than 0xFFFFFF bytes.
   std::optional<std::vector<uint8_t>> Serialize() const;
   // Replaces every value from a payload; on failure the object is unchanged.
   // Bytes after the 62nd option are ignored.

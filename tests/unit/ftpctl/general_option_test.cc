@@ -40,7 +40,9 @@ TEST(GeneralOption, ValuesOnTheWire) {
   auto b = *o.Serialize();
   EXPECT_EQ(std::vector<uint8_t>(b.begin() + 2, b.begin() + 19),
             (std::vector<uint8_t>{0, 0, 0, 4, '2', '1', '2', '1', 1, 8, 7, 6, 5, 4, 3, 2, 1}));
-  o.SetText(OPTION_WELCOMEMESSAGE, "\xff");
+  o.SetText(OPTION_SERVERPORT, "\xff");
+  EXPECT_EQ(o.Serialize()->size(), 479u);  // not UTF-8: sent empty
+  o.SetText(OPTION_WELCOMEMESSAGE, std::string(0x1000000, 'x'));
   EXPECT_FALSE(o.Serialize());
 }
 
