@@ -62,7 +62,7 @@ ns_router=$prefix-router
 ns_pc=$prefix-pc
 ns_pc2=$prefix-pc2
 ns_internet=$prefix-internet
-dir=${QUARNO_LAB_DIR:-/tmp/quarno-lab-$id}
+dir=/tmp/quarno-lab-$id
 
 lan_net=198.18.10.0/24
 router_lan=198.18.10.1
@@ -97,6 +97,11 @@ role_ns() {
   esac
 }
 ns_up() { [ -e "/run/netns/$1" ]; }
+# Only a process that runs inside the lab's namespace `ns` is ever signalled.
+kill_in_ns() {  # ns pid [signal]
+  [ -n "$2" ] && [ "$(ip netns identify "$2" 2>/dev/null)" = "$1" ] || return 0
+  kill "${3:--TERM}" "$2" 2>/dev/null || true
+}
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
 guard() {  # ns, [forward]: egress guard of one namespace
@@ -172,7 +177,6 @@ deny 0-65535 0.0.0.0/0 0-65535
 EOF
   ip netns exec "$ns_router" miniupnpd -f "$dir/miniupnpd.conf" -d -P "$dir/miniupnpd.pid" \
     >"$dir/miniupnpd.log" 2>&1 &
-  echo $! >>"$dir/pids"
   wait_tcp "$ns_pc" "$router_lan" "$igd_port" || die "miniupnpd did not come up (see $dir/miniupnpd.log)"
 }
 
@@ -189,21 +193,20 @@ start_sim() {  # router|ddns [args...]
   esac
   [ -f "$sim" ] || { echo "netns-lab: no $sim, $name simulator not started" >&2; return 0; }
   if [ -f "$dir/$name.pid" ]; then
-    kill "$(cat "$dir/$name.pid")" 2>/dev/null || true
-    local i; for i in $(seq 50); do
+    kill_in_ns "$ns" "$(cat "$dir/$name.pid")"
+    local _; for _ in $(seq 50); do
       in_ns "$ns" bash -c "exec 3<>/dev/tcp/$addr/80" 2>/dev/null || break; sleep 0.1
     done
   fi
   ip netns exec "$ns" "$python" "$sim" --bind "$addr" --port 80 --state "$dir/$name-state.json" "$@" \
     >>"$dir/${name}_sim.log" 2>&1 &
   echo $! >"$dir/$name.pid"
-  echo $! >>"$dir/pids"
   wait_tcp "$ns" "$addr" 80 || die "$name simulator did not come up (see $dir/${name}_sim.log)"
 }
 
 wait_tcp() {  # ns addr port: up to 5 s for a listener
-  local i
-  for i in $(seq 50); do
+  local _
+  for _ in $(seq 50); do
     in_ns "$1" bash -c "exec 3<>/dev/tcp/$2/$3" 2>/dev/null && return 0
     sleep 0.1
   done
@@ -249,7 +252,7 @@ do_up() {
   done
   if ns_up "$ns_router"; then die "lab $id is already up (down it first)"; fi
   command -v miniupnpd >/dev/null || die "miniupnpd not installed (miniupnpd-nftables)"
-  rm -rf "$dir"; mkdir -p "$dir"; : >"$dir/pids"
+  rm -rf "$dir"; mkdir -p "$dir"
   trap 'echo "netns-lab: up failed, tearing down" >&2; do_down >/dev/null 2>&1' ERR EXIT
 
   local ns host
@@ -257,7 +260,7 @@ do_up() {
   for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
     ip netns add "$ns"
     ip -n "$ns" link set lo up
-    guard "$ns" "$([ "$ns" = "$ns_router" ] && echo forward || true)"
+    if [ "$ns" = "$ns_router" ]; then guard "$ns" forward; else guard "$ns"; fi
   done
   hosts_for "$ns_pc" "$host"
   hosts_for "$ns_pc2" "$host"
@@ -302,19 +305,16 @@ do_up() {
 do_down() {
   need_root
   local ns pid
-  if [ -f "$dir/pids" ]; then
-    while read -r pid; do kill "$pid" 2>/dev/null || true; done <"$dir/pids"
-  fi
   for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
     if ns_up "$ns"; then
       # Whatever still runs inside the lab's own namespaces (programs under test).
-      for pid in $(ip netns pids "$ns" 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
+      for pid in $(ip netns pids "$ns" 2>/dev/null); do kill_in_ns "$ns" "$pid"; done
     fi
   done
   sleep 0.2
   for ns in "$ns_router" "$ns_pc" "$ns_pc2" "$ns_internet"; do
     if ns_up "$ns"; then
-      for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
+      for pid in $(ip netns pids "$ns" 2>/dev/null); do kill_in_ns "$ns" "$pid" -KILL; done
       ip netns del "$ns" 2>/dev/null || true
     fi
     rm -rf "/etc/netns/$ns"
@@ -356,7 +356,10 @@ do_run() {
   local envfile rc=0
   trap 'do_down >/dev/null 2>&1' EXIT INT TERM HUP
   envfile=$(do_up)
-  set -a; . "$envfile"; set +a
+  set -a
+  # shellcheck source=/dev/null
+  . "$envfile"
+  set +a
   "$@" || rc=$?
   exit $rc
 }

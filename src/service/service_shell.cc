@@ -10,9 +10,15 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/named_mutex.h"
+#include "platform/paths.h"
 #include "service/daemon_os.h"
 
 namespace quarno {
+
+platform::ServiceConfig BootupServiceConfig(platform::StartType start_type) {
+  return {kBootupServiceName, kBootupServiceDisplayName,
+          platform::ProgramFolder() + "/quarno-bootup-service", start_type};
+}
 
 bool StartedBySupervisor() {
   if (const char* forced = std::getenv("QUARNO_SUPERVISED"); forced != nullptr) {

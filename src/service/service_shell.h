@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/service_manager.h"
 #include "service/boot_system.h"
 #include "service/server_launcher.h"
 
@@ -25,6 +26,11 @@ inline constexpr char kBootupServiceName[] = "Quarno_Bootup_Service";
 inline constexpr char kBootupServiceDisplayName[] = "Quarno Bootup Service";
 inline constexpr char kServerStartMutexName[] =
     "Quarno_Server_Start_{C8C89500-D13A-4082-9B0B-90ED0DD70437}";
+
+// The service record quarno-server installs for this program (automatic
+// start when the auto-start option is on, on demand otherwise).
+platform::ServiceConfig BootupServiceConfig(
+    platform::StartType start_type = platform::StartType::kOnDemand);
 
 bool StartedBySupervisor();
 
