@@ -1,6 +1,10 @@
 // The boot service's real world against simulators on loopback.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -39,6 +43,17 @@ TEST(RealBootSystem, ClosedConfigurationHasOnlyTheZeroPort) {
   EXPECT_EQ(text.str(),
             "<FileZillaServer><Settings><Item name=\"Serverports\" type=\"string\">0</Item>"
             "</Settings></FileZillaServer>");
+}
+
+// Started from a terminal, the program does no boot work and ends with 0.
+TEST(BootupProgram, ByHandDoesNothing) {
+  test::TempXdg xdg;
+  const std::string program = std::string(QUARNO_BINARY_DIR) + "/apps/quarno-bootup-service";
+  const int status = std::system(("QUARNO_SUPERVISED=0 '" + program + "' 2>/dev/null").c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(std::filesystem::exists(xdg.writable() + "/Logs"));
+  EXPECT_TRUE(std::filesystem::is_empty(xdg.config()));
 }
 
 }  // namespace
