@@ -1,5 +1,5 @@
 #pragma once
-// Directory links stand in for the junctions of the original design.
+// Directory links (symlinks) play the part of junctions.
 #include <string>
 #include <vector>
 
