@@ -5,6 +5,8 @@
 // reports itself running at once (systemd: READY=1), and then idles until a
 // stop or shutdown request (SIGTERM, SIGINT, SIGHUP), which ends the process
 // promptly whatever the boot work is doing. Started by hand it does nothing.
+// When the boot work ends, systemd's status line (and any NOTIFY_SOCKET
+// listener) gets "STATUS=boot work ended, result N" with the launcher's code.
 //
 // Supervised or by hand: QUARNO_SUPERVISED=1 or =0 in the environment says so
 // outright. Otherwise a process with a controlling terminal was started by
