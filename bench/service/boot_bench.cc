@@ -3,7 +3,7 @@
 // for the two paths that end that way:
 //   here     the server's mappings point at this PC: servers start at once;
 //   renewal  no mapping, registration matches: one renewal attempt.
-// Each path runs with the designed fixed sleeps and with them set to zero;
+// Each path runs with the default fixed sleeps and with them set to zero;
 // the difference is the sleeps, the second figure is the system's own time.
 // Needs root. Usage: service_boot_bench [runs per case, default 3]
 #include <fcntl.h>
@@ -31,11 +31,11 @@ namespace {
 struct Case {
   const char* name;
   bool mapped;
-  int designed_sleep_ms;  // fixed sleeps of this path with the designed values
+  int default_sleep_ms;  // fixed sleeps of this path with the default values
 };
 
 // One boot in a fresh lab; milliseconds to the end of the boot work, or -1.
-long RunOnce(const Case& c, bool designed_sleeps) {
+long RunOnce(const Case& c, bool default_sleeps) {
   test::TempXdg xdg;
   test::NetnsLab lab;
   if (!lab.error().empty()) {
@@ -64,7 +64,7 @@ long RunOnce(const Case& c, bool designed_sleeps) {
   if (ftpctl::StartFtpService(*services, bin + "quarno-ftpd", 10s)) {
     test::BootServiceRun boot;
     const std::string timings =
-        designed_sleeps ? "" : "network_interval=0,settle_after_start=0,settle_after_renew=0,"
+        default_sleeps ? "" : "network_interval=0,settle_after_start=0,settle_after_renew=0,"
                                "short_pause=0";
     if (boot.Start(lab["NS_PC"], bin + "quarno-bootup-service", timings, xdg.runtime() + "/n") &&
         boot.Result(60s) == 0) {
@@ -94,16 +94,16 @@ int main(int argc, char** argv) {
   // here: network wait 1000 + settle before the router's DDNS setting 5000.
   // renewal: network wait 1000 + pause 10 + settle before mapping 3000 + pause 10.
   const Case cases[] = {{"here", true, 6000}, {"renewal", false, 4020}};
-  std::printf("%-8s %6s %14s %14s %14s\n", "path", "runs", "designed (ms)", "fixed sleeps",
+  std::printf("%-8s %6s %14s %14s %14s\n", "path", "runs", "default (ms)", "fixed sleeps",
               "own time (ms)");
   for (const Case& c : cases) {
-    std::vector<long> designed, own;
+    std::vector<long> with_sleeps, own;
     for (int i = 0; i < runs; ++i) {
-      if (long ms = RunOnce(c, true); ms >= 0) designed.push_back(ms);
+      if (long ms = RunOnce(c, true); ms >= 0) with_sleeps.push_back(ms);
       if (long ms = RunOnce(c, false); ms >= 0) own.push_back(ms);
     }
-    std::printf("%-8s %6d %14ld %14d %14ld\n", c.name, runs, Median(designed),
-                c.designed_sleep_ms, Median(own));
+    std::printf("%-8s %6d %14ld %14d %14ld\n", c.name, runs, Median(with_sleeps),
+                c.default_sleep_ms, Median(own));
   }
   return 0;
 }

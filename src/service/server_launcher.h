@@ -29,7 +29,7 @@ enum BootResult : int {
   kBootOtherPcMapping = 10,     // the server's FTP mapping points at another PC
 };
 
-// Every wait and fixed pause of the sequence (defaults as designed), so the
+// Every wait and fixed pause of the sequence (the product's defaults), so the
 // lab and the tests can run it quickly.
 struct LauncherOptions {
   std::chrono::milliseconds ftp_service_wait{60000};
