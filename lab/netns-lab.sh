@@ -253,7 +253,8 @@ do_up() {
   if ns_up "$ns_router"; then die "lab $id is already up (down it first)"; fi
   command -v miniupnpd >/dev/null || die "miniupnpd not installed (miniupnpd-nftables)"
   rm -rf "$dir"; mkdir -p "$dir"
-  trap 'echo "netns-lab: up failed, tearing down" >&2; do_down >/dev/null 2>&1' ERR EXIT
+  trap 'echo "netns-lab: up failed, tearing down" >&2; tail -n 5 "$dir"/*.log >&2 2>/dev/null
+        do_down >/dev/null 2>&1' ERR EXIT
 
   local ns host
   host=$(ddns_host)
