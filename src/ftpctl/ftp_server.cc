@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/netprobe.h"
 #include "ftpctl/account.h"
+#include "platform/event_socket.h"
 #include "platform/links.h"
 #include "platform/paths.h"
 #include "share/home_tree.h"
@@ -46,6 +47,18 @@ void AppendPermission(std::string& out, std::string_view dir, const char* const 
     out += "</Option>";
   }
   out += "</Permission>";
+}
+
+// The design's range overlaps Linux's ephemeral ports, whose closing
+// connections do not show as taken; a few more draws find one that the
+// server can really open.
+uint16_t ChooseAdminPort() {
+  uint16_t port = 0;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    port = PickFreePort(kAdminPortLow, kAdminPortHigh);
+    if (port == 0 || platform::CanListenTcp("127.0.0.1", port)) return port;
+  }
+  return port;
 }
 
 }  // namespace
@@ -120,7 +133,7 @@ bool PrepareFtpServer(std::string& ftp_server_path, uint16_t& admin_port) {
   std::string exe = FtpServerExecutablePath();
   ftp_server_path = exe;
   if (::access(exe.c_str(), F_OK) != 0) return false;
-  uint16_t port = PickFreePort(kAdminPortLow, kAdminPortHigh);
+  uint16_t port = ChooseAdminPort();
   // Not reported: the server then starts with its defaults and the port is
   // still the one the client will try.
   if (!WriteWholeFile(FtpConfigFilePath(), MinimalFtpServerConfig(port))) {
@@ -147,7 +160,7 @@ bool WriteFtpServerConfig(const FtpAccountValues& account, uint16_t& admin_port)
     WriteLog("share link %s -> %s could not be made", share_path.c_str(),
              account.shared_folder.c_str());
   }
-  admin_port = PickFreePort(kAdminPortLow, kAdminPortHigh);
+  admin_port = ChooseAdminPort();
   if (!WriteWholeFile(config_path, BuildFtpServerConfig(account, home, share_path, admin_port))) {
     WriteLog("XML 설정파일 생성에 실패하였습니다.");
     return false;

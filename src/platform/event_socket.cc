@@ -122,4 +122,18 @@ void EventSocket::Close() {
   }
 }
 
+bool CanListenTcp(const std::string& ipv4, uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) return false;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 1) == 0;
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace quarno::platform

@@ -38,4 +38,8 @@ class EventSocket {
   int wake_fd_ = -1;
 };
 
+// Whether a TCP listener could be opened on `ipv4`:`port` right now. A port
+// that no socket lists as in use can still be held by a closing connection.
+bool CanListenTcp(const std::string& ipv4, uint16_t port);
+
 }  // namespace quarno::platform

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "core/netprobe.h"
 #include "ftpctl/ftp_server.h"
@@ -15,6 +17,13 @@ namespace quarno::ftpctl {
 namespace {
 
 using namespace std::chrono_literals;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
 class FtpdServiceTest : public testing::Test {
  protected:
@@ -33,14 +42,18 @@ TEST_F(FtpdServiceTest, ConfiguredStartedControlledAndAdministered) {
   account.user = "ftp";
   account.password = "secret";
   account.shared_folder = xdg.root() + "/share/Photos";
-  account.ftp_port = PickFreePort(40000, 45000);
+  // Below the ephemeral range, where other tests' outgoing connections live.
+  account.ftp_port = PickFreePort(20000, 25000);
   account.router_mac = {0x02, 0x00, 0x00, 0x12, 0xAB, 0xCD};
   uint16_t admin_port = 0;
   ASSERT_TRUE(WriteFtpServerConfig(account, admin_port));
   ASSERT_NE(admin_port, 0);
 
   ASSERT_TRUE(StartFtpService(*manager, QUARNO_FTPD_PROGRAM, 10s));
-  EXPECT_TRUE(SendFtpControl(*manager, kControlStartFtp, 5s));
+  std::string reason;
+  EXPECT_TRUE(platform::SendControlCode(platform::ControlSocketPath(kFtpServiceName),
+                                        kControlStartFtp, 5s, &reason))
+      << reason << "\n" << ReadAll(xdg.writable() + "/Logs/Quarno_Ftpd_log.txt");
 
   // The daemon opens its admin port shortly after it starts; a client
   // connects once, so each try takes a new one.
