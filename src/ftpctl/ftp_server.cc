@@ -1,8 +1,7 @@
 #include "ftpctl/ftp_server.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "core/log.h"
@@ -49,7 +48,7 @@ void AppendPermission(std::string& out, std::string_view dir, const char* const 
   out += "</Permission>";
 }
 
-// The design's range overlaps Linux's ephemeral ports, whose closing
+// The admin port range overlaps Linux's ephemeral ports, whose closing
 // connections do not show as taken; a few more draws find one that the
 // server can really open.
 uint16_t ChooseAdminPort() {
@@ -132,7 +131,8 @@ std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_vi
 bool PrepareFtpServer(std::string& ftp_server_path, uint16_t& admin_port) {
   std::string exe = FtpServerExecutablePath();
   ftp_server_path = exe;
-  if (::access(exe.c_str(), F_OK) != 0) return false;
+  std::error_code ec;
+  if (!std::filesystem::exists(exe, ec)) return false;
   uint16_t port = ChooseAdminPort();
   // Not reported: the server then starts with its defaults and the port is
   // still the one the client will try.
