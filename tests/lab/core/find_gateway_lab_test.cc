@@ -37,10 +37,10 @@ class Lab {
     if (!Sh("ip netns add " + router_)) return;
     ok_ = Sh("ip -n " + pc_ + " link add qfg0 type veth peer name qfg1 netns " + router_) &&
           Sh("ip -n " + router_ + " link set qfg1 address " + kRouterMac) &&
-          Sh("ip -n " + router_ + " addr add 10.213.7.1/24 dev qfg1") &&
+          Sh("ip -n " + router_ + " addr add 198.18.7.1/24 dev qfg1") &&
           Sh("ip -n " + router_ + " link set qfg1 up") &&
           Sh("ip -n " + router_ + " link set lo up") &&
-          Sh("ip -n " + pc_ + " addr add 10.213.7.2/24 dev qfg0") &&
+          Sh("ip -n " + pc_ + " addr add 198.18.7.2/24 dev qfg0") &&
           Sh("ip -n " + pc_ + " link set qfg0 up") && Sh("ip -n " + pc_ + " link set lo up");
     // The kernel reports the link running a moment after it is set up.
     for (int i = 0; ok_ && i < 100; ++i) {
@@ -79,14 +79,14 @@ class FindGatewayLab : public ::testing::Test {
 };
 
 TEST_F(FindGatewayLab, FindsRouterAddressLocalAddressAndMac) {
-  ASSERT_TRUE(lab_->InPc("route add default via 10.213.7.1"));
+  ASSERT_TRUE(lab_->InPc("route add default via 198.18.7.1"));
   EXPECT_TRUE(lab_->RunProbe("FindGatewayProbe.DISABLED_Inside", "found"));
 }
 
 TEST_F(FindGatewayLab, FailsWithoutDefaultRouteOrWithSilentGateway) {
   EXPECT_TRUE(lab_->RunProbe("FindGatewayProbe.DISABLED_Inside", "no-route"));
   // A gateway address nobody answers for: the route is there, the MAC is not.
-  ASSERT_TRUE(lab_->InPc("route add default via 10.213.7.9"));
+  ASSERT_TRUE(lab_->InPc("route add default via 198.18.7.9"));
   EXPECT_TRUE(lab_->RunProbe("FindGatewayProbe.DISABLED_Inside", "silent"));
 }
 
@@ -100,8 +100,8 @@ TEST(FindGatewayProbe, DISABLED_Inside) {
   if (mode == "found") {
     EXPECT_TRUE(WaitForNetwork(30, std::chrono::milliseconds(100)));
     ASSERT_TRUE(FindGateway(info));
-    EXPECT_EQ(info.gateway, "10.213.7.1");
-    EXPECT_EQ(info.local_address, "10.213.7.2");
+    EXPECT_EQ(info.gateway, "198.18.7.1");
+    EXPECT_EQ(info.local_address, "198.18.7.2");
     EXPECT_EQ(FormatMac(info.mac), "02:13:00:00:00:01");
     EXPECT_EQ(FormatMac(LastGatewayMac()), "02:13:00:00:00:01");
     EXPECT_TRUE(IsNetworkAlive());
@@ -112,8 +112,8 @@ TEST(FindGatewayProbe, DISABLED_Inside) {
     EXPECT_FALSE(WaitForNetwork(2, std::chrono::milliseconds(50)));
   } else {
     EXPECT_FALSE(FindGateway(info));
-    EXPECT_EQ(info.gateway, "10.213.7.9");
-    EXPECT_EQ(info.local_address, "10.213.7.2");
+    EXPECT_EQ(info.gateway, "198.18.7.9");
+    EXPECT_EQ(info.local_address, "198.18.7.2");
     EXPECT_EQ(FormatMac(LastGatewayMac()), "00:00:00:00:00:00");
   }
 }
