@@ -8,32 +8,13 @@
 #include "core/netprobe.h"
 #include "ftpctl/account.h"
 #include "platform/event_socket.h"
+#include "platform/files.h"
 #include "platform/links.h"
 #include "platform/paths.h"
 #include "share/home_tree.h"
 
 namespace quarno::ftpctl {
 namespace {
-
-// Whole-file replace, so a reader never sees half a file.
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << text;
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
-}
 
 void AppendPermission(std::string& out, std::string_view dir, const char* const names[10],
                       const char digits[11]) {
@@ -73,12 +54,23 @@ std::string XmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -95,7 +87,7 @@ std::string PortClosedFtpServerConfig() {
 }
 
 bool WriteFtpPortClosedConfig() {
-  return WriteWholeFile(FtpConfigFilePath(), PortClosedFtpServerConfig());
+  return platform::ReplaceFile(FtpConfigFilePath(), PortClosedFtpServerConfig(), 0600);
 }
 
 std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_view home_folder,
@@ -111,13 +103,14 @@ std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_vi
   AppendPermission(out, home_folder, kRights, "0000001110");
   AppendPermission(out, share_path, kRights, "1111111100");
   out += "</Permissions></User></Users><Settings>";
-  out += "<Item name=\"Serverports\" type=\"string\">" + std::to_string(account.ftp_port) +
-         "</Item>";
+  out +=
+      "<Item name=\"Serverports\" type=\"string\">" + std::to_string(account.ftp_port) + "</Item>";
   char mac_tail[8];
   std::snprintf(mac_tail, sizeof mac_tail, "%02X%02X%02X", account.router_mac[3],
                 account.router_mac[4], account.router_mac[5]);
-  out += "<Item name=\"Initial Welcome Message\" type=\"string\">Ralmek_FTPD &amp;&amp; "
-         "Host-AB1222 ";
+  out +=
+      "<Item name=\"Initial Welcome Message\" type=\"string\">Ralmek_FTPD &amp;&amp; "
+      "Host-AB1222 ";
   out += mac_tail;
   out += "</Item>";
   out += "<Item name=\"Admin port\" type=\"numeric\">" + std::to_string(admin_port) + "</Item>";
@@ -136,9 +129,8 @@ bool PrepareFtpServer(std::string& ftp_server_path, uint16_t& admin_port) {
   uint16_t port = ChooseAdminPort();
   // Not reported: the server then starts with its defaults and the port is
   // still the one the client will try.
-  if (!WriteWholeFile(FtpConfigFilePath(), MinimalFtpServerConfig(port))) {
-    WriteLog("FTP server configuration file could not be written: %s",
-             FtpConfigFilePath().c_str());
+  if (!platform::ReplaceFile(FtpConfigFilePath(), MinimalFtpServerConfig(port), 0600)) {
+    WriteLog("FTP server configuration file could not be written: %s", FtpConfigFilePath().c_str());
   }
   admin_port = port;
   return true;
@@ -161,7 +153,8 @@ bool WriteFtpServerConfig(const FtpAccountValues& account, uint16_t& admin_port)
              account.shared_folder.c_str());
   }
   admin_port = ChooseAdminPort();
-  if (!WriteWholeFile(config_path, BuildFtpServerConfig(account, home, share_path, admin_port))) {
+  if (!platform::ReplaceFile(config_path,
+                             BuildFtpServerConfig(account, home, share_path, admin_port), 0600)) {
     WriteLog("XML 설정파일 생성에 실패하였습니다.");
     return false;
   }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace quarno::platform {
@@ -101,35 +102,6 @@ bool Unescape(std::string_view text, std::string& out) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  out.clear();
-  char buffer[8192];
-  while (true) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return true;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 void SetValue(Values& values, std::string_view name, std::string_view value) {
   for (auto& [n, v] : values) {
     if (n == name) {
@@ -163,32 +135,6 @@ class KeyLock {
  private:
   int fd_ = -1;
 };
-
-// Writes `text` to `file` so that a crash at any instant leaves either the old
-// file or the complete new one.
-bool ReplaceFile(const std::string& file, const std::string& text) {
-  std::string temp = file + ".tmp";  // only the lock holder writes it
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  fchmod(fd, 0600);  // a stale temp left by a crash may carry other bits
-  bool ok = WriteAll(fd, text);
-  Step(1);
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  Step(2);
-  if (!ok || rename(temp.c_str(), file.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  Step(3);
-  std::string folder = file.substr(0, file.find_last_of('/'));
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -240,7 +186,7 @@ Values FileKeyStore::Parse(std::string_view text) {
 bool FileKeyStore::Read(std::string_view key, std::string_view name, std::string& value) {
   std::string file = FileFor(key);
   std::string text;
-  if (file.empty() || !ReadWholeFile(file, text)) return false;
+  if (file.empty() || !ReadFile(file, text)) return false;
   for (auto& [n, v] : Parse(text)) {
     if (n == name) {
       value = std::move(v);
@@ -260,9 +206,9 @@ bool FileKeyStore::Write(std::string_view key, const Values& values) {
   if (!lock.ok()) return false;
   std::string text;
   Values current;
-  if (ReadWholeFile(file, text)) current = Parse(text);
+  if (ReadFile(file, text)) current = Parse(text);
   for (const auto& [name, value] : values) SetValue(current, name, value);
-  return ReplaceFile(file, Serialize(current));
+  return ReplaceFile(file, Serialize(current), 0600, &Step);
 }
 
 bool FileKeyStore::Remove(std::string_view key, std::string_view name) {
@@ -273,14 +219,14 @@ bool FileKeyStore::Remove(std::string_view key, std::string_view name) {
   KeyLock lock(file);
   if (!lock.ok()) return false;
   std::string text;
-  if (!ReadWholeFile(file, text)) return false;
+  if (!ReadFile(file, text)) return false;
   Values current = Parse(text);
   Values kept;
   for (auto& entry : current) {
     if (entry.first != name) kept.push_back(std::move(entry));
   }
   if (kept.size() == current.size()) return true;
-  return ReplaceFile(file, Serialize(kept));
+  return ReplaceFile(file, Serialize(kept), 0600, &Step);
 }
 
 }  // namespace quarno::platform

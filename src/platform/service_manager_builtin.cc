@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
@@ -36,34 +37,6 @@ bool ParseStartType(const std::string& text, StartType& type) {
 }
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
-
-bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  text = ss.str();
-  return true;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << text;
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
-}
 
 // Field 22 of /proc/<pid>/stat: start time in clock ticks since boot.
 unsigned long long ProcessStartTime(int pid) {
@@ -146,7 +119,7 @@ class BuiltinServiceManager final : public ServiceManager {
     int pid = SpawnDetached(config.executable, {});
     if (pid <= 0) return false;
     unsigned long long started = ProcessStartTime(pid);
-    return WriteFileAtomically(PidPath(name),
+    return ReplaceFile(PidPath(name),
                                std::to_string(pid) + " " + std::to_string(started) + "\n");
   }
 
@@ -180,7 +153,7 @@ class BuiltinServiceManager final : public ServiceManager {
     if (!MakeDirs(RecordFolder())) return false;
     std::string text = "display_name=" + c.display_name + "\nexecutable=" + c.executable +
                        "\nstart_type=" + StartTypeText(c.start_type) + "\n";
-    return WriteFileAtomically(RecordPath(c.name), text);
+    return ReplaceFile(RecordPath(c.name), text);
   }
 
   // The pid of the running service, or 0 (a stale pid file is removed).

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/service_manager.h"
 
@@ -180,21 +181,7 @@ class SystemdServiceManager final : public ServiceManager {
 
   bool Install(const ServiceConfig& c) {
     if (!MakeDirs(folder_)) return false;
-    std::string path = UnitPath(c.name), tmp = path + ".tmp";
-    {
-      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-      if (!out) return false;
-      out << SystemdUnitText(c);
-      out.flush();
-      if (!out) {
-        std::remove(tmp.c_str());
-        return false;
-      }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-      std::remove(tmp.c_str());
-      return false;
-    }
+    if (!ReplaceFile(UnitPath(c.name), SystemdUnitText(c))) return false;
     std::string out;
     if (Systemctl({"daemon-reload"}, out) != 0) return false;
     const char* verb = c.start_type == StartType::kAutomatic ? "enable" : "disable";
