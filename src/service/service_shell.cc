@@ -11,7 +11,7 @@
 #include "core/settings.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
-#include "service/daemon_os.h"
+#include "platform/daemon.h"
 
 namespace quarno {
 
@@ -27,7 +27,7 @@ bool StartedBySupervisor() {
   }
   const char* notify = std::getenv("NOTIFY_SOCKET");
   if (notify != nullptr && notify[0] != '\0') return true;
-  return !daemon::HasControllingTerminal();
+  return !platform::daemon::HasControllingTerminal();
 }
 
 LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
@@ -104,8 +104,8 @@ int RunBootupService(const ShellOptions& options) {
   }
 
   // Before any thread exists, so the worker never takes a stop signal.
-  daemon::BlockStopSignals();
-  daemon::NotifySupervisor("STATUS=starting");
+  platform::daemon::BlockStopSignals();
+  platform::daemon::NotifySupervisor("STATUS=starting");
 
   std::unique_ptr<BootSystem> system = options.make_system ? options.make_system() : nullptr;
   if (!system) {
@@ -118,16 +118,16 @@ int RunBootupService(const ShellOptions& options) {
   std::thread([system = std::shared_ptr<BootSystem>(std::move(system)),
                launcher = options.launcher, done] {
     const int result = RunBootWork(*system, launcher);
-    daemon::NotifySupervisor("STATUS=boot work ended, result " + std::to_string(result));
+    platform::daemon::NotifySupervisor("STATUS=boot work ended, result " + std::to_string(result));
     done->store(true);
   }).detach();
-  daemon::NotifySupervisor("READY=1");
+  platform::daemon::NotifySupervisor("READY=1");
 
-  daemon::WaitForStopRequest();
+  platform::daemon::WaitForStopRequest();
   WriteLog("서비스 종료 신호가 들어왔습니다.");
-  daemon::NotifySupervisor("STOPPING=1");
+  platform::daemon::NotifySupervisor("STOPPING=1");
   // A boot sequence still under way is cut off with the process.
-  if (!done->load()) daemon::ExitNow(0);
+  if (!done->load()) platform::daemon::ExitNow(0);
   return 0;
 }
 

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "platform/named_mutex.h"
-#include "service/daemon_os.h"
+#include "platform/daemon.h"
 #include "service/service_shell.h"
 #include "support/temp_xdg.h"
 #include "unit/service/fake_boot_system.h"
@@ -109,11 +109,11 @@ TEST(ShellNotify, ReadinessDatagramReachesTheSocket) {
   path.copy(address.sun_path, sizeof address.sun_path - 1);
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   setenv("NOTIFY_SOCKET", path.c_str(), 1);
-  EXPECT_TRUE(daemon::NotifySupervisor("READY=1"));
+  EXPECT_TRUE(platform::daemon::NotifySupervisor("READY=1"));
   setenv("NOTIFY_SOCKET", "relative/path", 1);
-  EXPECT_FALSE(daemon::NotifySupervisor("READY=1"));
+  EXPECT_FALSE(platform::daemon::NotifySupervisor("READY=1"));
   unsetenv("NOTIFY_SOCKET");
-  EXPECT_FALSE(daemon::NotifySupervisor("READY=1"));
+  EXPECT_FALSE(platform::daemon::NotifySupervisor("READY=1"));
   char buffer[64] = {};
   EXPECT_EQ(recv(fd, buffer, sizeof buffer, MSG_DONTWAIT), 7);
   EXPECT_STREQ(buffer, "READY=1");

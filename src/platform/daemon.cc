@@ -1,4 +1,4 @@
-#include "service/daemon_os.h"
+#include "platform/daemon.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace quarno::daemon {
+namespace quarno::platform::daemon {
 
 namespace {
 sigset_t StopSet() {
@@ -67,4 +67,4 @@ void ExitNow(int code) {
   std::_Exit(code);
 }
 
-}  // namespace quarno::daemon
+}  // namespace quarno::platform::daemon

@@ -1,11 +1,9 @@
 #pragma once
-// The few OS facilities a supervised daemon needs that the platform layer
-// does not offer: waiting for a stop request and telling systemd about the
-// service's state. Kept here, behind this header, so the rest of the service
-// stays free of system calls.
+// The few OS facilities a supervised daemon needs: waiting for a stop request
+// and telling systemd about the service's state.
 #include <string>
 
-namespace quarno::daemon {
+namespace quarno::platform::daemon {
 
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and in every thread
 // it creates afterwards, so that only WaitForStopRequest() sees them.
@@ -26,4 +24,4 @@ bool HasControllingTerminal();
 // objects (a boot sequence still under way is cut off with it).
 [[noreturn]] void ExitNow(int code);
 
-}  // namespace quarno::daemon
+}  // namespace quarno::platform::daemon
