@@ -133,7 +133,9 @@ RegisterVerdict ClassifyRegisterAnswer(const std::string& body) {
   if (body.find("!badsys") != std::string::npos) return RegisterVerdict::kBadSys;
   const std::vector<std::string> fields = SplitAnswerFields(body);
   if (fields.empty() || fields[0] != "good") return RegisterVerdict::kFailed;
-  if (fields.size() < 3 || fields[1] == "0" || fields[2] == "0")
+  if (fields.size() < 2) return RegisterVerdict::kIncomplete;
+  // A missing third field reads as empty, which is not "0".
+  if (fields[1] == "0" || (fields.size() > 2 && fields[2] == "0"))
     return RegisterVerdict::kIncomplete;
   return RegisterVerdict::kComplete;
 }
@@ -141,6 +143,8 @@ RegisterVerdict ClassifyRegisterAnswer(const std::string& body) {
 std::optional<DdnsRecord> ParseGetByMacAnswer(const std::string& body) {
   if (body.empty() || AsciiLower(body) == "null") return std::nullopt;
   const std::vector<std::string> fields = SplitAnswerFields(body);
+  // Fewer than three fields cannot name a host, an address and a port.
+  if (fields.size() < 3) return std::nullopt;
   DdnsRecord record;
   std::string* slots[] = {&record.host_name, &record.email, &record.ftp_port, &record.http_port};
   for (std::size_t i = 0; i < fields.size() && i < 4; ++i) *slots[i] = fields[i];

@@ -81,7 +81,7 @@ class CDDNS_Manager {
 // What a registration answer means to the workflows.
 enum class RegisterVerdict {
   kComplete,    // "good" with second and third fields both other than "0"
-  kIncomplete,  // "good" but a second or third field is "0" or missing
+  kIncomplete,  // "good" but the second or third field is "0", or no second field
   kNotYours,    // contains "!yours": the name belongs to another user
   kBadSys,      // contains "!badsys": parameters rejected
   kFailed,      // anything else, including an empty answer
@@ -99,7 +99,8 @@ struct DdnsRecord {
   // The host name up to its first ".".
   std::string Name() const { return host_name.substr(0, host_name.find('.')); }
 };
-// nullopt for an empty answer or "null" (any case); missing fields stay empty.
+// nullopt for an empty answer, "null" (any case) or fewer than three fields;
+// a missing HTTP port stays empty.
 std::optional<DdnsRecord> ParseGetByMacAnswer(const std::string& body);
 
 // Resolves the registration server's name once (first IPv4 address); empty on failure.

@@ -50,6 +50,10 @@ TEST(RegisterAnswer, Classification) {
   EXPECT_EQ(ClassifyRegisterAnswer("good;0;1"), RegisterVerdict::kIncomplete);
   EXPECT_EQ(ClassifyRegisterAnswer("good;1;0"), RegisterVerdict::kIncomplete);
   EXPECT_EQ(ClassifyRegisterAnswer("good"), RegisterVerdict::kIncomplete);
+  // Runs of separators count as one; a missing third field is not "0".
+  EXPECT_EQ(ClassifyRegisterAnswer(";;good;;21"), RegisterVerdict::kComplete);
+  EXPECT_EQ(ClassifyRegisterAnswer("good;21"), RegisterVerdict::kComplete);
+  EXPECT_EQ(ClassifyRegisterAnswer("good;;0"), RegisterVerdict::kIncomplete);
   EXPECT_EQ(ClassifyRegisterAnswer("error: !yours"), RegisterVerdict::kNotYours);
   EXPECT_EQ(ClassifyRegisterAnswer("!badsys"), RegisterVerdict::kBadSys);
   EXPECT_EQ(ClassifyRegisterAnswer("goodness;1;1"), RegisterVerdict::kFailed);
@@ -67,9 +71,13 @@ TEST(GetByMacAnswer, NullMeansNotRegisteredAndFieldsComeInOrder) {
   EXPECT_EQ(record->email, "a@b.c");
   EXPECT_EQ(record->ftp_port, "2121");  // empty fields are skipped
   EXPECT_EQ(record->http_port, "8080");
-  auto partial = ParseGetByMacAnswer("home.x");
+  // Too few fields to name a host, an address and a port: no record.
+  EXPECT_FALSE(ParseGetByMacAnswer("home.x"));
+  EXPECT_FALSE(ParseGetByMacAnswer("home.x;;a@b.c;"));
+  auto partial = ParseGetByMacAnswer("home.x;a@b.c;2121");
   ASSERT_TRUE(partial);
-  EXPECT_EQ(partial->email, "");
+  EXPECT_EQ(partial->ftp_port, "2121");
+  EXPECT_EQ(partial->http_port, "");
 }
 
 }  // namespace
