@@ -55,7 +55,15 @@ std::string CDDNS_Manager::GetByMacBody(const platform::MacAddress& mac) const {
 
 int CDDNS_Manager::SendRequest(const std::string& request, std::string& response) {
   platform::TcpSocket socket;
-  if (!ConnectPeer(socket, server_address_, options_.port, options_.connect_timeout)) {
+  bool no_socket = false;
+  if (!ConnectPeer(socket, server_address_, options_.port, options_.connect_timeout,
+                   &no_socket)) {
+    if (no_socket) {
+      std::fputs("socket creating error!!\n", stdout);
+      std::fflush(stdout);
+      if (options_.program == Program::kServer) WriteLog("[DDNS] 소켓 생성에 실패하였습니다.");
+      return -1;
+    }
     Show("DDNS Server와 연결 타임아웃이 발생하였습니다.");
     return 0;
   }

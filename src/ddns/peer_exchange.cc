@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace quarno {
 namespace {
 
 bool IsTokenBreak(char c) { return c == '\r' || c == '\n' || c == ':' || c == ' '; }
+
+// What socket() reports when no descriptor or buffer is left for a new socket.
+bool IsNoSocketError(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
 
 bool IsWhite(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -111,8 +117,20 @@ std::string TrimmedBodyAfterHeader(std::string_view response, bool& found) {
 }
 
 bool ConnectPeer(platform::TcpSocket& socket, const std::string& address, uint16_t port,
-                 std::chrono::milliseconds timeout) {
-  return socket.Connect(address, port, timeout);
+                 std::chrono::milliseconds timeout, bool* no_socket) {
+  errno = 0;
+  const bool connected = socket.Connect(address, port, timeout);
+  if (no_socket) *no_socket = !connected && IsNoSocketError(errno);
+  return connected;
+}
+
+long UdpExchange(const std::string& address, uint16_t port, std::string_view datagram,
+                 std::string& answer, std::size_t max, std::chrono::milliseconds timeout,
+                 bool* no_socket) {
+  errno = 0;
+  const long got = platform::UdpRequest(address, port, datagram, answer, max, timeout);
+  if (no_socket) *no_socket = got < 0 && IsNoSocketError(errno);
+  return got;
 }
 
 RecvOutcome ReceiveChunk(platform::TcpSocket& socket, std::string& response, std::size_t max,

@@ -42,9 +42,17 @@ std::string TrimmedBodyAfterHeader(std::string_view response, bool& found);
 enum class RecvOutcome { kData, kTimeout, kError, kClosed };
 
 // Connects with a time-out; false when the address is bad, the peer refused
-// or the time-out passed.
+// or the time-out passed. `no_socket`, when given, tells whether the failure
+// was that no socket could be made at all (descriptors or memory exhausted),
+// which the clients report apart from an unreachable peer.
 bool ConnectPeer(platform::TcpSocket& socket, const std::string& address, uint16_t port,
-                 std::chrono::milliseconds timeout);
+                 std::chrono::milliseconds timeout, bool* no_socket = nullptr);
+
+// One UDP datagram out, one answer back (platform::UdpRequest), with the same
+// `no_socket` report as ConnectPeer.
+long UdpExchange(const std::string& address, uint16_t port, std::string_view datagram,
+                 std::string& answer, std::size_t max, std::chrono::milliseconds timeout,
+                 bool* no_socket = nullptr);
 
 // One receive of at most `max` bytes, appended to `response`. A receive
 // that fails after the whole time-out counts as kTimeout, an earlier one as

@@ -94,7 +94,12 @@ int GetRouterFirmwareVersion(const std::string& address, std::string& version,
     return -1;
   }
   platform::TcpSocket socket;
-  if (!ConnectPeer(socket, address, options.port, options.connect_timeout)) return -2;
+  bool no_socket = false;
+  if (!ConnectPeer(socket, address, options.port, options.connect_timeout, &no_socket)) {
+    if (!no_socket) return -2;
+    WriteLog("펌웨어 버전확인을 위한 소켓생성에 실패하였습니다.");
+    return -1;
+  }
   std::string answer;
   if (!socket.Send(kVersionRequest) ||
       ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout) !=
@@ -253,8 +258,14 @@ std::string SetRouterDdns(const std::string& gateway, const std::string& name,
   const std::string request =
       RouterDdnsRequest(name, email, ftp_port, http_port, options.domain_suffix);
   platform::TcpSocket socket;
-  if (!ConnectPeer(socket, gateway, options.port, options.connect_timeout)) {
-    ShowIfServer(options, "Gateway와 연결 타임아웃이 발생하였습니다.");
+  bool no_socket = false;
+  if (!ConnectPeer(socket, gateway, options.port, options.connect_timeout, &no_socket)) {
+    if (no_socket) {
+      std::fputs("socket creating error!!\n", stdout);
+      std::fflush(stdout);
+    } else {
+      ShowIfServer(options, "Gateway와 연결 타임아웃이 발생하였습니다.");
+    }
     return {};
   }
   std::string answer;

@@ -310,9 +310,18 @@ int ParseActionResult(std::string_view response) {
 std::string SendControlRequest(const std::string& gateway, const std::string& request, int port,
                                const UpnpOptions& options) {
   platform::TcpSocket socket;
+  bool no_socket = false;
   if (port <= 0 || port > 65535 ||
-      !ConnectPeer(socket, gateway, static_cast<uint16_t>(port), options.connect_timeout)) {
-    if (IsServer(options)) WriteLog("UPnP 디바이스와의 커넥션 에러가 발생하였습니다.");
+      !ConnectPeer(socket, gateway, static_cast<uint16_t>(port), options.connect_timeout,
+                   &no_socket)) {
+    if (no_socket) {
+      if (IsServer(options))
+        WriteLog("UPnP 포트 포워드 설정을 위한 소켓 생성에 실패하였습니다.");
+      else
+        Stdout("TCP socket 생성에 실패하였습니다");
+    } else if (IsServer(options)) {
+      WriteLog("UPnP 디바이스와의 커넥션 에러가 발생하였습니다.");
+    }
     return {};
   }
   std::string response;
@@ -371,10 +380,13 @@ void CUPnPManager::DiscoverGateway(const std::string& gateway, std::string& cont
                                    int& port) {
   std::string answer;
   const auto start = std::chrono::steady_clock::now();
-  const long got = platform::UdpRequest(gateway, options_.ssdp_port, SsdpSearchRequest(), answer,
-                                        kSsdpAnswerMax, options_.ssdp_timeout);
+  bool no_socket = false;
+  const long got = UdpExchange(gateway, options_.ssdp_port, SsdpSearchRequest(), answer,
+                               kSsdpAnswerMax, options_.ssdp_timeout, &no_socket);
   if (got <= 0) {
-    if (IsServer(options_)) {
+    if (no_socket) {
+      if (IsServer(options_)) WriteLog("UPnP 장치 탐색을 위한 소켓 생성에 실패하였습니다.");
+    } else if (IsServer(options_)) {
       const bool timed_out =
           std::chrono::steady_clock::now() - start + std::chrono::milliseconds(5) >=
           options_.ssdp_timeout;
