@@ -25,7 +25,9 @@ int TryLock(const std::string& name, int operation, bool& busy) {
   while (flock(fd, operation | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     busy = errno == EWOULDBLOCK;
+    const int saved = errno;
     close(fd);
+    errno = saved;
     return -1;
   }
   return fd;
@@ -46,6 +48,20 @@ bool NamedMutex::Exists(const std::string& name) {
   int fd = TryLock(name, LOCK_SH, busy);
   if (fd >= 0) close(fd);
   return busy;
+}
+
+NamedMutex::Holder NamedMutex::Probe(const std::string& name, int& error) {
+  bool busy = false;
+  errno = 0;
+  int fd = TryLock(name, LOCK_SH, busy);
+  error = 0;
+  if (fd >= 0) {
+    close(fd);
+    return Holder::kNobody;
+  }
+  if (busy) return Holder::kSomeone;
+  error = errno;
+  return Holder::kUnknown;
 }
 
 NamedMutex::~NamedMutex() {

@@ -14,6 +14,10 @@ class NamedMutex {
   static Result Create(const std::string& name, std::unique_ptr<NamedMutex>& out);
   // Whether some process holds the name now.
   static bool Exists(const std::string& name);
+  // Like Exists, but tells "nobody holds it" from "cannot tell" (the lock
+  // file cannot be opened or locked); `error` is then the errno, else 0.
+  enum class Holder { kNobody, kSomeone, kUnknown };
+  static Holder Probe(const std::string& name, int& error);
   ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;

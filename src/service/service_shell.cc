@@ -77,9 +77,13 @@ LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
 }
 
 int RunBootWork(BootSystem& system, const LauncherOptions& options) {
-  if (platform::NamedMutex::Exists(kServerStartMutexName)) {
-    // The program holds its start mutex: it runs, and it owns the servers.
-    WriteLog("Quarno Server가 실행 중입니다. [%d]", 0);
+  // Only a start mutex that is certainly free lets the boot work run: the
+  // program holds it while it runs and owns the servers, and when the lock
+  // cannot even be checked the servers are left alone too.
+  int error = 0;
+  if (platform::NamedMutex::Probe(kServerStartMutexName, error) !=
+      platform::NamedMutex::Holder::kNobody) {
+    WriteLog("Quarno Server가 실행 중입니다. [%d]", error);
     return -1;
   }
   CServerLauncher launcher(system, options);

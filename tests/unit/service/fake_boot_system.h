@@ -38,6 +38,8 @@ class FakeBootSystem : public BootSystem {
   FtpServerAccount config_account;
   std::vector<std::string> config_users;  // of every full configuration file
   int register_calls = 0;
+  std::vector<std::string> registrations;  // "email name ftp http" of each RegisterHost
+  std::vector<std::vector<int>> picks;     // low, high, excluded of each PickFreePort
   int delete_host_calls = 0;
   std::vector<std::vector<std::string>> router_ddns;  // name, email, ftp, http
   std::chrono::milliseconds slept{0};
@@ -101,7 +103,8 @@ class FakeBootSystem : public BootSystem {
     return true;
   }
   bool IsPortFree(uint16_t port) override { return taken_ports.count(port) == 0; }
-  uint16_t PickFreePort(uint16_t, uint16_t, uint16_t) override {
+  uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) override {
+    picks.push_back({low, high, excluded});
     if (picked_ports.empty()) return 0;
     uint16_t port = picked_ports.front();
     picked_ports.erase(picked_ports.begin());
@@ -110,9 +113,11 @@ class FakeBootSystem : public BootSystem {
   std::string ResolveDdnsServer() override { return ddns_address; }
   void SetDdnsServerAddress(const std::string&) override {}
   std::string GetByMac(const platform::MacAddress&) override { return get_by_mac_answer; }
-  std::string RegisterHost(const std::string&, const std::string&, const platform::MacAddress&,
-                           int, int) override {
+  std::string RegisterHost(const std::string& email, const std::string& name,
+                           const platform::MacAddress&, int ftp, int http) override {
     ++register_calls;
+    registrations.push_back(email + " " + name + " " + std::to_string(ftp) + " " +
+                            std::to_string(http));
     if (register_answers.empty()) return "good;1;1";
     std::string answer = register_answers.front();
     register_answers.pop_front();

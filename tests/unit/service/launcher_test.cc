@@ -202,6 +202,88 @@ TEST_F(LauncherTest, FiveFailedAttemptsLeaveNoServerMapping) {
   EXPECT_EQ(std::count(world_.controls.begin(), world_.controls.end(), 191), 7);
 }
 
+TEST_F(LauncherTest, RegistrationMissingOrElsewhereEndsEarly) {
+  world_.get_by_mac_answer = "NULL";
+  EXPECT_EQ(Restore(), kBootNotRegistered);
+  EXPECT_NE(Log().find("DDNS 서버에 등록되어 있지 않습니다."), std::string::npos);
+
+  // No mapping: the stored name and e-mail must equal the DDNS answer exactly,
+  // letter case included; nothing is renewed or overwritten otherwise.
+  for (const char* key : {"Quarno", "email"}) {
+    world_ = FakeBootSystem();
+    test::RegisterHome(world_, false);
+    world_.settings[key] = key == std::string("Quarno") ? "Home" : "Me@example.org";
+    const auto before = world_.settings;
+    EXPECT_EQ(Restore(), kBootOtherPcNoMapping) << key;
+    EXPECT_EQ(world_.register_calls, 0);
+    EXPECT_TRUE(world_.config_ftp_ports.empty());
+    EXPECT_EQ(world_.settings, before);
+  }
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, false);
+  world_.settings.erase("Quarno");
+  EXPECT_EQ(Restore(), kBootOtherPcNoMapping);
+  EXPECT_EQ(world_.settings.count("Quarno"), 0u);
+
+  // The server's FTP mapping points at another PC: the table stays as it is.
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, true);
+  world_.table[0].internal_client = "198.18.10.11";
+  const auto table = world_.table.size();
+  EXPECT_EQ(Restore(), kBootOtherPcMapping);
+  EXPECT_EQ(world_.table.size(), table);
+  EXPECT_EQ(world_.controls, std::vector<int>{200});
+  EXPECT_EQ(world_.register_calls, 0);
+}
+
+TEST_F(LauncherTest, ThisPcWithoutStoredNameTakesTheDdnsRecord) {
+  test::RegisterHome(world_, true);
+  world_.settings.erase("Quarno");
+  world_.settings.erase("email");
+  // The mappings' external ports win over the ports of the DDNS answer.
+  world_.get_by_mac_answer = "home.quarno.ralmek.co.kr;me@example.org;0;0";
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.settings["Quarno"], "home");
+  EXPECT_EQ(world_.settings["email"], "me@example.org");
+  EXPECT_EQ(world_.settings["Ftp_Port"], "2121");
+  EXPECT_EQ(world_.settings["Http_Port"], "8080");
+  EXPECT_EQ(world_.config_ftp_ports, std::vector<int>{2121});
+  EXPECT_EQ(world_.settings["BOOT_HTTP"], "8080");
+  EXPECT_EQ(world_.config_account.charset, "");  // not read on this path
+  ASSERT_EQ(world_.router_ddns.size(), 1u);
+  EXPECT_EQ(world_.router_ddns[0],
+            (std::vector<std::string>{"home", "me@example.org", "2121", "8080"}));
+  EXPECT_NE(Log().find("서버를 시작합니다. 2"), std::string::npos);
+}
+
+TEST_F(LauncherTest, RenewalRegistersTheStoredAccountOnAPortAboveTheRange) {
+  test::RegisterHome(world_, false);
+  world_.register_answers = {"good;1;0", "good;1;1"};
+  EXPECT_EQ(Restore(), kBootOk);
+  // Each pick is over 35001..65535 and never the FTP port.
+  ASSERT_EQ(world_.picks.size(), 2u);
+  for (const auto& pick : world_.picks) EXPECT_EQ(pick, (std::vector<int>{35001, 65535, 2121}));
+  EXPECT_EQ(world_.registrations,
+            (std::vector<std::string>{"me@example.org home 2121 35001",
+                                      "me@example.org home 2121 35002"}));
+  EXPECT_EQ(world_.settings["Http_Port"], "35002");
+  EXPECT_EQ(world_.settings["BOOT_HTTP"], "35002");
+  ASSERT_EQ(world_.router_ddns.size(), 1u);
+  EXPECT_EQ(world_.router_ddns[0][3], "35002");
+  // Only the second attempt's mappings stay.
+  ASSERT_EQ(world_.table.size(), 2u);
+  EXPECT_EQ(world_.table[1].external_port, "35002");
+  EXPECT_EQ(world_.delete_host_calls, 0);
+
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, false);
+  world_.register_answers = {"!badsys"};
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.register_calls, 1);
+  EXPECT_EQ(world_.delete_host_calls, 1);
+  EXPECT_TRUE(world_.router_ddns.empty());
+}
+
 TEST_F(LauncherTest, FailedControlsAreLogged) {
   test::RegisterHome(world_, true);
   world_.failing_controls = {190};

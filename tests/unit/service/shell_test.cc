@@ -8,11 +8,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
+#include "core/log.h"
 #include "platform/named_mutex.h"
 #include "platform/daemon.h"
 #include "service/service_shell.h"
+#include "support/loopback_peer.h"
 #include "support/temp_xdg.h"
 #include "unit/service/fake_boot_system.h"
 
@@ -36,6 +41,17 @@ TEST(BootWork, AdminPortRecordsTheOutcome) {
   options.router_connect_timeout = 200ms;
   EXPECT_EQ(RunBootWork(fresh, options), kBootNotOurRouter);
   EXPECT_EQ(fresh.settings["ADMIN_PORT"], "0");
+
+  // Success: the admin port of the configuration file the launcher wrote.
+  test::FakeBootSystem home;
+  test::RegisterHome(home, true);
+  home.admin_port = 30777;
+  test::LoopbackPeer router("127.0.0.1");
+  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n").Close();
+  router.Start();
+  options.router_port = router.port();
+  EXPECT_EQ(RunBootWork(home, options), kBootOk);
+  EXPECT_EQ(home.settings["ADMIN_PORT"], "30777");
 }
 
 TEST(BootWork, RunningServerKeepsTheServiceIdle) {
@@ -49,6 +65,28 @@ TEST(BootWork, RunningServerKeepsTheServiceIdle) {
   EXPECT_EQ(world.settings["ADMIN_PORT"], "30123");
   EXPECT_TRUE(world.controls.empty());
   EXPECT_EQ(world.closed_configs, 0);
+}
+
+TEST(BootWork, UncheckableStartMutexKeepsTheServiceIdle) {
+  test::TempXdg xdg;
+  SetLogFolder(xdg.state());
+  SetLogFileName(kBootupLogName);
+  ResetLogForTesting();
+  // The lock's folder is a plain file: whether the program runs cannot be told.
+  const std::string folder = xdg.runtime() + "/quarno";
+  std::filesystem::remove_all(folder);
+  std::ofstream(folder) << "x";
+  test::FakeBootSystem world;
+  world.settings["ADMIN_PORT"] = "30123";
+  EXPECT_EQ(RunBootWork(world, {}), -1);
+  EXPECT_EQ(world.settings["ADMIN_PORT"], "30123");
+  EXPECT_EQ(world.closed_configs, 0);
+  std::ifstream in(LogFilePath());
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_NE(log.str().find("Quarno Server가 실행 중입니다. [" + std::to_string(ENOTDIR) + "]"),
+            std::string::npos);
+  SetLogFolder("");
 }
 
 TEST(ShellOptions, TimingsFromTheEnvironment) {
