@@ -13,28 +13,6 @@ namespace {
 std::mutex g_credential_mutex;
 std::string g_credential;
 
-// Four dot-separated decimal octets; the exchanges take no host names.
-bool IsDottedIPv4(const std::string& text) {
-  int parts = 0;
-  std::size_t pos = 0;
-  while (parts < 4) {
-    std::size_t digits = 0;
-    int value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
-      value = value * 10 + (text[pos] - '0');
-      ++pos;
-      ++digits;
-    }
-    if (digits == 0 || value > 255) return false;
-    ++parts;
-    if (parts < 4) {
-      if (pos >= text.size() || text[pos] != '.') return false;
-      ++pos;
-    }
-  }
-  return pos == text.size();
-}
-
 RawHttpOptions RawOptions(const RouterOptions& options) {
   RawHttpOptions raw;
   raw.port = options.port;
@@ -89,10 +67,6 @@ bool CheckRouter(RouterFacts& facts, const RouterOptions& options) {
 
 int GetRouterFirmwareVersion(const std::string& address, std::string& version,
                              const RouterOptions& options) {
-  if (!IsDottedIPv4(address)) {
-    WriteLog("펌웨어 버전확인을 위한 소켓생성에 실패하였습니다.");
-    return -1;
-  }
   platform::TcpSocket socket;
   bool no_socket = false;
   if (!ConnectPeer(socket, address, options.port, options.connect_timeout, &no_socket)) {

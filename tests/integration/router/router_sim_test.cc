@@ -121,9 +121,11 @@ TEST_F(RouterSimTest, VersionFailures) {
   refused.port = 9;  // nothing listens on the discard port of 127.0.0.9
   refused.connect_timeout = milliseconds(500);
   EXPECT_EQ(GetRouterFirmwareVersion("127.0.0.9", version, refused), -2);
-  EXPECT_EQ(GetRouterFirmwareVersion("router.example", version, refused), -1);
+  // A text that is no address cannot be connected to; a socket was never the problem.
+  EXPECT_EQ(GetRouterFirmwareVersion("router.example", version, refused), -2);
   EXPECT_EQ(version, "unchanged");
   EXPECT_NE(Log().find("펌웨어 버전확인 중 수신에러가 발생하였습니다. (2)"), std::string::npos);
+  EXPECT_EQ(Log().find("소켓생성에 실패"), std::string::npos);
 }
 
 TEST_F(RouterSimTest, AdministratorCredentialIsCheckedAndKept) {
