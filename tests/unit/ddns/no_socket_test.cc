@@ -99,6 +99,8 @@ TEST_F(NoSocketTest, RouterVersionAndDdnsSetting) {
 
 TEST_F(NoSocketTest, UpnpDiscoveryAndControlRequest) {
   CUPnPManager upnp;
+  // A first member call outside the shortage: UBSan's type check needs a descriptor once.
+  EXPECT_TRUE(upnp.Mappings().empty());
   std::string control_url;
   int port = 0;
   std::string response = "x";
