@@ -316,7 +316,10 @@ bool CServerLauncher::RenewRegistration() {
       break;
     }
     const std::vector<std::string> fields = SplitFields(answer);
-    success = fields.size() >= 3 && fields[0] == "good" && fields[1] != "0" && fields[2] != "0";
+    // As the DDNS client reads a registration answer: a missing third field
+    // is not "0", a missing second one is no registration.
+    success = fields.size() >= 2 && fields[0] == "good" && fields[1] != "0" &&
+              (fields.size() < 3 || fields[2] != "0");
     if (success) {
       const std::string reply = system_.SetRouterDdns(gateway_, stored_name_, stored_email_,
                                                       stored_ftp_port_, stored_http_port_);

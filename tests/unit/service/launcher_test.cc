@@ -193,7 +193,7 @@ TEST_F(LauncherTest, NotYoursEndsTheRenewalAndDeletesTheHost) {
 
 TEST_F(LauncherTest, FiveFailedAttemptsLeaveNoServerMapping) {
   test::RegisterHome(world_, false);
-  world_.register_answers = {"good;0;1", "fail", "", "good;1", "badness"};
+  world_.register_answers = {"good;0;1", "fail", "", "good", "badness"};
   EXPECT_EQ(Restore(), kBootOk);
   EXPECT_EQ(world_.register_calls, 5);
   EXPECT_FALSE(world_.HasServerMapping());
@@ -273,6 +273,15 @@ TEST_F(LauncherTest, RenewalRegistersTheStoredAccountOnAPortAboveTheRange) {
   // Only the second attempt's mappings stay.
   ASSERT_EQ(world_.table.size(), 2u);
   EXPECT_EQ(world_.table[1].external_port, "35002");
+  EXPECT_EQ(world_.delete_host_calls, 0);
+
+  // A registration answer without its third field is a registration.
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, false);
+  world_.register_answers = {"good;21"};
+  EXPECT_EQ(Restore(), kBootOk);
+  EXPECT_EQ(world_.register_calls, 1);
+  EXPECT_EQ(world_.settings["Http_Port"], "35001");
   EXPECT_EQ(world_.delete_host_calls, 0);
 
   world_ = FakeBootSystem();
