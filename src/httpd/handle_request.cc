@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -54,6 +55,25 @@ bool StaysInsideServedTree(const detail::ServerState& state, const std::string& 
   return IsWithin(resolved, base);
 }
 
+// The library does not always open the path it was given: a directory gives
+// its first index file, a missing file its ".gz" sibling (for clients that
+// take gzip). That file is what must stay inside; empty when none exists.
+std::string LibraryTarget(const detail::ServerState& state, const std::string& path) {
+  std::error_code error;
+  const fs::path target = fs::path(state.real_root) / fs::path(path).relative_path();
+  const fs::file_status status = fs::status(target, error);
+  if (fs::is_directory(status)) {
+    const std::string folder = path.empty() || path.back() != '/' ? path + "/" : path;
+    for (const char* index : {"index.html", "index.htm"}) {
+      if (fs::exists(target / index, error)) return folder + index;
+    }
+    return path;
+  }
+  if (fs::exists(status)) return path;
+  if (fs::exists(fs::path(target.string() + ".gz"), error)) return path + ".gz";
+  return "";
+}
+
 bool IsGetHeadOrPropfind(const char* method) {
   return !std::strcmp(method, "GET") || !std::strcmp(method, "HEAD") ||
          !std::strcmp(method, "PROPFIND");
@@ -75,6 +95,49 @@ bool RedirectDirectory(mg_connection* connection, const mg_request_info* info,
   if (info->query_string) location += std::string("?") + info->query_string;
   mg_send_http_redirect(connection, location.c_str(), 301);
   return true;
+}
+
+// The library reads one range the way sscanf does and gets the arithmetic
+// wrong past the end of the file: a start at or after the end, or an end
+// before the start, makes a negative Content-Length; an end at or after the
+// size announces one byte more than it sends, which stalls or desyncs the
+// client. The first kind is answered 416 here; the second is clamped in the
+// header itself (the library's private buffer; the text only gets shorter).
+int CheckRange(mg_connection* connection, const detail::ServerState& state,
+               const std::string& served) {
+  char* range = const_cast<char*>(mg_get_header(connection, "Range"));
+  // The library refuses or challenges these first; a 416 would tell the size.
+  if (!range || served.empty() || served.find(".htpasswd") != std::string::npos) return 0;
+  long long first = 0, last = 0;
+  const int fields = std::sscanf(range, "bytes=%lld-%lld", &first, &last);
+  if (fields <= 0 || first < 0 || last < 0) return 0;  // the library ignores it
+  std::error_code error;
+  const fs::path file = fs::path(state.real_root) / fs::path(served).relative_path();
+  if (!fs::is_regular_file(file, error)) return 0;
+  const std::string password_file = (file.parent_path() / ".htpasswd").string();
+  if (fs::exists(password_file, error) &&
+      mg_check_digest_access_authentication(connection, nullptr, password_file.c_str()) <= 0) {
+    return 0;
+  }
+  const auto size = static_cast<long long>(fs::file_size(file, error));
+  if (error) return 0;
+  if (first >= size || (fields == 2 && last < first)) {
+    char answer[160];
+    std::snprintf(answer, sizeof answer,
+                  "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%lld\r\n"
+                  "Content-Length: 0\r\nConnection: close\r\n\r\n",
+                  size);
+    mg_write(connection, answer, std::strlen(answer));
+    return 416;
+  }
+  if (fields == 2 && last >= size) {
+    char clamped[64];
+    const int length = std::snprintf(clamped, sizeof clamped, "bytes=%lld-%lld", first, size - 1);
+    if (length > 0 && static_cast<std::size_t>(length) <= std::strlen(range)) {
+      std::memcpy(range, clamped, static_cast<std::size_t>(length) + 1);
+    }
+  }
+  return 0;
 }
 
 // Hands the rewritten, decoded path to the library in its own buffer (it
@@ -121,11 +184,18 @@ int HandleRequest(mg_connection* connection) {
   }
   if (!info->local_uri) return SendNotFound(connection);
   if (!StaysInsideServedTree(*state, decision.path)) return SendNotFound(connection);
+  const std::string served = LibraryTarget(*state, decision.path);
+  if (!served.empty() && served != decision.path && !StaysInsideServedTree(*state, served)) {
+    return SendNotFound(connection);
+  }
   if (RedirectDirectory(connection, info, *state, decision)) return 301;
   if (!std::strcmp(info->request_method, "PROPFIND") &&
       decision.path.find(".htpasswd") == std::string::npos) {
     int status = ServePropfind(connection, state->real_root, decision);
     if (status > 0) return status;
+  }
+  if (!std::strcmp(info->request_method, "GET") || !std::strcmp(info->request_method, "HEAD")) {
+    if (int status = CheckRange(connection, *state, served)) return status;
   }
   RewriteForLibrary(info, decision.path);
   return 0;

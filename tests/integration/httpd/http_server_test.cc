@@ -155,6 +155,75 @@ TEST_F(HttpServerTest, TraversalNeverLeavesTheHomeFolder) {
   EXPECT_EQ(Body(Get("/httpstream/x/DISK_E/sub/../a.txt")), "inside");
 }
 
+// The library swaps a folder for its index file and a missing file for its
+// ".gz" sibling; those are checked like the path that was asked for.
+TEST_F(HttpServerTest, IndexFilesAndGzipSiblingsNeverLeaveTheShare) {
+  WriteFile(outside_ + "/index.html", "TOP-SECRET index");
+  for (const char* folder : {"/idx-html", "/idx-htm", "/idx-both"}) fs::create_directory(share_ + folder);
+  fs::create_symlink(outside_ + "/index.html", share_ + "/idx-html/index.html");
+  fs::create_symlink(outside_ + "/index.html", share_ + "/idx-htm/index.htm");
+  WriteFile(share_ + "/idx-both/index.html", "own index");  // found first, so served
+  fs::create_symlink(outside_ + "/index.html", share_ + "/idx-both/index.htm");
+  fs::create_symlink(outside_ + "/secret.txt", share_ + "/notes.txt.gz");
+  WriteFile(share_ + "/packed.txt.gz", "gzip bytes");
+
+  for (const char* path : {"/httpstream/x/DISK_E/idx-html/", "/httpstream/x/DISK_E/idx-htm/"}) {
+    for (const char* method : {"GET", "HEAD", "PROPFIND"}) {
+      CurlResult result = Get(path, std::string("-X ") + method + " --max-time 5");
+      EXPECT_THAT(result.output, StartsWith("HTTP/1.1 404")) << method << " " << path;
+      EXPECT_THAT(result.output, Not(HasSubstr("TOP-SECRET"))) << method << " " << path;
+    }
+  }
+  CurlResult packed = Get("/httpstream/x/DISK_E/notes.txt", "-H 'Accept-Encoding: gzip'");
+  EXPECT_THAT(packed.output, StartsWith("HTTP/1.1 404"));
+  EXPECT_THAT(packed.output, Not(HasSubstr("TOP-SECRET")));
+
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E/idx-both/")), "own index");
+  CurlResult own = Get("/httpstream/x/DISK_E/packed.txt", "-H 'Accept-Encoding: gzip'");
+  EXPECT_THAT(own.output, HasSubstr("Content-Encoding: gzip\r\n"));
+  EXPECT_EQ(Body(own), "gzip bytes");
+}
+
+// The library reads the first range only, and mends none past the end of the
+// file: its negative or one-too-long Content-Length breaks the framing.
+TEST_F(HttpServerTest, RangesPastTheEndAreRefusedOrClamped) {
+  std::string data(1000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
+  WriteFile(share_ + "/data.bin", data);
+  WriteFile(share_ + "/empty.bin", "");
+  const std::string file = "/httpstream/x/DISK_E/data.bin";
+  for (const char* range : {"bytes=1000-", "bytes=5000-", "bytes=500-100", "bytes=5000-6000",
+                            "bytes=9223372036854775807-", "bytes=99999999999999999999-"}) {
+    CurlResult result = Get(file, std::string("-H 'Range: ") + range + "'");
+    EXPECT_THAT(result.output, StartsWith("HTTP/1.1 416 Range Not Satisfiable\r\n")) << range;
+    EXPECT_THAT(result.output, HasSubstr("Content-Range: bytes */1000\r\n")) << range;
+  }
+  EXPECT_THAT(Get("/httpstream/x/DISK_E/empty.bin", "-H 'Range: bytes=0-'").output,
+              StartsWith("HTTP/1.1 416"));
+
+  for (const char* range : {"bytes=990-1000", "bytes=990-99999999999999"}) {
+    CurlResult result = Get(file, std::string("-H 'Range: ") + range + "'");
+    EXPECT_EQ(result.exit_code, 0) << range;  // curl: the body matched its length
+    EXPECT_THAT(result.output, HasSubstr("Content-Range: bytes 990-999/1000\r\n")) << range;
+    EXPECT_THAT(result.output, HasSubstr("Content-Length: 10\r\n")) << range;
+    EXPECT_EQ(Body(result), data.substr(990)) << range;
+  }
+  // Many or overlapping ranges are not multiplied: the first one is served.
+  CurlResult many = Get(file, "-H 'Range: bytes=0-1,0-999,0-999,0-999'");
+  EXPECT_THAT(many.output, HasSubstr("Content-Length: 2\r\n"));
+  EXPECT_EQ(Body(many), data.substr(0, 2));
+  // Ranges the library ignores still get the whole file.
+  EXPECT_EQ(Body(Get(file, "-H 'Range: bytes=-100'")), data);
+
+  // A guarded folder challenges first; a 416 would tell the file's size.
+  fs::create_directories(share_ + "/private");
+  WriteFile(share_ + "/private/.htpasswd", "user:mydomain.com:0123456789abcdef0123456789abcdef\n");
+  WriteFile(share_ + "/private/doc.txt", "hidden");
+  CurlResult guarded = Get("/httpstream/x/DISK_E/private/doc.txt", "-H 'Range: bytes=5000-'");
+  EXPECT_THAT(guarded.output, StartsWith("HTTP/1.1 401"));
+  EXPECT_THAT(guarded.output, Not(HasSubstr("bytes */")));
+}
+
 TEST_F(HttpServerTest, NothingCanBeWrittenOrDeleted) {
   WriteFile(share_ + "/a.txt", "keep me");
   for (const char* method : {"PUT", "DELETE", "MKCOL"}) {
