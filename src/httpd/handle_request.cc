@@ -74,6 +74,15 @@ std::string LibraryTarget(const detail::ServerState& state, const std::string& p
   return "";
 }
 
+// Opening a FIFO blocks the worker until some writer comes, and
+// StopHttpServer waits for every worker; devices are no files either.
+bool IsFileOrFolder(const detail::ServerState& state, const std::string& path) {
+  std::error_code error;
+  const fs::file_status status =
+      fs::status(fs::path(state.real_root) / fs::path(path).relative_path(), error);
+  return !fs::exists(status) || fs::is_regular_file(status) || fs::is_directory(status);
+}
+
 bool IsGetHeadOrPropfind(const char* method) {
   return !std::strcmp(method, "GET") || !std::strcmp(method, "HEAD") ||
          !std::strcmp(method, "PROPFIND");
@@ -188,6 +197,7 @@ int HandleRequest(mg_connection* connection) {
   if (!served.empty() && served != decision.path && !StaysInsideServedTree(*state, served)) {
     return SendNotFound(connection);
   }
+  if (!served.empty() && !IsFileOrFolder(*state, served)) return SendNotFound(connection);
   if (RedirectDirectory(connection, info, *state, decision)) return 301;
   if (!std::strcmp(info->request_method, "PROPFIND") &&
       decision.path.find(".htpasswd") == std::string::npos) {

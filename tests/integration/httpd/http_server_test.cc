@@ -1,14 +1,18 @@
 // curl against the server on loopback: what a client on the Internet sees.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "http_fixture.h"
 #include "httpd/http_server.h"
@@ -141,6 +145,13 @@ TEST_F(HttpServerTest, TraversalNeverLeavesTheHomeFolder) {
       "/httpstream/x/DISK_E/secret-link.txt",
       "/httpstream/%2e%2e/%2e%2e/outside/secret.txt",
       "/httpstream/x/%2e%2e/outside/secret.txt",
+      // Overlong and mixed forms of "." and "/" are plain bytes on this side.
+      "/httpstream/x/DISK_E/%c0%ae%c0%ae/%c0%ae%c0%ae/outside/secret.txt",
+      "/httpstream/x/DISK_E/..%c0%af..%c0%afoutside%c0%afsecret.txt",
+      "/httpstream/x/DISK_E/.%2e/.%2E%5c../outside/secret.txt",
+      "/httpstream/x/DISK_E/%2e%2e%2f%2e%2e%5coutside/secret.txt",
+      "/httpstream/x/DISK_E/escape%2fsecret.txt",
+      "/httpstream/x/DISK_E/escape/",
   };
   for (const char* path : corpus) {
     CurlResult result = Get(path);
@@ -224,6 +235,32 @@ TEST_F(HttpServerTest, RangesPastTheEndAreRefusedOrClamped) {
   EXPECT_THAT(guarded.output, Not(HasSubstr("bytes */")));
 }
 
+// A FIFO in the share would hold a worker in open() until a writer came,
+// and StopHttpServer waits for every worker.
+TEST_F(HttpServerTest, SpecialFilesAreNotOpened) {
+  const std::string pipe = share_ + "/pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  fs::create_directory(share_ + "/fifo-index");
+  ASSERT_EQ(mkfifo((share_ + "/fifo-index/index.html").c_str(), 0600), 0);
+  for (const char* path : {"/httpstream/x/DISK_E/pipe", "/httpstream/x/DISK_E/fifo-index/"}) {
+    for (const char* method : {"GET", "HEAD"}) {
+      CurlResult result = Get(path, std::string("-X ") + method + " --max-time 3");
+      EXPECT_EQ(result.exit_code, 0) << method << " " << path;
+      EXPECT_THAT(result.output, StartsWith("HTTP/1.1 404")) << method << " " << path;
+    }
+  }
+  // Listing them is harmless (no open).
+  EXPECT_THAT(Get("/httpstream/x/DISK_E/", "-X PROPFIND -H 'Depth: 1'").output,
+              HasSubstr("/DISK_E/pipe</d:href>"));
+  // Release any worker a failure left waiting, so the server can stop.
+  for (const std::string& fifo : {pipe, share_ + "/fifo-index/index.html"}) {
+    for (int i = 0; i < 4; ++i) {
+      int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+    }
+  }
+}
+
 TEST_F(HttpServerTest, NothingCanBeWrittenOrDeleted) {
   WriteFile(share_ + "/a.txt", "keep me");
   for (const char* method : {"PUT", "DELETE", "MKCOL"}) {
@@ -286,6 +323,76 @@ TEST_F(HttpServerTest, StopEndsADownloadInProgress) {
   client.join();
   EXPECT_GT(fs::file_size(out), 0u);
   EXPECT_LT(fs::file_size(out), 256ull << 20);
+}
+
+// quarno-ftpd starts and stops the server from its control channel (codes
+// 190, 191) while requests may be in flight; any thread may ask.
+TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
+  char pattern[] = "/tmp/quarno-httpd-race-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  std::atomic<int> started{0}, winning_port{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      quarno::httpd::HttpServerOptions options;
+      options.listen_address = "127.0.0.1";
+      options.port_text = std::to_string(FreeLoopbackPort());
+      options.document_root = root;
+      options.num_threads = 2;
+      std::string failure;
+      if (quarno::httpd::StartHttpServer(options, &failure)) {
+        ++started;
+        winning_port = std::stoi(options.port_text);
+      } else {
+        EXPECT_EQ(failure, quarno::httpd::kStartFailedText);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  threads.clear();
+  ASSERT_EQ(started, 1);
+  ASSERT_TRUE(quarno::httpd::HttpServerRunning());
+
+  std::atomic<bool> done{false};
+  std::thread client([&] {
+    while (!done) {
+      int fd = socket(AF_INET, SOCK_STREAM, 0);
+      timeval timeout{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<std::uint16_t>(winning_port.load()));
+      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const char request[] = "GET /httpstream/x/ HTTP/1.0\r\n\r\n";
+        (void)!send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
+        char buffer[4096];
+        while (recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      close(fd);
+    }
+  });
+  for (int i = 0; i < 4; ++i) threads.emplace_back([] { quarno::httpd::StopHttpServer(); });
+  for (int i = 0; i < 4; ++i) threads.emplace_back([] { quarno::httpd::HttpServerRunning(); });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_FALSE(quarno::httpd::HttpServerRunning());
+
+  // 191 then 190: the same port again, straight away.
+  quarno::httpd::HttpServerOptions options;
+  options.listen_address = "127.0.0.1";
+  options.port_text = std::to_string(winning_port.load());
+  options.document_root = root;
+  options.num_threads = 2;
+  std::string failure;
+  EXPECT_TRUE(quarno::httpd::StartHttpServer(options, &failure)) << failure;
+  done = true;
+  client.join();
+  quarno::httpd::StopHttpServer();
+  fs::remove_all(root);
 }
 
 // Start failures are the caller's to show; the program then ends with code 1.
