@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "ftpd/account.h"
+#include "ftpd/vfs.h"
 
 namespace quarno::ftpd {
 namespace {
@@ -22,7 +23,7 @@ void FromStat(const struct stat& st, DirItem& item) {
 }  // namespace
 
 bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items) {
-  int fd = ::open(real_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = OpenResolved(real_dir, O_RDONLY | O_DIRECTORY, false);
   if (fd < 0) return false;
   DIR* dir = ::fdopendir(fd);
   if (dir == nullptr) {

@@ -454,7 +454,8 @@ void FtpSession::DoPass(const std::string& arg) {
     WriteLog("FTP %u: %s cannot log in: %s", id_, user_.c_str(), why.c_str());
     ok = false;
   }
-  if (ok && account->user_limit > 0 && server_.LoggedInCount(account->user_name) >= static_cast<int>(account->user_limit))
+  if (ok && account->user_limit > 0 && static_cast<int64_t>(server_.LoggedInCount(account->user_name)) >=
+                                            static_cast<int64_t>(account->user_limit))
     return Close("421 Too many users logged in for this account. Try again later.");
   if (!ok) {
     ++failed_logins_;
@@ -642,15 +643,17 @@ void FtpSession::ConnectionReady() {
   Transfer& t = *transfer_;
   if (t.kind == Kind::kStor) {
     // Opened only now, so a failed data connection never truncates a file.
-    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    int flags = O_WRONLY | O_CREAT;
     if (t.append) flags |= O_APPEND;
     if (t.truncate) flags |= O_TRUNC;
-    t.fd = ::open(t.real.c_str(), flags, 0644);
+    t.fd = OpenResolved(t.real, flags, true);
     struct stat st {};
-    if (t.fd < 0 || ::fstat(t.fd, &st) != 0 || !S_ISREG(st.st_mode))
-      return FinishTransfer(553, "Cannot create file.");
+    if (t.fd < 0 || ::fstat(t.fd, &st) != 0) return FinishTransfer(553, "Cannot create file.");
     if (!t.append && !t.truncate) {
       if (static_cast<uint64_t>(st.st_size) < t.offset) return FinishTransfer(550, "Restart offset beyond file size.");
+      // Resuming below the end rewrites what follows; append rights only extend.
+      if (static_cast<uint64_t>(st.st_size) > t.offset && !t.may_rewrite)
+        return FinishTransfer(550, "Permission denied: the file may only be appended to.");
       if (::ftruncate(t.fd, static_cast<off_t>(t.offset)) != 0 ||
           ::lseek(t.fd, static_cast<off_t>(t.offset), SEEK_SET) < 0)
         return FinishTransfer(451, "Cannot resume the file.");
@@ -868,9 +871,9 @@ void FtpSession::DoRetr(const std::string& arg) {
   if (!ResolveOrReply(arg, node)) return;
   if (!node.exists || node.is_dir) return Reply(550, "File not found.");
   if (!(node.parent_rights & kFileRead)) return Reply(550, "Permission denied.");
-  int fd = ::open(node.real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = OpenResolved(node.real, O_RDONLY, true);
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
     if (fd >= 0) ::close(fd);
     return Reply(550, "File cannot be opened.");
   }
@@ -904,6 +907,7 @@ void FtpSession::DoStor(const std::string& arg, bool append) {
   t.offset = offset;
   t.append = append;
   t.truncate = !append && offset == 0;
+  t.may_rewrite = (node.parent_rights & kFileWrite) != 0;
   t.ascii = ascii_;
   BeginTransfer(std::move(t));
 }

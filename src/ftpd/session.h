@@ -41,6 +41,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession> {
     uint64_t offset = 0;
     bool append = false;
     bool truncate = false;
+    bool may_rewrite = false;  // FileWrite: a resume may cut the file at its offset
     bool ascii = false;
     bool pending_cr = false;
     bool started = false;  // 150 sent, data flowing

@@ -1,6 +1,10 @@
 #include "ftpd/vfs.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -73,6 +77,26 @@ PathError NormalizeVirtualPath(std::string_view cwd, std::string_view arg, std::
   if (result.size() > kMaxPathBytes) return PathError::kBadName;
   out = std::move(result);
   return PathError::kNone;
+}
+
+int OpenResolved(const std::string& real, int flags, bool regular_only, unsigned mode) {
+  flags |= O_NOFOLLOW | O_CLOEXEC;
+  if (regular_only) flags |= O_NONBLOCK;
+  struct open_how how {};
+  how.flags = static_cast<uint64_t>(flags);
+  how.mode = (flags & O_CREAT) ? mode : 0;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  int fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, real.c_str(), &how, sizeof how));
+  // Kernels before 5.6: only the last component is guarded.
+  if (fd < 0 && errno == ENOSYS) fd = ::open(real.c_str(), flags, static_cast<mode_t>(mode));
+  if (fd < 0 || !regular_only) return fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
 }
 
 std::string NormalizeHostPath(std::string_view path) {

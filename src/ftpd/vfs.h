@@ -23,6 +23,14 @@ enum class PathError { kNone, kBadName, kOutside, kNotFound };
 // bytes and paths over 4096 bytes are kBadName.
 PathError NormalizeVirtualPath(std::string_view cwd, std::string_view arg, std::string& out);
 
+// Opens a host path that Resolve produced. Such a path holds no links, so a
+// link met now was put there after the check (an upload waits for its data
+// connection, long enough for another session to rename folders) and the
+// open fails instead of following it. With `regular_only`, anything but a
+// regular file fails too, and is never left blocking the loop (named pipes).
+// -1 with errno on failure.
+int OpenResolved(const std::string& real, int flags, bool regular_only, unsigned mode = 0644);
+
 // Lexical clean-up of an absolute host path; empty when `path` is not absolute.
 std::string NormalizeHostPath(std::string_view path);
 
