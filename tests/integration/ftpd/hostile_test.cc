@@ -105,3 +105,103 @@ TEST_F(FtpdTest, LargestUserLimitStillAdmitsUsers) {
   RunResult r = Python("login().quit()\n");
   EXPECT_EQ(r.exit_code, 0) << r.output;
 }
+
+// Clients that vanish at each step of a session leave nothing behind and
+// never take the daemon down.
+TEST_F(FtpdTest, ClientsVanishingAtEveryStepLeaveTheServerWhole) {
+  WriteFile(share_ + "/big.bin", RandomBytes(8 << 20, 7));
+  WriteFile(share_ + "/keep.txt", "keep");
+  RunResult r = Python(R"(
+def raw(lines, data_stage=None):
+    s = socket.create_connection((HOST, PORT))
+    s.settimeout(5)
+    s.recv(1000)
+    d = None
+    for line in lines:
+        s.sendall(line + b'\r\n')
+        time.sleep(0.02)
+        try:
+            resp = s.recv(4000)
+        except OSError:
+            resp = b''
+        if resp.startswith(b'227'):
+            nums = resp.split(b'(')[1].split(b')')[0].split(b',')
+            d = socket.create_connection((HOST, int(nums[4]) * 256 + int(nums[5])))
+    if d is not None and data_stage == 'read-some':
+        d.recv(1000)
+    if d is not None and data_stage == 'write-some':
+        d.sendall(b'partial')
+    if d is not None and data_stage == 'close-data-first':
+        d.close()
+        time.sleep(0.05)
+    s.close()
+    if d is not None:
+        d.close()
+
+login_lines = [b'USER ftp', b'PASS pw']
+stages = [
+    ([], None),
+    ([b'USER ftp'], None),
+    ([b'USER ftp', b'PASS wrong'], None),
+    (login_lines + [b'PASV'], None),
+    (login_lines + [b'PASV', b'LIST /DISK_E'], None),
+    (login_lines + [b'PASV', b'RETR /DISK_E/big.bin'], 'read-some'),
+    (login_lines + [b'PASV', b'RETR /DISK_E/big.bin'], 'close-data-first'),
+    (login_lines + [b'TYPE A', b'PASV', b'RETR /DISK_E/big.bin'], 'read-some'),
+    (login_lines + [b'PASV', b'STOR /DISK_E/up.bin'], 'write-some'),
+    (login_lines + [b'PASV', b'STOR /DISK_E/up2.bin'], 'close-data-first'),
+    (login_lines + [b'PASV', b'REST 5', b'APPE /DISK_E/up.bin'], None),
+    (login_lines + [b'PORT 127,0,0,1,4,1', b'RETR /DISK_E/keep.txt'], None),
+    (login_lines + [b'PASV', b'RETR /DISK_E/big.bin', b'ABOR'], 'read-some'),
+    (login_lines + [b'RNFR /DISK_E/keep.txt'], None),
+    (login_lines + [b'STAT /DISK_E'], None),
+]
+for lines, data_stage in stages:
+    raw(lines, data_stage)
+f = login()
+assert f.size('/DISK_E/big.bin') == 8 << 20
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(ReadFile(share_ + "/keep.txt"), "keep");
+  for (int i = 0; i < 100 && OnLoop([this] { return server_->session_count(); }) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(OnLoop([this] { return server_->session_count(); }), 0u);
+}
+
+// Even when the home itself grants every right, the home and the share
+// link are never deleted, renamed or replaced, whatever the spelling.
+class FtpdHomeWithAllRights : public FtpdTest {
+ protected:
+  void SetUp() override {
+    FtpdTest::SetUp();
+    std::string text = ConfigText(ftp_port_, "ftp", "pw");
+    for (int i = 0; i < 6; ++i)  // the home's six file and folder rights
+      text = Replace(text, "\">0</Option>", "\">1</Option>");
+    WriteFile(xdg_->writable() + "/FileZilla Server.xml", text);
+    ASSERT_EQ(Control("200\n"), "OK\n");
+  }
+};
+
+TEST_F(FtpdHomeWithAllRights, RootsStayPut) {
+  fs::create_directories(share_ + "/sub");
+  RunResult r = Python(R"(
+import io
+f = login()
+f.mkd('/scratch')  # the home really is writable
+for p in ['/DISK_E', 'DISK_E', '/DISK_E/', '/DISK_E/.', '/DISK_E/sub/..', '//DISK_E', '/', '.', '/DISK_E/sub/../..']:
+    refused(f.rmd, p)
+    refused(f.delete, p)
+    refused(f.rename, p, '/moved')
+for p in ['/DISK_E', '/', '/DISK_E/.']:
+    refused(f.rename, '/scratch', p)
+    refused(f.storbinary, 'STOR ' + p, io.BytesIO(b'x'))
+f.cwd('/DISK_E/sub')
+refused(f.rmd, '..')
+refused(f.rmd, '.')
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_TRUE(fs::is_symlink(home_ + "/DISK_E"));
+  EXPECT_TRUE(fs::is_directory(share_ + "/sub"));
+}
