@@ -65,6 +65,26 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// The folder holding a resolved entry, opened without following links, so
+// a change made there is made where the check looked (see OpenResolved).
+struct ParentDir {
+  int fd = -1;
+  std::string name;
+  ParentDir() = default;
+  ParentDir(const ParentDir&) = delete;
+  ParentDir& operator=(const ParentDir&) = delete;
+  ~ParentDir() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool Open(const std::string& entry) {
+    size_t slash = entry.rfind('/');
+    if (slash == std::string::npos || slash + 1 == entry.size()) return false;
+    name = entry.substr(slash + 1);
+    fd = OpenResolved(slash == 0 ? std::string("/") : entry.substr(0, slash), O_PATH | O_DIRECTORY, false);
+    return fd >= 0;
+  }
+};
+
 }  // namespace
 
 FtpSession::FtpSession(Server& server, tcp::socket socket, uint32_t id)
@@ -918,7 +938,9 @@ void FtpSession::DoDele(const std::string& arg) {
   struct stat st {};
   if (::lstat(node.entry.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return Reply(550, "File not found.");
   if (!(node.parent_rights & kFileDelete) || node.is_permission_root) return Reply(550, "Permission denied.");
-  if (::unlink(node.entry.c_str()) != 0) return Reply(550, std::string("Delete failed: ") + std::strerror(errno));
+  ParentDir dir;
+  if (!dir.Open(node.entry) || ::unlinkat(dir.fd, dir.name.c_str(), 0) != 0)
+    return Reply(550, std::string("Delete failed: ") + std::strerror(errno));
   Reply(250, "File deleted successfully.");
 }
 
@@ -929,7 +951,9 @@ void FtpSession::DoMkd(const std::string& arg) {
   struct stat st {};
   if (::lstat(node.entry.c_str(), &st) == 0) return Reply(550, "Directory already exists.");
   if (!(node.parent_rights & kDirCreate)) return Reply(550, "Permission denied.");
-  if (::mkdir(node.entry.c_str(), 0755) != 0) return Reply(550, std::string("Cannot create directory: ") + std::strerror(errno));
+  ParentDir dir;
+  if (!dir.Open(node.entry) || ::mkdirat(dir.fd, dir.name.c_str(), 0755) != 0)
+    return Reply(550, std::string("Cannot create directory: ") + std::strerror(errno));
   Reply(257, Quote(node.virtual_path) + " created successfully.");
 }
 
@@ -941,7 +965,9 @@ void FtpSession::DoRmd(const std::string& arg) {
   if (!(node.parent_rights & kDirDelete) || node.is_permission_root) return Reply(550, "Permission denied.");
   if (node.virtual_path == cwd_ || cwd_.rfind(node.virtual_path + "/", 0) == 0)
     return Reply(550, "Cannot remove the current directory.");
-  if (::rmdir(node.entry.c_str()) != 0) return Reply(550, std::string("Cannot remove directory: ") + std::strerror(errno));
+  ParentDir dir;
+  if (!dir.Open(node.entry) || ::unlinkat(dir.fd, dir.name.c_str(), AT_REMOVEDIR) != 0)
+    return Reply(550, std::string("Cannot remove directory: ") + std::strerror(errno));
   Reply(250, "Directory deleted successfully.");
 }
 
@@ -960,16 +986,29 @@ void FtpSession::DoRnfr(const std::string& arg) {
 
 void FtpSession::DoRnto(const std::string& arg) {
   if (!rename_from_) return Reply(503, "Use RNFR first.");
-  PathNode from = *rename_from_;
+  std::string from_path = rename_from_->virtual_path;
   rename_from_.reset();
   if (arg.empty()) return Reply(501, "Syntax error.");
+  // Other sessions may have renamed folders since RNFR: the source is
+  // checked again, where it is now.
+  PathNode from;
+  if (PathError e = tree_.Resolve("/", from_path, from); e != PathError::kNone) {
+    std::string text = PathErrorText(e);
+    return Reply(std::stoi(text.substr(0, 3)), text.substr(4));
+  }
+  struct stat st {};
+  if (::lstat(from.entry.c_str(), &st) != 0) return Reply(550, "File or directory not found.");
+  from.is_dir = S_ISDIR(st.st_mode);
+  if (from.is_permission_root || !(from.parent_rights & (from.is_dir ? kDirDelete : kFileDelete)))
+    return Reply(550, "Permission denied.");
   PathNode node;
   if (!ResolveOrReply(arg, node)) return;
-  struct stat st {};
   if (::lstat(node.entry.c_str(), &st) == 0) return Reply(553, "Target already exists.");
   if (node.is_permission_root || !(node.parent_rights & (from.is_dir ? kDirCreate : kFileWrite)))
     return Reply(550, "Permission denied.");
-  if (::rename(from.entry.c_str(), node.entry.c_str()) != 0)
+  ParentDir from_dir, to_dir;
+  if (!from_dir.Open(from.entry) || !to_dir.Open(node.entry) ||
+      ::renameat(from_dir.fd, from_dir.name.c_str(), to_dir.fd, to_dir.name.c_str()) != 0)
     return Reply(550, std::string("Rename failed: ") + std::strerror(errno));
   Reply(250, "File renamed successfully.");
 }

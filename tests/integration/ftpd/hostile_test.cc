@@ -51,6 +51,31 @@ f.quit()
   EXPECT_FALSE(fs::exists(outside_ + "/planted.txt"));
 }
 
+// Between RNFR and RNTO another session swaps folders so that the name
+// RNFR approved now leads out of the share; RNTO must not move the outside
+// file in (nor away from where it belongs).
+TEST_F(FtpdTest, RenameSourceIsCheckedAgainWhenTheTargetArrives) {
+  fs::create_directories(share_ + "/music");
+  fs::create_directory_symlink(outside_, share_ + "/music/lib");
+  RunResult r = Python(R"(
+import io
+f = login()
+f.mkd('/DISK_E/x')
+f.mkd('/DISK_E/x/lib')
+f.storbinary('STOR /DISK_E/x/lib/secret.txt', io.BytesIO(b'decoy'))
+assert f.sendcmd('RNFR /DISK_E/x/lib/secret.txt').startswith('350')
+g = login()
+g.rename('/DISK_E/x', '/DISK_E/y')
+g.rename('/DISK_E/music', '/DISK_E/x')
+g.quit()
+refused(f.sendcmd, 'RNTO /DISK_E/stolen.txt')
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(ReadFile(outside_ + "/secret.txt"), "secret");
+  EXPECT_FALSE(fs::exists(share_ + "/stolen.txt"));
+}
+
 // A named pipe must not block the one event loop that serves everybody.
 TEST_F(FtpdTest, NamedPipeInTheShareIsRefusedWithoutBlocking) {
   ASSERT_EQ(::mkfifo((share_ + "/pipe").c_str(), 0644), 0);
