@@ -1,6 +1,7 @@
 #include "ftpd/server.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -190,6 +191,17 @@ Server::~Server() {
 bool Server::Start(std::string& why) {
   // sendfile() to a socket the client has closed would otherwise end the process.
   ::signal(SIGPIPE, SIG_IGN);
+  // A busy session holds up to four descriptors (control, passive listener,
+  // data, file); the usual soft limit of 1024 would run out long before the
+  // session cap, failing transfers and new connections alike.
+  struct rlimit files {};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    rlim_t want = std::min<rlim_t>(files.rlim_max, 65536);
+    if (files.rlim_cur < want) {
+      files.rlim_cur = want;
+      if (::setrlimit(RLIMIT_NOFILE, &files) != 0) WriteLog("descriptor limit not raised: %s", std::strerror(errno));
+    }
+  }
   if (!options_.control_socket.empty()) {
     // A live daemon answers on the socket; a stale file from a crash does not.
     local_stream::socket probe(io_);

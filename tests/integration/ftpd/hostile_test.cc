@@ -1,5 +1,6 @@
 // An attacker's second look: races between a command and its data
 // connection, special files in the share, rights that only allow appending.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -229,4 +230,21 @@ f.quit()
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_TRUE(fs::is_symlink(home_ + "/DISK_E"));
   EXPECT_TRUE(fs::is_directory(share_ + "/sub"));
+}
+
+// Every session may hold four descriptors; a soft limit far below that (1024
+// under a service manager) must not decide how many users get served.
+TEST_F(FtpdTest, DescriptorLimitMakesRoomForTheSessionCap) {
+  StopServer();
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max < 4096) GTEST_SKIP() << "hard descriptor limit below 4096";
+  rlimit low = saved;
+  low.rlim_cur = 256;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  StartServer();
+  rlimit now{};
+  getrlimit(RLIMIT_NOFILE, &now);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_GE(now.rlim_cur, 4u * 512);
 }
