@@ -38,6 +38,8 @@ bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items) {
     if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0) continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     DirItem item;
+    struct stat lst {};
+    item.is_link = ::fstatat(::dirfd(dir), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
     item.name = std::move(name);
     FromStat(st, item);
     items.push_back(std::move(item));

@@ -12,6 +12,7 @@ struct DirItem {
   bool is_dir = false;
   uint64_t size = 0;
   int64_t mtime = 0;  // seconds since the epoch
+  bool is_link = false;  // the entry itself is a symbolic link
 };
 
 // Entries of `real_dir` with links followed; entries that cannot be examined

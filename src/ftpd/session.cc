@@ -346,6 +346,15 @@ std::string FtpSession::Quote(const std::string& virtual_path) const {
   return out + "\"";
 }
 
+void FtpSession::DropHiddenLinks(const std::string& virtual_dir, std::vector<DirItem>& items) const {
+  // A link that leads out of its permitted directory cannot be used; listing
+  // it would still tell the kind, size and age of what lies outside.
+  std::erase_if(items, [&](const DirItem& item) {
+    PathNode child;
+    return item.is_link && tree_.Resolve(virtual_dir, item.name, child) != PathError::kNone;
+  });
+}
+
 bool FtpSession::ResolveOrReply(const std::string& arg, PathNode& node) {
   std::string path;
   if (!FromWire(arg, path)) return false;
@@ -524,6 +533,7 @@ void FtpSession::DoStat(const std::string& arg) {
   if (!(rights & kDirList)) return Reply(550, "Permission denied.");
   if (node.is_dir) {
     if (!ReadDirectory(node.real, items)) return Reply(550, "Directory cannot be read.");
+    DropHiddenLinks(node.virtual_path, items);
   } else {
     DirItem item;
     if (!StatItem(node.real, item)) return Reply(550, "File not found.");
@@ -852,6 +862,7 @@ void FtpSession::DoList(const std::string& arg, Kind kind) {
   if (!(rights & kDirList)) return Reply(550, "Permission denied.");
   if (node.is_dir) {
     if (!ReadDirectory(node.real, items)) return Reply(550, "Directory cannot be read.");
+    DropHiddenLinks(node.virtual_path, items);
   } else {
     if (kind == Kind::kMlsd) return Reply(501, "Not a directory.");
     DirItem item;

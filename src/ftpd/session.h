@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ftpd/command.h"
+#include "ftpd/listing.h"
 #include "ftpd/vfs.h"
 
 namespace quarno::ftpd {
@@ -66,6 +67,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession> {
   std::string ToWire(const std::string& utf8) const;
   std::string Quote(const std::string& virtual_path) const;
   bool ResolveOrReply(const std::string& arg, PathNode& node);
+  void DropHiddenLinks(const std::string& virtual_dir, std::vector<DirItem>& items) const;
 
   void DoUser(const std::string& arg);
   void DoPass(const std::string& arg);

@@ -248,3 +248,27 @@ TEST_F(FtpdTest, DescriptorLimitMakesRoomForTheSessionCap) {
   setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_GE(now.rlim_cur, 4u * 512);
 }
+
+// Links out of the share are unusable, and listings do not show them either
+// (they would give away the kind, size and age of outside files).
+TEST_F(FtpdTest, ListingsLeaveOutLinksThatLeadOutOfTheShare) {
+  fs::create_directories(share_ + "/sub");
+  WriteFile(share_ + "/sub/in.txt", "in");
+  fs::create_directory_symlink(outside_, share_ + "/out");
+  fs::create_symlink(outside_ + "/secret.txt", share_ + "/secret.txt");
+  fs::create_symlink("../../outside/secret.txt", share_ + "/sub/rel.txt");
+  fs::create_symlink("sub/in.txt", share_ + "/inside.txt");
+  RunResult r = Python(R"(
+f = login()
+assert sorted(f.nlst('/DISK_E')) == ['inside.txt', 'sub'], f.nlst('/DISK_E')
+assert [n for n, facts in f.mlsd('/DISK_E/sub')] == ['in.txt'], list(f.mlsd('/DISK_E/sub'))
+lines = []
+f.retrlines('LIST /DISK_E', lines.append)
+assert len(lines) == 2 and not any('secret' in l or ' out' in l for l in lines), lines
+stat = f.sendcmd('STAT /DISK_E')
+assert 'secret' not in stat and 'inside.txt' in stat, stat
+assert sorted(f.nlst('/')) == ['DISK_E'], f.nlst('/')
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+}
