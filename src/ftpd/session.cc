@@ -582,6 +582,7 @@ void FtpSession::DoPasv(bool extended) {
   if (ec) return Reply(425, "Can't open data connection: no free port.");
   uint16_t port = acceptor->local_endpoint(ec).port();
   passive_ = std::move(acceptor);
+  stranger_logged_ = false;
   AcceptPassive();
   if (extended) return Reply(229, "Entering Extended Passive Mode (|||" + std::to_string(port) + "|)");
   asio::ip::address_v4 shown = local_.to_v4();
@@ -603,8 +604,11 @@ void FtpSession::AcceptPassive() {
     asio::error_code rec;
     auto remote = socket.remote_endpoint(rec);
     if (rec || Plain(remote.address()) != self->peer_) {
-      // Only the client itself may connect; anyone else is turned away.
-      WriteLog("FTP %u: refused data connection from %s", self->id_, rec ? "?" : remote.address().to_string().c_str());
+      // Only the client itself may connect; anyone else is turned away. Once
+      // in the log per listener: strangers may knock as often as they like.
+      if (!self->stranger_logged_)
+        WriteLog("FTP %u: refused data connection from %s", self->id_, rec ? "?" : remote.address().to_string().c_str());
+      self->stranger_logged_ = true;
       socket.close(rec);
       self->AcceptPassive();
       return;

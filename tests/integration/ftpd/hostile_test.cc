@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "core/log.h"
 #include "ftpd_fixture.h"
 
 namespace fs = std::filesystem;
@@ -271,4 +272,39 @@ assert sorted(f.nlst('/')) == ['DISK_E'], f.nlst('/')
 f.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
+}
+
+// Anyone on the Internet can knock on a passive port; that must not be a way
+// to fill the disk with log lines.
+TEST_F(FtpdTest, StrangersKnockingOnAPassivePortAreLoggedOnce) {
+  fs::create_directories(xdg_->root() + "/knock-log");
+  quarno::SetLogFolder(xdg_->root() + "/knock-log");
+  quarno::ResetLogForTesting();
+  RunResult r = Python(R"(
+f = login()
+host, port = ftplib.parse227(f.sendcmd('PASV'))
+for i in range(30):
+    s = socket.socket()
+    s.bind(('127.0.0.2', 0))
+    s.connect((host, port))
+    s.settimeout(5)
+    assert s.recv(10) == b''
+    s.close()
+f.sock.sendall(b'NLST\r\n')
+d = socket.create_connection((host, port))
+assert f.getresp().startswith('150')
+d.recv(1000)
+d.close()
+assert f.voidresp().startswith('226')
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  std::string log = ReadFile(quarno::LogFilePath());
+  quarno::SetLogFolder("");
+  quarno::ResetLogForTesting();
+  size_t count = 0;
+  for (size_t at = log.find("refused data connection"); at != std::string::npos;
+       at = log.find("refused data connection", at + 1))
+    ++count;
+  EXPECT_EQ(count, 1u) << log;
 }
