@@ -880,7 +880,14 @@ void FtpSession::DoList(const std::string& arg, Kind kind) {
   int64_t now = std::time(nullptr);
   for (const auto& item : items) {
     if (kind == Kind::kList) t.listing += ListPrefix(item, now);
-    if (kind == Kind::kMlsd) t.listing += MlsxFacts(item, rights);
+    if (kind == Kind::kMlsd) {
+      // A folder's own entry (a share link, say) decides what may be done in it.
+      uint16_t item_rights = rights;
+      if (item.is_dir && node.is_dir)
+        item_rights = tree_.DirRights((node.virtual_path == "/" ? tree_.home() : tree_.home() + node.virtual_path) +
+                                      "/" + item.name);
+      t.listing += MlsxFacts(item, item_rights);
+    }
     t.listing += ToWire(item.name);
     t.listing += "\r\n";
   }

@@ -308,3 +308,17 @@ f.quit()
     ++count;
   EXPECT_EQ(count, 1u) << log;
 }
+
+// MLSD facts of a folder tell what may be done inside it: the share link in
+// the read-only home is writable, a client must not be told otherwise.
+TEST_F(FtpdTest, MlsdPermissionsOfAFolderAreThatFoldersOwn) {
+  RunResult r = Python(R"(
+f = login()
+facts = dict(f.mlsd('/'))
+perm = facts['DISK_E']['perm']
+assert 'c' in perm and 'm' in perm, facts
+assert f.sendcmd('MLST /DISK_E').split('\n')[1].split('perm=')[1].startswith(perm), perm
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+}
