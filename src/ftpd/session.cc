@@ -409,11 +409,18 @@ void FtpSession::Execute(const Command& cmd) {
   if (v == "MODE") return (a == "S" || a == "s") ? Reply(200, "MODE set to S.") : Reply(504, "Only MODE S is supported.");
   if (v == "STRU") return (a == "F" || a == "f") ? Reply(200, "STRU set to F.") : Reply(504, "Only STRU F is supported.");
   if (v == "ALLO") return Reply(202, "No storage allocation necessary.");
-  if (v == "PASV") return DoPasv(false);
   if (v == "EPSV") {
-    if (a == "ALL" || a == "all") return Reply(200, "EPSV ALL ok.");
+    if (a == "ALL" || a == "all") {
+      epsv_all_ = true;
+      return Reply(200, "EPSV ALL ok.");
+    }
+    if (!a.empty() && a != (local_.is_v4() ? "1" : "2"))
+      return Reply(522, local_.is_v4() ? "Network protocol not supported, use (1)" : "Network protocol not supported, use (2)");
     return DoPasv(true);
   }
+  // After EPSV ALL the client promised no other kind of data connection set-up.
+  if (epsv_all_ && (v == "PASV" || v == "PORT" || v == "EPRT")) return Reply(503, "Only EPSV after EPSV ALL.");
+  if (v == "PASV") return DoPasv(false);
   if (v == "PORT") return DoPort(a, false);
   if (v == "EPRT") return DoPort(a, true);
   if (v == "LIST") return DoList(a, Kind::kList);

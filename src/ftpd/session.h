@@ -136,6 +136,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession> {
 
   std::unique_ptr<asio::ip::tcp::acceptor> passive_;
   bool stranger_logged_ = false;
+  bool epsv_all_ = false;
   std::optional<asio::ip::tcp::socket> data_;
   bool data_connecting_ = false;
   std::optional<asio::ip::tcp::endpoint> active_;

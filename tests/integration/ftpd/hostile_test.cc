@@ -322,3 +322,21 @@ f.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
 }
+
+// EPSV with a network protocol this connection does not use, and the other
+// set-up commands after EPSV ALL, are refused as the extension says.
+TEST_F(FtpdTest, EpsvProtocolAndEpsvAllAreHonoured) {
+  RunResult r = Python(R"(
+f = login()
+refused(f.sendcmd, 'EPSV 2', code='522')
+assert f.sendcmd('EPSV 1').startswith('229')
+assert f.sendcmd('EPSV ALL').startswith('200')
+refused(f.sendcmd, 'PASV', code='503')
+refused(f.sendcmd, 'PORT 127,0,0,1,200,1', code='503')
+refused(f.sendcmd, 'EPRT |1|127.0.0.1|51000|', code='503')
+f.af = socket.AF_INET6  # makes ftplib use EPSV
+assert f.nlst('/') == ['DISK_E']
+f.quit()
+)");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+}
