@@ -21,9 +21,7 @@ uint32_t Be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 
 }  // namespace
 
-CServerInterface::CServerInterface(MessageSink* owner) : owner_(owner) {
-  buffer_.reserve(4096);
-}
+CServerInterface::CServerInterface(MessageSink* owner) : owner_(owner) { buffer_.reserve(4096); }
 
 CServerInterface::~CServerInterface() {
   stop_ = true;
@@ -248,23 +246,33 @@ int CServerInterface::ParseGreeting() {
   return 1;
 }
 
-int CServerInterface::ParseAuthenticating() {
+bool CServerInterface::NextFrame(bool command_allowed, int& type, int& id, uint32_t& n,
+                                 const uint8_t*& payload) {
   const uint8_t* p = buffer_.data() + consumed_;
   std::size_t held = buffer_.size() - consumed_;
-  if (held < kHeaderLength) return 0;
-  int type = p[0] & 3;
-  int id = (p[0] >> 2) & 31;
-  if (type == 3) {
+  if (held < kHeaderLength) return false;
+  type = p[0] & 3;
+  id = (p[0] >> 2) & 31;
+  if (type == 3 || (type == 0 && !command_allowed)) {
     ProtocolError("unknown command type");
-    return 0;
+    return false;
   }
-  uint32_t n = Le32(p + 1);
+  n = Le32(p + 1);
   if (n > kMaxPayloadLength) {
     ProtocolError("invalid data length");
-    return 0;
+    return false;
   }
-  if (held < n + kHeaderLength) return 0;
-  const uint8_t* payload = p + kHeaderLength;
+  if (held < n + kHeaderLength) return false;
+  payload = p + kHeaderLength;
+  return true;
+}
+
+int CServerInterface::ParseAuthenticating() {
+  int type = 0, id = 0;
+  uint32_t n = 0;
+  const uint8_t* payload = nullptr;
+  // Only the password challenge may come as a command before acceptance.
+  if (!NextFrame(true, type, id, n, payload)) return 0;
   if (type == 0 && id == 0) {
     bool well_formed = false;
     if (n >= 4) {
@@ -298,22 +306,10 @@ int CServerInterface::ParseAuthenticating() {
 }
 
 int CServerInterface::ParseAuthenticated() {
-  const uint8_t* p = buffer_.data() + consumed_;
-  std::size_t held = buffer_.size() - consumed_;
-  if (held < kHeaderLength) return 0;
-  int type = p[0] & 3;
-  int id = (p[0] >> 2) & 31;
-  if (type == 0 || type == 3) {
-    ProtocolError("unknown command type");
-    return 0;
-  }
-  uint32_t n = Le32(p + 1);
-  if (n > kMaxPayloadLength) {
-    ProtocolError("invalid data length");
-    return 0;
-  }
-  if (held < n + kHeaderLength) return 0;
-  const uint8_t* payload = p + kHeaderLength;
+  int type = 0, id = 0;
+  uint32_t n = 0;
+  const uint8_t* payload = nullptr;
+  if (!NextFrame(false, type, id, n, payload)) return 0;
   if (type == 1 && id == 0) {
     // Acceptance counts once, in stage 2; a repeat must not resend 2 and 3.
   } else if (type == 1) {
@@ -344,8 +340,7 @@ bool CServerInterface::HandleReply(int id, const uint8_t* payload, std::size_t l
       platform::Trace("초기 클라이언트 접속 정보");
       return ParseUserControl(payload, length);
     case 5: {
-      platform::Trace(
-          "일반 설정 정보 입니다.++++++++++++++++++++++++++++++++++++++++++++++++++");
+      platform::Trace("일반 설정 정보 입니다.++++++++++++++++++++++++++++++++++++++++++++++++++");
       bool ok;
       {
         std::lock_guard lock(options_mutex_);

@@ -104,6 +104,9 @@ class CServerInterface {
   void Append(const uint8_t* data, std::size_t length);
   void ParseAll();
   int ParseGreeting();
+  // The next whole frame in the buffer: false while incomplete, or after a
+  // protocol error (reported, connection dropped).
+  bool NextFrame(bool command_allowed, int& type, int& id, uint32_t& n, const uint8_t*& payload);
   int ParseAuthenticating();
   int ParseAuthenticated();
   void Consume(std::size_t n);

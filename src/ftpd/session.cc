@@ -527,6 +527,34 @@ void FtpSession::DoCwd(const std::string& arg) {
   Reply(250, "CWD successful. " + Quote(cwd_) + " is current directory.");
 }
 
+// The entries a listing shows for `node` (a folder's contents, or the file
+// itself) and the rights that govern them; replies and returns false when
+// the listing may not or cannot be made.
+bool FtpSession::CollectListing(const PathNode& node, std::vector<DirItem>& items,
+                                uint16_t& rights) {
+  rights = node.is_dir ? node.rights : node.parent_rights;
+  if (!(rights & kDirList)) {
+    Reply(550, "Permission denied.");
+    return false;
+  }
+  if (node.is_dir) {
+    if (!ReadDirectory(node.real, items)) {
+      Reply(550, "Directory cannot be read.");
+      return false;
+    }
+    DropHiddenLinks(node.virtual_path, items);
+    return true;
+  }
+  DirItem item;
+  if (!StatItem(node.real, item)) {
+    Reply(550, "File not found.");
+    return false;
+  }
+  item.name = node.Name();
+  items.push_back(item);
+  return true;
+}
+
 void FtpSession::DoStat(const std::string& arg) {
   if (arg.empty()) {
     return Reply(211, "FTP server status:\n Connected to " + address_ + "\n Logged in as " + ToWire(user_) +
@@ -536,17 +564,8 @@ void FtpSession::DoStat(const std::string& arg) {
   if (!ResolveOrReply(ListPathArgument(arg), node)) return;
   if (!node.exists) return Reply(550, "File or directory not found.");
   std::vector<DirItem> items;
-  uint16_t rights = node.is_dir ? node.rights : node.parent_rights;
-  if (!(rights & kDirList)) return Reply(550, "Permission denied.");
-  if (node.is_dir) {
-    if (!ReadDirectory(node.real, items)) return Reply(550, "Directory cannot be read.");
-    DropHiddenLinks(node.virtual_path, items);
-  } else {
-    DirItem item;
-    if (!StatItem(node.real, item)) return Reply(550, "File not found.");
-    item.name = node.Name();
-    items.push_back(item);
-  }
+  uint16_t rights = 0;
+  if (!CollectListing(node, items, rights)) return;
   int64_t now = std::time(nullptr);
   std::string text = "Status follows:\n";
   for (const auto& item : items) text += " " + ListPrefix(item, now) + ToWire(item.name) + "\n";
@@ -868,19 +887,10 @@ void FtpSession::DoList(const std::string& arg, Kind kind) {
   }
   rest_ = 0;
   if (!node.exists) return Reply(550, "Directory not found.");
+  if (!node.is_dir && kind == Kind::kMlsd) return Reply(501, "Not a directory.");
   std::vector<DirItem> items;
-  uint16_t rights = node.is_dir ? node.rights : node.parent_rights;
-  if (!(rights & kDirList)) return Reply(550, "Permission denied.");
-  if (node.is_dir) {
-    if (!ReadDirectory(node.real, items)) return Reply(550, "Directory cannot be read.");
-    DropHiddenLinks(node.virtual_path, items);
-  } else {
-    if (kind == Kind::kMlsd) return Reply(501, "Not a directory.");
-    DirItem item;
-    if (!StatItem(node.real, item)) return Reply(550, "File not found.");
-    item.name = node.Name();
-    items.push_back(item);
-  }
+  uint16_t rights = 0;
+  if (!CollectListing(node, items, rights)) return;
   Transfer t;
   t.kind = kind;
   t.display = node.virtual_path;

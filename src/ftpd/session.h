@@ -85,6 +85,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession> {
   void DoRnto(const std::string& arg);
   void DoSize(const std::string& arg, bool mdtm);
   void DoStat(const std::string& arg);
+  bool CollectListing(const PathNode& node, std::vector<DirItem>& items, uint16_t& rights);
   void DoOpts(const std::string& arg);
   void DoAbor();
 
