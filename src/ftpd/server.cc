@@ -488,10 +488,11 @@ bool Server::AdminPeerAllowed(const tcp::socket& socket) {
   const uint32_t self = platform::EffectiveUserId();
   if (owner && (*owner == self || *owner == 0)) return true;
   if (owner) {
-    WriteLog("admin: connection from %s:%u of uid %u refused (only uid %u or root)", peer_address.c_str(),
-             peer.port(), *owner, self);
+    WriteLog("admin: connection from %s:%u of uid %u refused (only uid %u or root)",
+             peer_address.c_str(), peer.port(), *owner, self);
   } else {
-    WriteLog("admin: connection from %s:%u refused: its owner cannot be told", peer_address.c_str(), peer.port());
+    WriteLog("admin: connection from %s:%u refused: its owner cannot be told", peer_address.c_str(),
+             peer.port());
   }
   return false;
 }

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>

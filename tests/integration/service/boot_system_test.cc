@@ -37,7 +37,8 @@ TEST(RealBootSystem, UpnpWaitsForAGatewayThatTakesItsTime) {
 TEST(RealBootSystem, ClosedConfigurationHasOnlyTheZeroPort) {
   test::TempXdg xdg;
   // It replaces the full file (with the account's hash) and keeps it private.
-  std::ofstream(ftpctl::FtpConfigFilePath()) << "<FileZillaServer><Users>...</Users></FileZillaServer>";
+  std::ofstream(ftpctl::FtpConfigFilePath())
+      << "<FileZillaServer><Users>...</Users></FileZillaServer>";
   std::filesystem::permissions(ftpctl::FtpConfigFilePath(), std::filesystem::perms(0644));
   ASSERT_TRUE(MakeBootSystem()->WriteClosedFtpConfig());
   EXPECT_EQ(std::filesystem::status(ftpctl::FtpConfigFilePath()).permissions(),

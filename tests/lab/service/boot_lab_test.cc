@@ -3,8 +3,8 @@
 // miniupnpd and the simulators as its peers, clients in the internet.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sched.h>
 
 #include <chrono>
@@ -45,7 +45,8 @@ int AdminGreetingBytes(int port) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     char buffer[15];
     ssize_t n;
-    while (got < 15 && (n = recv(fd, buffer, sizeof buffer - got, 0)) > 0) got += static_cast<int>(n);
+    while (got < 15 && (n = recv(fd, buffer, sizeof buffer - got, 0)) > 0)
+      got += static_cast<int>(n);
   }
   close(fd);
   return got;
@@ -252,12 +253,16 @@ TEST_F(BootLab, BootsInARowStartTheServersOnTheStoredPorts) {
     int status = 0;
     std::remove((xdg_.root() + "/ftp.bin").c_str());
     std::remove((xdg_.root() + "/http.bin").c_str());
-    lab().Exec("internet", "curl -sS -m 20 --ftp-port - -u joe:s3cret ftp://" + wan +
-                               ":2121/photos/hello.bin -o " + xdg_.root() + "/ftp.bin", &status);
+    lab().Exec("internet",
+               "curl -sS -m 20 --ftp-port - -u joe:s3cret ftp://" + wan +
+                   ":2121/photos/hello.bin -o " + xdg_.root() + "/ftp.bin",
+               &status);
     EXPECT_EQ(status, 0) << boot;
     EXPECT_EQ(ReadFile(xdg_.root() + "/ftp.bin"), ReadFile(file)) << boot;
-    lab().Exec("internet", "curl -fsS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
-                               xdg_.root() + "/http.bin", &status);
+    lab().Exec("internet",
+               "curl -fsS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
+                   xdg_.root() + "/http.bin",
+               &status);
     EXPECT_EQ(status, 0) << boot;
     EXPECT_EQ(ReadFile(xdg_.root() + "/http.bin"), ReadFile(file)) << boot;
   };

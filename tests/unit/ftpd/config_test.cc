@@ -45,9 +45,10 @@ TEST(Config, MinimalForm) {
 TEST(Config, PortClosedFormNamesNoAdminPort) {
   ServerConfig c;
   std::string why;
-  ASSERT_TRUE(ParseConfigText("<FileZillaServer><Settings><Item name=\"Serverports\" "
-                              "type=\"string\">0</Item></Settings></FileZillaServer>",
-                              c, why))
+  ASSERT_TRUE(
+      ParseConfigText("<FileZillaServer><Settings><Item name=\"Serverports\" "
+                      "type=\"string\">0</Item></Settings></FileZillaServer>",
+                      c, why))
       << why;
   EXPECT_FALSE(c.admin_port_given);  // the daemon keeps the admin port it has
   std::vector<uint16_t> ports{21};

@@ -64,8 +64,7 @@ TEST(NetinfoParsers, TcpPeerOwnerFromBothTables) {
   EXPECT_EQ(FindTcpPeerOwner(v4, "not an address", 0xB066, "127.0.0.1", 0x9C55), std::nullopt);
 
   const std::string text =
-      "  sl  local_address                         remote_address                        st tx_queue "
-      "rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+      "  sl  local_address remote_address st tx_queue rx_queue tr tm->when retrnsmt uid\n"
       // ::ffff:127.0.0.1 port 40000 -> ::ffff:127.0.0.1 port 31000, uid 65534
       "   0: 0000000000000000FFFF00000100007F:9C40 0000000000000000FFFF00000100007F:7918 01 "
       "00000000:00000000 00:00000000 00000000 65534        0 5001 1 0 20 0 0 10 -1\n"
