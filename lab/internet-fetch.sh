@@ -55,7 +55,8 @@ if [ -z "$file" ]; then
   fi
   # A plain file's line starts with "-"; its name is everything after the
   # eighth field (names may hold spaces).
-  file=$(awk '/^-/ { sub(/^([^ ]+ +){8}/, ""); sub(/\r$/, ""); print; exit }' "$tmp/listing")
+  file=$(awk '/^-/ { for (i = 0; i < 8; i++) sub(/^[^ ]+ +/, ""); sub(/\r$/, ""); print; exit }' \
+         "$tmp/listing")
   if [ -z "$file" ]; then
     echo "FTP  $ftp_base/: logged in, but the share holds no file to fetch"
     exit 1

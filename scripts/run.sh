@@ -91,9 +91,11 @@ demo_env=(
 [ -n "${QUARNO_BOOT_TIMINGS:-}" ] && demo_env+=(QUARNO_BOOT_TIMINGS="$QUARNO_BOOT_TIMINGS")
 # A command in the pc, as the person, with the demo's folders only.
 in_pc() { ip netns exec "$ns_pc" "${as_user[@]}" env -i "${demo_env[@]}" "$@"; }
+# The stored settings as the programs see them, read once per look.
+settings=""
+read_settings() { settings=$(in_pc "$tool" settings 2>/dev/null || true); }
 setting() {  # name -> value ("" when missing)
-  in_pc "$tool" settings 2>/dev/null | awk -v n="$1" '$1 == n { print substr($0, 19); exit }' |
-    sed 's/^(none)$//'
+  awk -v n="$1" '$1 == n { print substr($0, 19); exit }' <<<"$settings" | sed 's/^(none)$//'
 }
 
 pids=() xvfb_display="" xvfb_pid="" made_x11_dir=0 ns_pc="" lab_up=0 cleaned=0
@@ -118,7 +120,7 @@ cleanup() {
   wait 2>/dev/null || true
   if [ -n "$xvfb_display" ]; then
     # A clean Xvfb removes these itself; one that had to be killed does not.
-    if [ "$(tr -d ' \n' <"/tmp/.X$xvfb_display-lock" 2>/dev/null)" = "$xvfb_pid" ]; then
+    if [ "$(cat "/tmp/.X$xvfb_display-lock" 2>/dev/null | tr -d ' \n')" = "$xvfb_pid" ]; then
       rm -f "/tmp/.X$xvfb_display-lock" "/tmp/.X11-unix/X$xvfb_display"
     fi
     [ "$made_x11_dir" = 1 ] && rmdir /tmp/.X11-unix 2>/dev/null || true
@@ -142,6 +144,7 @@ router_mac=$(sed -n 's/^ROUTER_MAC=//p' "$envfile")
 suffix=$(sed -n 's/.*kDdnsSuffix[^"]*"\([^"]*\)".*/\1/p' src/core/endpoints.h | head -1)
 suffix=${suffix:-quarno.ralmek.co.kr}
 
+read_settings
 if [ "$registered" = 1 ] && [ -z "$(setting Quarno)" ]; then
   say "storing the demo registration (home, user demo)"
   in_pc "$tool" register home demo@example.org 2121 8080 demo demo1234 "$state_dir/share" >/dev/null
@@ -223,31 +226,42 @@ server_running=1
 interval=10 max_checks=720
 [ "$run_for" -gt 0 ] && interval=3
 deadline=$((SECONDS + run_for))
-last="" fetched=0 checks=0
-if [ "$run_for" -gt 0 ]; then say "running for $run_for s"; else say "running; Ctrl-C ends it and tears everything down"; fi
-while [ "$run_for" -eq 0 ] || [ $SECONDS -lt $deadline ]; do
+last="" fetched=0 checks=0 next_check=$SECONDS
+watch_server() {
   if [ "$server_running" = 1 ] && ! kill -0 "$server_pid" 2>/dev/null; then
-    rc=0; wait "$server_pid" || rc=$?
+    local rc=0
+    wait "$server_pid" || rc=$?
     server_running=0
+    sleep 0.2  # its last lines first
     say "the window program (quarno-server) ended, exit status $rc; the lab and the internet-side view go on until Ctrl-C"
   fi
-  if [ $checks -lt $max_checks ]; then
-    checks=$((checks + 1))
-    name=$(setting Quarno) ftp=$(setting Ftp_Port) http=$(setting Http_Port)
-    if [ -z "$name" ] || [ -z "$ftp" ] || [ -z "$http" ]; then
-      now="internet side: no registration yet (register in the program's window)"
-    else
-      rc=0
-      result=$(bash lab/internet-fetch.sh -i "$lab_id" -o "$state_dir/run" "$(setting Ftp_user)" \
-                 "$(setting Ftp_password)" "$ftp" "$http" "$(setting share_link)" 2>&1) || rc=$?
-      [ $rc -eq 0 ] && fetched=1
-      now="internet side: $name.$suffix (router WAN $wan)"$'\n'"$(sed 's/^/    /' <<<"$result")"
-    fi
-    if [ "$now" != "$last" ]; then say "$now"; last=$now; fi
-    [ $checks -eq $max_checks ] && say "internet side: stopped checking after $max_checks checks"
+}
+look_from_internet() {
+  local name ftp http result rc=0 now
+  read_settings
+  name=$(setting Quarno) ftp=$(setting Ftp_Port) http=$(setting Http_Port)
+  if [ -z "$name" ] || [ -z "$ftp" ] || [ -z "$http" ]; then
+    now="internet side: no registration yet (register in the program's window)"
+  else
+    result=$(bash lab/internet-fetch.sh -i "$lab_id" -o "$state_dir/run" "$(setting Ftp_user)" \
+               "$(setting Ftp_password)" "$ftp" "$http" "$(setting share_link)" 2>&1) || rc=$?
+    [ $rc -eq 0 ] && fetched=1
+    now="internet side: $name.$suffix through the router's WAN address $wan"$'\n'"$(sed 's/^/    /' <<<"$result")"
   fi
-  sleep "$interval"
+  # Only what changed; a steady state prints once.
+  if [ "$now" != "$last" ]; then say "$now"; last=$now; fi
+}
+if [ "$run_for" -gt 0 ]; then say "running for $run_for s"; else say "running; Ctrl-C ends it and tears everything down"; fi
+while [ "$run_for" -eq 0 ] || [ $SECONDS -lt $deadline ]; do
+  watch_server
+  if [ $checks -lt $max_checks ] && [ $SECONDS -ge $next_check ]; then
+    checks=$((checks + 1))
+    look_from_internet
+    next_check=$((SECONDS + interval))
+    [ $checks -eq $max_checks ] && say "internet side: stopped looking after $max_checks checks"
+  fi
+  sleep 1
 done
-if [ "$fetched" = 1 ]; then say "the internet side fetched the share's file"; exit 0; fi
+if [ "$fetched" = 1 ]; then say "the internet side fetched a file of the share"; exit 0; fi
 say "the internet side fetched nothing"
 exit 1
