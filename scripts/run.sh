@@ -19,25 +19,26 @@
 # Needs root for the namespaces: it asks sudo for itself (after installing
 # and building as you); the programs still run as you.
 set -euo pipefail
+start_dir=$(pwd)
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 state_dir=${QUARNO_DEMO_DIR:-$repo/build/demo}
 registered=0 headless=0 run_for=0 build=1
-args=("$@")
+pass=()  # the options again, for the run under sudo
 while [ $# -gt 0 ]; do
   case $1 in
     --state) state_dir=$2; shift 2 ;;
-    --registered) registered=1; shift ;;
-    --headless) headless=1; shift ;;
-    --for) run_for=$2; shift 2 ;;
+    --registered) registered=1; pass+=("$1"); shift ;;
+    --headless) headless=1; pass+=("$1"); shift ;;
+    --for) run_for=$2; pass+=("$1" "$2"); shift 2 ;;
     --no-build) build=0; shift ;;
     -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
 [[ $run_for =~ ^[0-9]+$ ]] || { echo "run.sh: --for takes seconds" >&2; exit 2; }
-case $state_dir in /*) ;; *) state_dir=$repo/$state_dir ;; esac
+case $state_dir in /*) ;; *) state_dir=$start_dir/$state_dir ;; esac
 
 programs=(quarno-server quarno-bootup-service quarno-ftpd quarno-lab-tool)
 if [ "$build" = 1 ] && [ -z "${QUARNO_RUN_BUILT:-}" ]; then
@@ -61,7 +62,7 @@ if [ "$(id -u)" -ne 0 ]; then
     DISPLAY="${DISPLAY:-}" XAUTHORITY="$([ -f "$xauth" ] && echo "$xauth")" \
     WAYLAND_DISPLAY="$wayland" DBUS_SESSION_BUS_ADDRESS="${DBUS_SESSION_BUS_ADDRESS:-}" \
     QUARNO_BOOT_TIMINGS="${QUARNO_BOOT_TIMINGS:-}" QUARNO_LAB_ID="${QUARNO_LAB_ID:-}" \
-    bash "$0" --no-build "${args[@]}"
+    bash "$repo/scripts/run.sh" --no-build --state "$state_dir" "${pass[@]}"
 fi
 
 # ---- as root from here; the programs run as the person who started us ----
@@ -178,7 +179,9 @@ if [ "$headless" = 0 ] && x_usable; then
   display_env=(DISPLAY="$DISPLAY")
   [ -n "${XAUTHORITY:-}" ] && display_env+=(XAUTHORITY="$XAUTHORITY")
   say "quarno-server shows its windows on your display $DISPLAY"
-elif [ "$headless" = 0 ] && [ -n "${WAYLAND_DISPLAY:-}" ] && [ -S "$WAYLAND_DISPLAY" ]; then
+elif [ "$headless" = 0 ] && [ -n "${WAYLAND_DISPLAY:-}" ] &&
+     { [ "${WAYLAND_DISPLAY#/}" != "$WAYLAND_DISPLAY" ] || WAYLAND_DISPLAY=${XDG_RUNTIME_DIR:-/run/user/$uid}/$WAYLAND_DISPLAY; } &&
+     [ -S "$WAYLAND_DISPLAY" ]; then
   display_env=(WAYLAND_DISPLAY="$WAYLAND_DISPLAY" QT_QPA_PLATFORM=wayland)
   say "quarno-server shows its windows on your Wayland display"
 else
@@ -186,6 +189,8 @@ else
   [ -d /tmp/.X11-unix ] || made_x11_dir=1
   # Xvfb picks a free display number itself and writes it to descriptor 3.
   rm -f "$state_dir/run/xvfb.display"
+  # Files this script fills belong to the person too.
+  "${as_user[@]}" touch "$state_dir/run/xvfb.display" "$state_dir/program/Xvfb.log" "$state_dir/program/x11vnc.log"
   "${as_user[@]}" env -i "${demo_env[@]}" Xvfb -displayfd 3 -nolisten tcp -noreset \
     -screen 0 1280x800x24 3>"$state_dir/run/xvfb.display" >"$state_dir/program/Xvfb.log" 2>&1 &
   xvfb_pid=$!
@@ -216,6 +221,10 @@ else
   fi
 fi
 
+# The session bus (tray icon, notifications) when it is a socket file, which
+# the namespace reaches too.
+[[ ${DBUS_SESSION_BUS_ADDRESS:-} == unix:path=* ]] && [ ${#display_env[@]} -gt 0 ] && [ -z "$xvfb_display" ] &&
+  display_env+=(DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS")
 say "starting quarno-server in the pc"
 in_pc "${display_env[@]}" "$apps/quarno-server" > >(sed -u 's/^/    [quarno-server] /') 2>&1 &
 server_pid=$!
