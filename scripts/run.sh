@@ -142,7 +142,7 @@ lab_up=1
 ns_pc=$(sed -n 's/^NS_PC=//p' "$envfile")
 wan=$(sed -n 's/^ROUTER_WAN_IP=//p' "$envfile")
 router_mac=$(sed -n 's/^ROUTER_MAC=//p' "$envfile")
-suffix=$(sed -n 's/.*kDdnsSuffix[^"]*"\([^"]*\)".*/\1/p' src/core/endpoints.h | head -1)
+suffix=$(sed -n 's/.*kDdnsDomainSuffix[^"]*"\([^"]*\)".*/\1/p' src/core/endpoints.h | head -1)
 suffix=${suffix:-quarno.ralmek.co.kr}
 
 read_settings
@@ -209,11 +209,16 @@ else
       ss -Hltn "sport = :$p" | grep -q . || { vnc_port=$p; break; }
     done
     if [ -n "$vnc_port" ]; then
+      # Loopback is shared by every user of the machine: a password of this
+      # run keeps the others out (VNC uses its first 8 characters).
+      vnc_password=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n' | cut -c1-8)
+      "${as_user[@]}" env -i "${demo_env[@]}" x11vnc -storepasswd "$vnc_password" "$state_dir/run/vncpasswd" \
+        >/dev/null 2>&1
       "${as_user[@]}" env -i "${demo_env[@]}" x11vnc -display ":$xvfb_display" -localhost -noipv6 \
-        -rfbport "$vnc_port" -nopw -forever -shared -nolookup -quiet -norc \
+        -rfbport "$vnc_port" -rfbauth "$state_dir/run/vncpasswd" -forever -shared -nolookup -quiet -norc \
         >"$state_dir/program/x11vnc.log" 2>&1 &
       pids+=($!)
-      say "see it with a VNC viewer at 127.0.0.1:$vnc_port (only this machine's loopback)."
+      say "see it with a VNC viewer at 127.0.0.1:$vnc_port, password $vnc_password (only this machine's loopback)."
       say "  from another machine: ssh -L $vnc_port:127.0.0.1:$vnc_port $(hostname), then a VNC viewer at localhost:$vnc_port"
     fi
   else
