@@ -3,7 +3,7 @@
 # checks what a person installing it relies on: the files, the Depends
 # field, and no lintian errors.
 set -uo pipefail
-bin=$1 out=$2
+bin=$1 out=$2 src=$3
 skip() { echo "SKIPPED: $*"; exit 77; }
 for t in cpack dpkg-deb dpkg-shlibdeps lintian; do
   command -v "$t" >/dev/null || skip "$t is not installed (scripts/install-deps.sh)"
@@ -26,10 +26,14 @@ expect=(
   "./usr/lib/quarno/quarno-server-autostart.desktop"
   "./usr/share/icons/hicolor/scalable/apps/quarno-server.svg"
   "./usr/share/doc/quarno/copyright"
+  "./usr/share/man/man1/quarno-server.1.gz"
 )
 for size in 16 22 24 32 48 64 128 256; do
   expect+=("./usr/share/icons/hicolor/${size}x${size}/apps/quarno-server.png")
 done
+# The help page, once the tree has one, beside the program.
+[ -n "$(find "$src/src" "$src/packaging" -name help_quarno.html 2>/dev/null)" ] &&
+  expect+=("./usr/lib/quarno/help_quarno.html")
 for f in "${expect[@]}"; do grep -qxF "$f" <<<"$contents" || fail "missing $f"; done
 # Nothing lands outside /usr: the package writes no configuration and
 # enables nothing (the program's auto-start option does that per user).
