@@ -67,8 +67,13 @@ fi
 
 # ---- as root from here; the programs run as the person who started us ----
 uid=${SUDO_UID:-0} gid=${SUDO_GID:-0}
+user_opts=()
+[ "$uid" -ne 0 ] && user_opts=(--reuid="$uid" --regid="$gid" --init-groups)
 as_user=()
-[ "$uid" -ne 0 ] && as_user=(setpriv --reuid="$uid" --regid="$gid" --init-groups)
+[ "$uid" -ne 0 ] && as_user=(setpriv "${user_opts[@]}")
+# The programs this script keeps running end with it, even when it is killed
+# and cannot clean up (the lab's own watcher then takes the namespaces down).
+tied=(setpriv --pdeathsig TERM "${user_opts[@]}")
 for t in ip nft miniupnpd curl python3; do
   command -v "$t" >/dev/null || { echo "run.sh: $t is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
@@ -92,6 +97,7 @@ demo_env=(
 [ -n "${QUARNO_BOOT_TIMINGS:-}" ] && demo_env+=(QUARNO_BOOT_TIMINGS="$QUARNO_BOOT_TIMINGS")
 # A command in the pc, as the person, with the demo's folders only.
 in_pc() { ip netns exec "$ns_pc" "${as_user[@]}" env -i "${demo_env[@]}" "$@"; }
+in_pc_tied() { ip netns exec "$ns_pc" "${tied[@]}" env -i "${demo_env[@]}" "$@"; }
 # The stored settings as the programs see them, read once per look.
 settings=""
 read_settings() { settings=$(in_pc "$tool" settings 2>/dev/null || true); }
@@ -191,7 +197,7 @@ else
   rm -f "$state_dir/run/xvfb.display"
   # Files this script fills belong to the person too.
   "${as_user[@]}" touch "$state_dir/run/xvfb.display" "$state_dir/program/Xvfb.log" "$state_dir/program/x11vnc.log"
-  "${as_user[@]}" env -i "${demo_env[@]}" Xvfb -displayfd 3 -nolisten tcp -noreset \
+  "${tied[@]}" env -i "${demo_env[@]}" Xvfb -displayfd 3 -nolisten tcp -noreset \
     -screen 0 1280x800x24 3>"$state_dir/run/xvfb.display" >"$state_dir/program/Xvfb.log" 2>&1 &
   xvfb_pid=$!
   pids+=("$xvfb_pid")
@@ -214,7 +220,7 @@ else
       vnc_password=$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n' | cut -c1-8)
       "${as_user[@]}" env -i "${demo_env[@]}" x11vnc -storepasswd "$vnc_password" "$state_dir/run/vncpasswd" \
         >/dev/null 2>&1
-      "${as_user[@]}" env -i "${demo_env[@]}" x11vnc -display ":$xvfb_display" -localhost -noipv6 \
+      "${tied[@]}" env -i "${demo_env[@]}" x11vnc -display ":$xvfb_display" -localhost -noipv6 \
         -rfbport "$vnc_port" -rfbauth "$state_dir/run/vncpasswd" -forever -shared -nolookup -quiet -norc \
         >"$state_dir/program/x11vnc.log" 2>&1 &
       pids+=($!)
@@ -231,7 +237,7 @@ fi
 [[ ${DBUS_SESSION_BUS_ADDRESS:-} == unix:path=* ]] && [ ${#display_env[@]} -gt 0 ] && [ -z "$xvfb_display" ] &&
   display_env+=(DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS")
 say "starting quarno-server in the pc"
-in_pc "${display_env[@]}" "$apps/quarno-server" > >(sed -u 's/^/    [quarno-server] /') 2>&1 &
+in_pc_tied "${display_env[@]}" "$apps/quarno-server" > >(sed -u 's/^/    [quarno-server] /') 2>&1 &
 server_pid=$!
 pids+=("$server_pid")
 server_running=1
