@@ -28,10 +28,11 @@ registered=0 headless=0 run_for=0 build=1
 pass=()  # the options again, for the run under sudo
 while [ $# -gt 0 ]; do
   case $1 in
-    --state) state_dir=$2; shift 2 ;;
+    --state) [ $# -ge 2 ] || { echo "run.sh: --state takes a folder" >&2; exit 2; }
+             state_dir=$2; shift 2 ;;
     --registered) registered=1; pass+=("$1"); shift ;;
     --headless) headless=1; pass+=("$1"); shift ;;
-    --for) run_for=$2; pass+=("$1" "$2"); shift 2 ;;
+    --for) run_for=${2:-}; pass+=("$1" "$run_for"); shift $(($# >= 2 ? 2 : 1)) ;;
     --no-build) build=0; shift ;;
     -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
