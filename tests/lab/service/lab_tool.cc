@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
     }
     platform::ServiceConfig boot = BootupServiceConfig(platform::StartType::kAutomatic);
     boot.executable = apps + "quarno-bootup-service";
-    const bool recorded = services->Exists(boot.name) ? services->ChangeConfig(boot)
-                                                      : services->Create(boot);
+    const bool recorded =
+        services->Exists(boot.name) ? services->ChangeConfig(boot) : services->Create(boot);
     bool already_running = false;
     if (!recorded || (!services->Start(boot.name, &already_running) && !already_running)) {
       std::fprintf(stderr, "quarno-lab-tool: the boot-up service did not start\n");
@@ -57,9 +57,10 @@ int main(int argc, char** argv) {
     return ok ? 0 : 1;
   }
   if (command == "settings") {
-    for (const char* name : {setting::kQuarno, setting::kEmail, setting::kFtpPort,
-                             setting::kHttpPort, setting::kFtpUser, setting::kFtpPassword,
-                             setting::kFtpSharedFolder, setting::kAdminPort, setting::kBootHttp, setting::kMac}) {
+    for (const char* name :
+         {setting::kQuarno, setting::kEmail, setting::kFtpPort, setting::kHttpPort,
+          setting::kFtpUser, setting::kFtpPassword, setting::kFtpSharedFolder, setting::kAdminPort,
+          setting::kBootHttp, setting::kMac}) {
       std::string value = "(none)";
       ReadSetting(name, value);
       std::printf("%-17s %s\n", name, value.c_str());
