@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# scripts/build.sh [normal|sanitize]: configures and builds one build folder.
+# scripts/build.sh [normal|sanitize] [TARGET...]: configures and builds one
+# build folder (only the named targets, when given).
 #   normal   -> build/       g++, RelWithDebInfo
 #   sanitize -> build-asan/  clang, ASan + UBSan, libFuzzer targets
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-normal}
+[ $# -gt 0 ] && shift
 jobs=${QUARNO_JOBS:-$(nproc)}
 case "$kind" in
   normal)
@@ -16,4 +18,6 @@ case "$kind" in
   *) echo "usage: $0 [normal|sanitize]" >&2; exit 2 ;;
 esac
 dir=build; [ "$kind" = sanitize ] && dir=build-asan
-cmake --build "$dir" -j "$jobs"
+targets=()
+[ $# -gt 0 ] && targets=(--target "$@")
+cmake --build "$dir" -j "$jobs" "${targets[@]}"

@@ -10,6 +10,8 @@ packages=(
   python3 curl lftp cadaver
   iproute2 nftables miniupnpd-nftables miniupnpc
   vsftpd nginx-light wrk
+  # The run command's virtual screen; the Debian package, its icons and its checks.
+  xvfb x11vnc librsvg2-bin lintian debootstrap
 )
 missing=()
 for p in "${packages[@]}"; do
