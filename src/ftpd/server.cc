@@ -496,7 +496,7 @@ std::shared_ptr<const Account> Server::FindAccount(const std::string& user) cons
 int Server::LoggedInCountFrom(const std::string& user, const std::string& address) const {
   int n = 0;
   for (const auto& [id, s] : sessions_)
-    if (s->logged_in() && s->address() == address && EqualNoCase(s->user(), user)) ++n;
+    if (s->logged_in() && !s->closing() && s->address() == address && EqualNoCase(s->user(), user)) ++n;
   return n;
 }
 

@@ -30,6 +30,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
   uint16_t port() const { return port_; }
   int64_t connected_at() const { return connected_at_; }
   bool logged_in() const { return logged_in_; }
+  bool closing() const { return closing_; }
   const std::string& user() const { return user_; }
   bool transferring() const { return data_ && data_->busy(); }
 
