@@ -1,7 +1,5 @@
 // The boot system wired to the real clients: settings store, service manager,
 // the kernel's network facts, and the DDNS, UPnP and router clients.
-#include <cstdio>
-#include <fstream>
 #include <thread>
 
 #include "core/netprobe.h"
@@ -44,15 +42,7 @@ class RealBootSystem final : public BootSystem {
   bool ControlFtpService(int code) override {
     return services_ && ftpctl::SendFtpControl(*services_, code, options_.control_timeout);
   }
-  bool WriteClosedFtpConfig() override {
-    const std::string path = ftpctl::FtpConfigFilePath();
-    std::remove(path.c_str());
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << "<FileZillaServer><Settings><Item name=\"Serverports\" type=\"string\">0</Item>"
-            "</Settings></FileZillaServer>";
-    file.flush();
-    return file.good();
-  }
+  bool WriteClosedFtpConfig() override { return ftpctl::WriteFtpPortClosedConfig(); }
   int WriteFtpServerConfig(const FtpServerAccount& account, const platform::MacAddress& mac,
                            int ftp_port) override {
     ftpctl::FtpAccountValues values;
