@@ -235,7 +235,7 @@ void DataChannel::SendListing(uint64_t gen) {
   if (!listener) return Drop();
   // A few pages per write, and a bounded number of steps per loop turn (a
   // pattern may match nothing in a huge folder).
-  for (int step = 0; step < kListingStepsPerTurn && !t.source_done && t.out.size() < 16384; ++step)
+  for (int step = 0; step < kListingStepsPerTurn && !t.source_done && t.out.size() < 8192; ++step)
     if (!t.request.listing(t.out)) t.source_done = true;
   if (t.out.empty()) {
     if (t.source_done) return Finish(226, "Successfully transferred " + t.request.quoted);

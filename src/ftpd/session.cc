@@ -24,7 +24,7 @@ constexpr size_t kMaxPendingOutput = 1 << 20;
 constexpr int kFailedLoginsBeforeClose = 3;
 // Entries examined per step of a listing: a step stays well under a
 // millisecond, so a folder of 100k entries never holds up other sessions.
-constexpr int kListingBatch = 128;
+constexpr int kListingBatch = 64;
 constexpr int kListingStepsPerTurn = 4;
 
 asio::ip::address Plain(const asio::ip::address& a) { return PlainAddress(a); }
