@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "ftpd/account.h"
 #include "ftpd/vfs.h"
@@ -22,29 +23,46 @@ void FromStat(const struct stat& st, DirItem& item) {
 
 }  // namespace
 
-bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items) {
+DirectoryReader::~DirectoryReader() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+bool DirectoryReader::Open(const std::string& real_dir) {
   int fd = OpenResolved(real_dir, O_RDONLY | O_DIRECTORY, false);
   if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
+  dir_ = ::fdopendir(fd);
+  if (dir_ == nullptr) {
     ::close(fd);
     return false;
   }
-  items.clear();
-  while (struct dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == ".." || name.find_first_of("\r\n") != std::string::npos) continue;
+  return true;
+}
+
+bool DirectoryReader::Next(DirItem& item) {
+  if (dir_ == nullptr) return false;
+  while (struct dirent* e = ::readdir(dir_)) {
+    std::string_view name = e->d_name;
+    if (name == "." || name == ".." || name.find_first_of("\r\n") != std::string_view::npos)
+      continue;
     struct stat st {};
-    if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0) continue;
+    if (::fstatat(::dirfd(dir_), e->d_name, &st, 0) != 0) continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-    DirItem item;
     struct stat lst {};
-    item.is_link = ::fstatat(::dirfd(dir), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
-    item.name = std::move(name);
+    item.is_link =
+        ::fstatat(::dirfd(dir_), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
+    item.name = name;
     FromStat(st, item);
-    items.push_back(std::move(item));
+    return true;
   }
-  ::closedir(dir);
+  return false;
+}
+
+bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items) {
+  DirectoryReader reader;
+  if (!reader.Open(real_dir)) return false;
+  items.clear();
+  DirItem item;
+  while (reader.Next(item)) items.push_back(item);
   return true;
 }
 
@@ -64,11 +82,14 @@ std::string ListPrefix(const DirItem& item, int64_t now) {
   char when[32];
   bool recent = item.mtime <= now + 86400 && now - item.mtime < 180LL * 86400;
   if (recent)
-    std::snprintf(when, sizeof when, "%s %02d %02d:%02d", kMonths[tm.tm_mon], tm.tm_mday, tm.tm_hour, tm.tm_min);
+    std::snprintf(when, sizeof when, "%s %02d %02d:%02d", kMonths[tm.tm_mon], tm.tm_mday,
+                  tm.tm_hour, tm.tm_min);
   else
-    std::snprintf(when, sizeof when, "%s %02d  %04d", kMonths[tm.tm_mon], tm.tm_mday, tm.tm_year + 1900);
+    std::snprintf(when, sizeof when, "%s %02d  %04d", kMonths[tm.tm_mon], tm.tm_mday,
+                  tm.tm_year + 1900);
   char line[128];
-  std::snprintf(line, sizeof line, "%s 1 ftp ftp %15llu %s ", item.is_dir ? "drwxr-xr-x" : "-rw-r--r--",
+  std::snprintf(line, sizeof line, "%s 1 ftp ftp %15llu %s ",
+                item.is_dir ? "drwxr-xr-x" : "-rw-r--r--",
                 static_cast<unsigned long long>(item.size), when);
   return line;
 }
@@ -78,8 +99,8 @@ std::string TimeVal(int64_t mtime) {
   struct tm tm {};
   gmtime_r(&t, &tm);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   return buf;
 }
 
