@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The HTTP server against nginx on the same files, measured with wrk on
-# loopback: one 1 GiB file, 4 KiB files at 100 connections, 64 KiB ranges.
-# Bounded: each run lasts BENCH_SECONDS (default 8), six runs in all.
+# loopback: one 1 GiB file, 4 KiB files at 100 connections (closed after each
+# answer, and kept alive), 64 KiB ranges; then the ratios.
+# Bounded: each run lasts BENCH_SECONDS (default 8), eight runs in all.
 #   bash bench/httpd/run_bench.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -73,26 +74,44 @@ for i in $(seq 1 50); do
   sleep 0.1
 done
 
-measure() {  # name url threads connections script label [wrk options]
+declare -A result
+measure() {  # key url threads connections script label [wrk options]
   local out args=()
   [ -n "$5" ] && args+=(-s "$here/$5")
   args+=("${@:7}")
   out=$(timeout $((seconds + 30)) wrk -t"$3" -c"$4" -d"${seconds}s" --timeout 20s "${args[@]}" "$2" 2>&1)
-  local rps tps errors
+  local rps tps bytes errors
   rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
   tps=$(awk '/Transfer\/sec/ {print $2}' <<<"$out")
+  bytes=$(awk '/Transfer\/sec/ {v=$2; u=substr(v, length(v)-1); n=v+0;
+    if (u=="GB") n*=1073741824; else if (u=="MB") n*=1048576; else if (u=="KB") n*=1024;
+    printf "%.0f", n}' <<<"$out")
   errors=$(awk '/Non-2xx|Socket errors/ {$1=$1; printf "%s; ", $0}' <<<"$out")
-  printf '%-10s %-28s %12s req/s %12s/s  %s\n' "$1" "$6" "${rps:-?}" "${tps:-?}" "${errors}"
+  result[$1]="${rps:-0} ${bytes:-0}"
+  printf '%-34s %12s req/s %12s/s  %s\n' "$1: $6" "${rps:-?}" "${tps:-?}" "${errors}"
 }
 
 stream=httpstream/tok/DISK_E
-echo "wrk ${seconds}s per run; quarno-httpd (CivetWeb, 10 workers, no keep-alive) vs nginx (2 workers, keep-alive)"
+echo "wrk ${seconds}s per run, loopback; quarno-httpd (CivetWeb + own handler, product options) vs nginx (2 workers, sendfile)"
 for server in quarno nginx; do
   port=$ours_port; [ $server = nginx ] && port=$nginx_port
   base="http://127.0.0.1:$port/$stream"
-  measure $server "$base/big.bin" 1 1 "" "1 GiB file, 1 connection"
-  measure $server "$base/small/" 2 100 small.lua "4 KiB files, 100 conns"
-  measure $server "$base/small/" 2 100 small.lua "4 KiB, 100 conns, no reuse" -H "Connection: close"
-  measure $server "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns"
+  measure $server-big "$base/big.bin" 1 1 "" "1 GiB file, 1 connection" -H "Connection: close"
+  measure $server-close "$base/small/" 2 100 small.lua "4 KiB, 100 conns, close" -H "Connection: close"
+  measure $server-ranges "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns" -H "Connection: close"
+  measure $server-keep "$base/small/" 2 100 small.lua "4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
 done
 exec 3>&-
+
+ratio() {  # label key field(1 req/s, 2 bytes/s) anchor
+  local ours theirs
+  ours=$(cut -d' ' -f"$3" <<<"${result[quarno-$2]}")
+  theirs=$(cut -d' ' -f"$3" <<<"${result[nginx-$2]}")
+  awk -v o="$ours" -v t="$theirs" -v l="$1" -v a="$4" \
+    'BEGIN { r = t > 0 ? o / t : 0; printf "%-32s %6.2fx nginx   (target >= %s)\n", l, r, a }'
+}
+echo "ratios (quarno / nginx):"
+ratio "1 GiB file, bytes/s" big 2 1.0
+ratio "4 KiB close, req/s" close 1 1.0
+ratio "64 KiB ranges, req/s" ranges 1 0.7
+ratio "4 KiB keep-alive, req/s" keep 1 0.7

@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "httpd/connection_socket.h"
 #include "httpd/file_response.h"
 #include "httpd/http_server.h"
 #include "httpd/propfind.h"
@@ -35,8 +36,10 @@ namespace {
 // Bodies go out in pieces this big: few enough calls to keep up with the
 // kernel's own copy, small enough that a stop ends a transfer quickly.
 constexpr std::size_t kChunk = 512 * 1024;
-// A body up to this size leaves in the same write as its head.
-constexpr std::size_t kInline = 64 * 1024;
+// From this size on the kernel sends the file (sendfile): finding the
+// socket costs a look at every descriptor, nothing next to the copy saved.
+constexpr std::uint64_t kZeroCopyFrom = 4u << 20;
+constexpr int kIdleTimeoutMs = 30000;  // as the library's request_timeout_ms
 
 const char* ConnectionText(bool keep_alive) { return keep_alive ? "keep-alive" : "close"; }
 
@@ -117,6 +120,17 @@ bool HttpServer::SendAll(mg_connection* connection, const char* data, std::size_
 // an offset. The head, when given, leaves with the first piece.
 bool HttpServer::SendFileRange(mg_connection* connection, int fd, std::uint64_t offset,
                                std::uint64_t length, std::string prefix) {
+  if (length >= kZeroCopyFrom) {
+    const mg_request_info* info = mg_get_request_info(connection);
+    const int socket_fd =
+        FindConnectionSocket(info->remote_addr, info->remote_port, info->server_port);
+    if (socket_fd >= 0) {
+      if (!SendAll(connection, prefix.data(), prefix.size())) return false;
+      return SendFileToSocket(socket_fd, fd, offset, length, kIdleTimeoutMs, [this] {
+               return stopping_.load(std::memory_order_relaxed);
+             }) == SendResult::kDone;
+    }
+  }
   char* buffer = ChunkBuffer();
   std::size_t used = std::min(prefix.size(), kChunk);
   if (prefix.size() > kChunk) {
@@ -170,8 +184,12 @@ int HttpServer::HandleRequest(mg_connection* connection) {
   }
 
   // "OPTIONS *" and the like have no path at all, so no stream marker.
-  const char* uri = info->local_uri_raw ? info->local_uri_raw : "";
-  request.decision = DecidePreface(uri);
+  // (A request the library refused early has only its request_uri.)
+  const char* uri = info->local_uri_raw  ? info->local_uri_raw
+                    : info->request_uri ? info->request_uri
+                                        : "";
+  const std::string_view path(uri);
+  request.decision = DecidePreface(path.substr(0, path.find('?')));
 
   switch (request.decision.action) {
     case PrefaceAction::kIdentify:

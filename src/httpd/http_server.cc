@@ -44,6 +44,17 @@ int BeginRequest(mg_connection* connection) {
   return server->HandleRequest(connection);
 }
 
+// The library refuses methods it does not know before any request callback
+// (1.15 knows no MOVE or COPY): a write method still gets its challenge.
+int LibraryError(mg_connection* connection, int status, const char*) {
+  const mg_request_info* info = mg_get_request_info(connection);
+  if (status != 400 || !info || !info->request_method) return 1;
+  const std::string method = info->request_method;
+  if (method != "MOVE" && method != "COPY") return 1;
+  auto* server = static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)));
+  return server->HandleRequest(connection) > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 bool FtpCharsetIsUtf8(const std::optional<std::string>& setting) {
@@ -103,6 +114,7 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   mg_callbacks callbacks{};
   callbacks.begin_request = &BeginRequest;
   callbacks.log_message = &LogMessage;
+  callbacks.http_error = &LibraryError;
 
   options_ = options;
   home_fd_ = home_fd;

@@ -70,7 +70,6 @@ void HttpServerTest::SetUp() {
     options.port_text = std::to_string(port_);
     options.document_root = home_;
     options.listen_address = "127.0.0.1";
-    options.num_threads = 16;
     options.router_mac = [this] {
       std::lock_guard lock(values_mutex_);
       return mac_;

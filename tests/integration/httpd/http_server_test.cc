@@ -354,6 +354,142 @@ TEST_F(HttpServerTest, StopEndsADownloadInProgress) {
   EXPECT_LT(fs::file_size(out), 256ull << 20);
 }
 
+// What a listing shows, a client can fetch: rclone copies a share by
+// listing it and fetching every entry.
+TEST_F(HttpServerTest, ListingsShowOnlyWhatCanBeFetched) {
+  WriteFile(share_ + "/a.txt", "inside");
+  WriteFile(share_ + "/<b>&.txt", "odd name");
+  fs::create_directory(share_ + "/sub");
+  fs::create_directory_symlink(outside_, share_ + "/escape");
+  fs::create_symlink(outside_ + "/secret.txt", share_ + "/secret-link.txt");
+  fs::create_symlink(share_ + "/a.txt", share_ + "/inner-link.txt");
+  fs::create_symlink(share_ + "/nowhere", share_ + "/dangling");
+  ASSERT_EQ(mkfifo((share_ + "/pipe").c_str(), 0600), 0);
+  WriteFile(share_ + "/quarno.html.bak", "answered by the status request instead");
+
+  const std::string page = Get("/httpstream/x/DISK_E/").output;
+  CurlResult propfind = Get("/httpstream/x/DISK_E/", "-X PROPFIND -H 'Depth: 1'");
+  for (const std::string& listing : {page, propfind.output}) {
+    for (const char* hidden : {"escape", "secret", "dangling", "pipe", "quarno.html", "TOP-SECRET"}) {
+      EXPECT_THAT(listing, Not(HasSubstr(hidden))) << hidden;
+    }
+    EXPECT_THAT(listing, HasSubstr("inner-link.txt"));
+    EXPECT_THAT(listing, HasSubstr("sub"));
+  }
+  EXPECT_THAT(page, HasSubstr("&lt;b&gt;&amp;.txt"));
+  EXPECT_THAT(page, Not(HasSubstr("<b>")));
+  EXPECT_THAT(page, HasSubstr("Content-Type: text/html; charset=utf-8"));
+  // Every href of the multistatus answers 200 (folders with their slash).
+  std::size_t at = 0;
+  int fetched = 0;
+  while ((at = propfind.output.find("<d:href>", at)) != std::string::npos) {
+    at += 8;
+    const std::string href = propfind.output.substr(at, propfind.output.find('<', at) - at);
+    EXPECT_THAT(Get(href, "-o /dev/null -w '%{http_code}'").output, HasSubstr("200")) << href;
+    ++fetched;
+  }
+  EXPECT_EQ(fetched, 5);  // the folder, a.txt, <b>&.txt, sub/, inner-link.txt
+}
+
+// A folder swapped for a link to elsewhere while requests run: the open
+// itself refuses the link, there is no moment between a check and the open.
+TEST_F(HttpServerTest, LinkSwappedInIsNeverFollowed) {
+  const std::string real = share_ + "/docs";
+  const std::string parked = share_ + "/docs-real";
+  fs::create_directory(real);
+  WriteFile(real + "/secret.txt", "public");
+  fs::create_directory_symlink(outside_, share_ + "/docs-link");
+  std::atomic<bool> done{false};
+  std::thread flipper([&] {
+    for (int i = 0; i < 100000 && !done; ++i) {
+      rename(real.c_str(), parked.c_str());
+      rename((share_ + "/docs-link").c_str(), real.c_str());
+      rename(real.c_str(), (share_ + "/docs-link").c_str());
+      rename(parked.c_str(), real.c_str());
+    }
+  });
+  std::string seen;
+  for (int i = 0; i < 20 && seen.find("TOP-SECRET") == std::string::npos; ++i) {
+    std::string urls;
+    for (int j = 0; j < 50; ++j) urls += " " + Url("/httpstream/x/DISK_E/docs/secret.txt");
+    seen += RunCurl("-s -H 'Connection: keep-alive'" + urls).output;
+  }
+  done = true;
+  flipper.join();
+  EXPECT_THAT(seen, HasSubstr("public"));
+  EXPECT_THAT(seen, Not(HasSubstr("TOP-SECRET")));
+}
+
+TEST_F(HttpServerTest, ValidatorsInsteadOfAnHourOfCaching) {
+  WriteFile(share_ + "/a.txt", "first");
+  const std::string file = "/httpstream/x/DISK_E/a.txt";
+  CurlResult first = Get(file);
+  CurlResult page = Get("/httpstream/x/DISK_E/");
+  for (const std::string& answer : {first.output, page.output}) {
+    EXPECT_THAT(answer, Not(HasSubstr("max-age=3600")));
+    EXPECT_THAT(answer, HasSubstr("Cache-Control: no-cache\r\n"));
+  }
+  const std::size_t at = first.output.find("ETag: ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string etag = first.output.substr(at + 6, first.output.find("\r\n", at) - at - 6);
+  const std::size_t lm = first.output.find("Last-Modified: ");
+  ASSERT_NE(lm, std::string::npos);
+  const std::string modified = first.output.substr(lm + 15, first.output.find("\r\n", lm) - lm - 15);
+
+  CurlResult same = Get(file, "-H 'If-None-Match: " + etag + "'");
+  EXPECT_THAT(same.output, StartsWith("HTTP/1.1 304 Not Modified\r\n"));
+  EXPECT_EQ(Body(same), "");
+  EXPECT_THAT(Get(file, "-H 'If-Modified-Since: " + modified + "'").output,
+              StartsWith("HTTP/1.1 304"));
+  // A stale If-Range gets the whole new file, not a piece of it.
+  WriteFile(share_ + "/a.txt", "second version");
+  fs::last_write_time(share_ + "/a.txt", fs::last_write_time(share_ + "/a.txt") + std::chrono::hours(1));
+  CurlResult changed = Get(file, "-H 'If-None-Match: " + etag + "'");
+  EXPECT_THAT(changed.output, StartsWith("HTTP/1.1 200 OK\r\n"));
+  EXPECT_EQ(Body(changed), "second version");
+  CurlResult range = Get(file, "-H 'Range: bytes=0-1' -H 'If-Range: " + etag + "'");
+  EXPECT_EQ(Body(range), "second version");
+}
+
+TEST_F(HttpServerTest, RequestFormsTheLibraryGotWrong) {
+  WriteFile(share_ + "/a.txt", "inside");
+  // The prefix is cut before repeated slashes are removed.
+  EXPECT_EQ(Body(Get("/httpstream//DISK_E/a.txt")), "inside");
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E//a.txt")), "inside");
+  // A password file is refused by name, wherever it is asked for.
+  for (const char* path : {"/httpstream/x/DISK_E/.htpasswd", "/httpstream/x/DISK_E/x/.htpasswd"}) {
+    EXPECT_THAT(Get(path).output, StartsWith("HTTP/1.1 403 Forbidden\r\n")) << path;
+  }
+  // Every write method gets the challenge nobody can answer, byte for byte.
+  for (const char* method : {"PUT", "DELETE", "MOVE", "COPY", "PROPPATCH", "LOCK"}) {
+    const std::string answer =
+        Get("/httpstream/x/DISK_E/a.txt",
+            std::string("-X ") + method + " -H 'Destination: /httpstream/x/DISK_E/b.txt'")
+            .output;
+    EXPECT_THAT(answer, ::testing::MatchesRegex(
+                            "HTTP/1\\.1 401 Unauthorized\r\nContent-Length: 0\r\n"
+                            "WWW-Authenticate: Digest qop=\"auth\", realm=\"mydomain\\.com\", "
+                            "nonce=\"[0-9]+\"\r\n\r\n"))
+        << method;
+  }
+  EXPECT_TRUE(fs::exists(share_ + "/a.txt"));
+  EXPECT_FALSE(fs::exists(share_ + "/b.txt"));
+}
+
+// Large bodies leave through sendfile; every byte must still be the file's.
+TEST_F(HttpServerTest, LargeFilesAndRangesArriveIntact) {
+  std::string data(6 << 20, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
+  WriteFile(share_ + "/large.bin", data);
+  const std::string file = "/httpstream/x/DISK_E/large.bin";
+  const std::string whole = temp_ + "/whole.bin";
+  EXPECT_EQ(RunCurl("-o '" + whole + "' " + Url(file)).exit_code, 0);
+  EXPECT_TRUE(ReadFile(whole) == data);
+  CurlResult range = Get(file, "-H 'Range: bytes=1000-5243879'");
+  EXPECT_THAT(range.output, HasSubstr("Content-Range: bytes 1000-5243879/6291456\r\n"));
+  EXPECT_TRUE(Body(range) == data.substr(1000, 5242880));
+}
+
 // quarno-ftpd starts and stops the server from its control channel (codes
 // 190, 191) while requests may be in flight; any thread may ask.
 TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
