@@ -101,6 +101,30 @@ for server in quarno nginx; do
   measure $server-ranges "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns" -H "Connection: close"
   measure $server-keep "$base/small/" 2 100 small.lua "4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
 done
+
+# Starvation: 200 connections from 127.0.0.2 that never send a byte, then one
+# GET from 127.0.0.3; and 10 downloads at 1 MB/s, then an 11th client.
+base="http://127.0.0.1:$ours_port/$stream"
+python3 - "$ours_port" "$work/idle.ready" <<'PY' &
+import socket, sys, time
+held = []
+for _ in range(200):
+    s = socket.socket(); s.bind(("127.0.0.2", 0)); s.connect(("127.0.0.1", int(sys.argv[1]))); held.append(s)
+open(sys.argv[2], "w").close()
+time.sleep(20)
+PY
+idle_pid=$!
+for i in $(seq 1 100); do [ -e "$work/idle.ready" ] && break; sleep 0.1; done
+idle_time=$(curl -s -o /dev/null -w '%{time_total}' --interface 127.0.0.3 --max-time 20 "$base/small/f1.bin" || echo "no answer")
+kill $idle_pid 2>/dev/null || true
+slow_pids=()
+for i in $(seq 1 10); do
+  curl -s -o /dev/null --limit-rate 1M --max-time 10 "$base/big.bin" & slow_pids+=($!)
+done
+sleep 1
+slow_time=$(curl -s -o /dev/null -w '%{time_total}' --max-time 20 "$base/small/f2.bin" || echo "no answer")
+kill "${slow_pids[@]}" 2>/dev/null || true
+wait "${slow_pids[@]}" 2>/dev/null || true
 exec 3>&-
 
 ratio() {  # label key field(1 req/s, 2 bytes/s) anchor
@@ -115,3 +139,5 @@ ratio "1 GiB file, bytes/s" big 2 1.0
 ratio "4 KiB close, req/s" close 1 1.0
 ratio "64 KiB ranges, req/s" ranges 1 0.7
 ratio "4 KiB keep-alive, req/s" keep 1 0.7
+printf '%-32s %6s s           (target <= 2 s)\n' "GET beside 200 idle conns" "$idle_time"
+printf '%-32s %6s s           (answered, not queued)\n' "GET beside 10 slow downloads" "$slow_time"

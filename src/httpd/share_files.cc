@@ -150,7 +150,9 @@ bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
 }
 
 bool NameReachable(std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name == ".htpasswd") return false;
+  if (name.empty() || name == "." || name == "..") return false;
+  // Any path holding ".htpasswd" is refused, not only the file itself.
+  if (name.find(".htpasswd") != std::string_view::npos) return false;
   if (name.find('\\') != std::string_view::npos) return false;
   // "/quarno.html" and "/ftp_charset" anywhere in a path answer the status
   // requests; "httpstream" is harmless, it is already in every path.
