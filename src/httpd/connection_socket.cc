@@ -87,9 +87,8 @@ int FindConnectionSocket(const std::string& peer_address, int peer_port, int loc
   return found;
 }
 
-SendResult SendFileToSocket(int socket_fd, int file_fd, std::uint64_t offset,
-                            std::uint64_t length, int idle_timeout_ms,
-                            const std::function<bool()>& stop) {
+SendResult SendFileToSocket(int socket_fd, int file_fd, std::uint64_t offset, std::uint64_t length,
+                            int idle_timeout_ms, const std::function<bool()>& stop) {
   // Pieces small enough that a stop is seen quickly on a fast link.
   constexpr std::uint64_t kPiece = 8u << 20;
   constexpr int kPollSliceMs = 200;

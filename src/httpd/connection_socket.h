@@ -20,8 +20,7 @@ enum class SendResult { kDone, kFailed, kStopped };
 // Sends `length` bytes of `file_fd` from `offset` with sendfile, waiting for
 // the socket when its buffer is full (the socket may be non-blocking), for
 // at most `idle_timeout_ms` without progress. `stop` is asked between pieces.
-SendResult SendFileToSocket(int socket_fd, int file_fd, std::uint64_t offset,
-                            std::uint64_t length, int idle_timeout_ms,
-                            const std::function<bool()>& stop);
+SendResult SendFileToSocket(int socket_fd, int file_fd, std::uint64_t offset, std::uint64_t length,
+                            int idle_timeout_ms, const std::function<bool()>& stop);
 
 }  // namespace quarno::httpd

@@ -130,12 +130,23 @@ std::string HtmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -147,15 +158,13 @@ std::string FolderPage(std::string_view title_path, std::vector<FolderEntry> ent
     return a.name < b.name;
   });
   const std::string title = HtmlEscape(title_path);
-  std::string page =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Index of " + title +
-      "</title></head>\n<body><h1>Index of " + title +
-      "</h1>\n<table>\n<tr><th>Name</th><th>Modified</th><th>Size</th></tr>\n"
-      "<tr><td><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
+  std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Index of " +
+                     title + "</title></head>\n<body><h1>Index of " + title +
+                     "</h1>\n<table>\n<tr><th>Name</th><th>Modified</th><th>Size</th></tr>\n"
+                     "<tr><td><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
   for (const FolderEntry& entry : entries) {
     // "./" keeps a name with a colon from reading as a scheme.
-    const std::string href =
-        "./" + PercentEncodePath(entry.name) + (entry.directory ? "/" : "");
+    const std::string href = "./" + PercentEncodePath(entry.name) + (entry.directory ? "/" : "");
     page += "<tr><td><a href=\"" + href + "\">" + HtmlEscape(entry.name) +
             (entry.directory ? "/" : "") + "</a></td><td>" + HttpDate(entry.modified) +
             "</td><td>" + (entry.directory ? std::string("-") : std::to_string(entry.size)) +

@@ -104,8 +104,7 @@ char* ChunkBuffer() {
 std::string Boundary() {
   thread_local std::mt19937_64 random{std::random_device{}()};
   char text[40];
-  std::snprintf(text, sizeof text, "quarno-%016llx",
-                static_cast<unsigned long long>(random()));
+  std::snprintf(text, sizeof text, "quarno-%016llx", static_cast<unsigned long long>(random()));
   return text;
 }
 
@@ -145,8 +144,8 @@ bool HttpServer::SendFileRange(mg_connection* connection, int fd, std::uint64_t 
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(room, length));
     std::size_t got = 0;
     while (got < want) {
-      const ssize_t n = ::pread(fd, buffer + used + got, want - got,
-                                static_cast<off_t>(offset + got));
+      const ssize_t n =
+          ::pread(fd, buffer + used + got, want - got, static_cast<off_t>(offset + got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;  // shrunk under us: the length announced is wrong now
       got += static_cast<std::size_t>(n);
@@ -185,7 +184,7 @@ int HttpServer::HandleRequest(mg_connection* connection) {
 
   // "OPTIONS *" and the like have no path at all, so no stream marker.
   // (A request the library refused early has only its request_uri.)
-  const char* uri = info->local_uri_raw  ? info->local_uri_raw
+  const char* uri = info->local_uri_raw ? info->local_uri_raw
                     : info->request_uri ? info->request_uri
                                         : "";
   const std::string_view path(uri);
@@ -201,8 +200,8 @@ int HttpServer::HandleRequest(mg_connection* connection) {
                                                       : std::array<std::uint8_t, 6>{});
       } else {
         platform::Trace("ftp_charset 요청 들어옴~~ %%%%%%%%%%");
-        body = CharsetBody(FtpCharsetIsUtf8(options_.ftp_charset ? options_.ftp_charset()
-                                                                  : std::nullopt));
+        body = CharsetBody(
+            FtpCharsetIsUtf8(options_.ftp_charset ? options_.ftp_charset() : std::nullopt));
       }
       // The head says "Connection: Close" whatever was asked.
       CloseAfterAnswer(info);
@@ -249,9 +248,7 @@ int GuardingFolder(const ServedNode& node) {
 int HttpServer::Serve(Request& request) {
   mg_connection* connection = request.connection;
   const PrefaceDecision& decision = request.decision;
-  auto send = [&](const std::string& answer) {
-    SendAll(connection, answer.data(), answer.size());
-  };
+  auto send = [&](const std::string& answer) { SendAll(connection, answer.data(), answer.size()); };
   auto not_found = [&] {
     send(ErrorAnswer(404, "Not Found", "File not found", request.keep_alive, request.head_only));
     return 404;
@@ -274,8 +271,9 @@ int HttpServer::Serve(Request& request) {
   if (request.method == "OPTIONS") {
     // No length in the answer: the connection must end with it.
     CloseAfterAnswer(request.info);
-    send("HTTP/1.1 200 OK\r\nAllow: GET, POST, HEAD, CONNECT, PUT, DELETE, OPTIONS\r\n"
-         "DAV: 1\r\n\r\n");
+    send(
+        "HTTP/1.1 200 OK\r\nAllow: GET, POST, HEAD, CONNECT, PUT, DELETE, OPTIONS\r\n"
+        "DAV: 1\r\n\r\n");
     return 200;
   }
   if (decision.path.find(".htpasswd") != std::string::npos) {
@@ -316,8 +314,7 @@ int HttpServer::Serve(Request& request) {
     std::string location = PercentEncodePath(decision.client_prefix + decision.path) + "/";
     if (request.info->query_string) location += std::string("?") + request.info->query_string;
     send("HTTP/1.1 301 Moved Permanently\r\nLocation: " + location +
-         "\r\nContent-Length: 0\r\nConnection: " + ConnectionText(request.keep_alive) +
-         "\r\n\r\n");
+         "\r\nContent-Length: 0\r\nConnection: " + ConnectionText(request.keep_alive) + "\r\n\r\n");
     return 301;
   }
   if (propfind) return ServePropfind(request, node);
@@ -337,8 +334,7 @@ int HttpServer::ServeFolder(Request& request, ServedNode& node) {
       FolderPage(title, ListServed(home_fd_, request.decision.path, node.target.get()));
   std::string answer = "HTTP/1.1 200 OK\r\nDate: " + DateNow() +
                        "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                       std::to_string(body.size()) +
-                       "\r\nCache-Control: no-cache\r\nConnection: " +
+                       std::to_string(body.size()) + "\r\nCache-Control: no-cache\r\nConnection: " +
                        ConnectionText(request.keep_alive) + "\r\n\r\n";
   if (!request.head_only) answer += body;
   SendAll(request.connection, answer.data(), answer.size());
@@ -391,7 +387,8 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
 
   const char* mime = mg_get_builtin_mime_type(mime_path.c_str());
   std::string head = "Date: " + DateNow() + "\r\nLast-Modified: " + last_modified +
-                     "\r\nETag: " + etag + "\r\nAccept-Ranges: bytes\r\nCache-Control: no-cache\r\n";
+                     "\r\nETag: " + etag +
+                     "\r\nAccept-Ranges: bytes\r\nCache-Control: no-cache\r\n";
   if (gzip) head += "Content-Encoding: gzip\r\n";
   head += std::string("Connection: ") + keep + "\r\n";
 
@@ -435,8 +432,8 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
     const std::string tail = "\r\n--" + boundary + "--\r\n";
     total += tail.size();
     std::string answer =
-        "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; boundary=" +
-        boundary + "\r\nContent-Length: " + std::to_string(total) + "\r\n" + head + "\r\n";
+        "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; boundary=" + boundary +
+        "\r\nContent-Length: " + std::to_string(total) + "\r\n" + head + "\r\n";
     for (std::size_t i = 0; complete && i < plan.ranges.size(); ++i) {
       const ByteRange& r = plan.ranges[i];
       complete = SendFileRange(connection, fd, r.first, r.length(),

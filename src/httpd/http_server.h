@@ -87,12 +87,11 @@ class HttpServer {
   struct Request;
   int Serve(Request& request);
   int ServeFolder(Request& request, ServedNode& node);
-  int ServeFile(Request& request, ServedNode& node, const std::string& mime_path,
-                bool gzip);
+  int ServeFile(Request& request, ServedNode& node, const std::string& mime_path, bool gzip);
   int ServePropfind(Request& request, ServedNode& node);
   bool SendAll(mg_connection* connection, const char* data, std::size_t size);
-  bool SendFileRange(mg_connection* connection, int fd, std::uint64_t offset,
-                     std::uint64_t length, std::string prefix = {});
+  bool SendFileRange(mg_connection* connection, int fd, std::uint64_t offset, std::uint64_t length,
+                     std::string prefix = {});
 
   mutable std::mutex mutex_;  // start and stop
   mg_context* context_ = nullptr;

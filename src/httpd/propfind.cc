@@ -5,11 +5,9 @@
 namespace quarno::httpd {
 
 std::string MultistatusBody(const std::vector<PropfindEntry>& entries) {
-  std::string body =
-      "<?xml version=\"1.0\" encoding=\"utf-8\"?><d:multistatus xmlns:d='DAV:'>\n";
+  std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><d:multistatus xmlns:d='DAV:'>\n";
   for (const PropfindEntry& entry : entries) {
-    body += "<d:response><d:href>" + entry.href +
-            "</d:href><d:propstat><d:prop><d:resourcetype>";
+    body += "<d:response><d:href>" + entry.href + "</d:href><d:propstat><d:prop><d:resourcetype>";
     if (entry.collection) body += "<d:collection/>";
     body += "</d:resourcetype><d:getcontentlength>" + std::to_string(entry.length) +
             "</d:getcontentlength><d:getlastmodified>" + HttpDate(entry.modified) +

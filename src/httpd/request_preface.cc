@@ -46,8 +46,8 @@ std::string CleanPath(std::string_view path) {
     clean.append(segment);
   }
   // A folder keeps its trailing slash: it decides between page and redirect.
-  const bool folder = !path.empty() && (path.back() == '/' || path.ends_with("/.") ||
-                                        path.ends_with("/.."));
+  const bool folder =
+      !path.empty() && (path.back() == '/' || path.ends_with("/.") || path.ends_with("/.."));
   if (clean.empty() || folder) clean += '/';
   return clean;
 }

@@ -10,11 +10,11 @@
 namespace quarno::httpd {
 
 enum class PrefaceAction {
-  kIdentify,      // "/quarno.html": the identification answer
-  kCharset,       // "/ftp_charset": the charset answer
-  kNoMarker,      // no "httpstream": the fixed 404
-  kReject,        // unsafe after decoding ("%00" or "\")
-  kServe,         // hand `path` to the library
+  kIdentify,  // "/quarno.html": the identification answer
+  kCharset,   // "/ftp_charset": the charset answer
+  kNoMarker,  // no "httpstream": the fixed 404
+  kReject,    // unsafe after decoding ("%00" or "\")
+  kServe,     // hand `path` to the library
 };
 
 struct PrefaceDecision {

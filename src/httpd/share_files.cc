@@ -26,7 +26,9 @@ std::vector<std::string_view> Segments(std::string_view path) {
   return parts;
 }
 
-bool Usable(const struct stat& status) { return S_ISREG(status.st_mode) || S_ISDIR(status.st_mode); }
+bool Usable(const struct stat& status) {
+  return S_ISREG(status.st_mode) || S_ISDIR(status.st_mode);
+}
 
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -122,9 +124,10 @@ bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
       node = ServedNode{};
       return false;
     }
-    const bool inside = resolved == base || base == "/" ||
-                        (resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0 &&
-                         resolved[base.size()] == '/');
+    const bool inside =
+        resolved == base || base == "/" ||
+        (resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0 &&
+         resolved[base.size()] == '/');
     if (!inside) {
       node = ServedNode{};
       return false;

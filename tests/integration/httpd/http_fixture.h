@@ -11,7 +11,6 @@
 #include <string>
 
 #include "httpd/http_server.h"
-
 #include "support/temp_xdg.h"
 
 struct CurlResult {

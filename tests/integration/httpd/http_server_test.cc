@@ -1,22 +1,23 @@
 // curl against the server on loopback: what a client on the Internet sees.
+#include "httpd/http_server.h"
+
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "http_fixture.h"
-#include "httpd/http_server.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -117,8 +118,8 @@ TEST_F(HttpServerTest, KoreanFileAndFolderListAndDownload) {
   CurlResult propfind = Get(folder + "/", "-X PROPFIND -H 'Depth: 1'");
   EXPECT_THAT(propfind.output, StartsWith("HTTP/1.1 207 Multi-Status\r\n"));
   EXPECT_THAT(propfind.output, HasSubstr("<d:href>" + folder + "/</d:href>"));
-  EXPECT_THAT(propfind.output, HasSubstr("<d:href>" + folder + "/" + kKoreanFileEncoded +
-                                         "</d:href>"));
+  EXPECT_THAT(propfind.output,
+              HasSubstr("<d:href>" + folder + "/" + kKoreanFileEncoded + "</d:href>"));
   EXPECT_THAT(propfind.output, HasSubstr("<d:getcontentlength>14</d:getcontentlength>"));
 
   CurlResult depth0 = Get("/httpstream/tok/DISK_E/", "-X PROPFIND -H 'Depth: 0'");
@@ -174,7 +175,8 @@ TEST_F(HttpServerTest, TraversalNeverLeavesTheHomeFolder) {
 // ".gz" sibling; those are checked like the path that was asked for.
 TEST_F(HttpServerTest, IndexFilesAndGzipSiblingsNeverLeaveTheShare) {
   WriteFile(outside_ + "/index.html", "TOP-SECRET index");
-  for (const char* folder : {"/idx-html", "/idx-htm", "/idx-both"}) fs::create_directory(share_ + folder);
+  for (const char* folder : {"/idx-html", "/idx-htm", "/idx-both"})
+    fs::create_directory(share_ + folder);
   fs::create_symlink(outside_ + "/index.html", share_ + "/idx-html/index.html");
   fs::create_symlink(outside_ + "/index.html", share_ + "/idx-htm/index.htm");
   WriteFile(share_ + "/idx-both/index.html", "own index");  // found first, so served
@@ -248,8 +250,8 @@ TEST_F(HttpServerTest, RangesPastTheEndAreRefusedOrClamped) {
                              "Content-Range: bytes 0-4/1000\r\n\r\nabcde\r\n--" +
                              boundary +
                              "\r\nContent-Type: application/octet-stream\r\n"
-                             "Content-Range: bytes 997-999/1000\r\n\r\njkl\r\n--" + boundary +
-                             "--\r\n");
+                             "Content-Range: bytes 997-999/1000\r\n\r\njkl\r\n--" +
+                             boundary + "--\r\n");
 
   // A guarded folder challenges first; a 416 would tell the file's size.
   fs::create_directories(share_ + "/private");
@@ -341,9 +343,8 @@ TEST_F(HttpServerTest, StopEndsADownloadInProgress) {
     std::fclose(file);
   }
   const std::string out = temp_ + "/partial.bin";
-  std::thread client([&] {
-    RunCurl("--limit-rate 2M -o '" + out + "' " + Url("/httpstream/x/DISK_E/big.bin"));
-  });
+  std::thread client(
+      [&] { RunCurl("--limit-rate 2M -o '" + out + "' " + Url("/httpstream/x/DISK_E/big.bin")); });
   for (int i = 0; i < 100 && (!fs::exists(out) || fs::file_size(out) == 0); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -370,7 +371,8 @@ TEST_F(HttpServerTest, ListingsShowOnlyWhatCanBeFetched) {
   const std::string page = Get("/httpstream/x/DISK_E/").output;
   CurlResult propfind = Get("/httpstream/x/DISK_E/", "-X PROPFIND -H 'Depth: 1'");
   for (const std::string& listing : {page, propfind.output}) {
-    for (const char* hidden : {"escape", "secret", "dangling", "pipe", "quarno.html", "TOP-SECRET"}) {
+    for (const char* hidden :
+         {"escape", "secret", "dangling", "pipe", "quarno.html", "TOP-SECRET"}) {
       EXPECT_THAT(listing, Not(HasSubstr(hidden))) << hidden;
     }
     EXPECT_THAT(listing, HasSubstr("inner-link.txt"));
@@ -434,7 +436,8 @@ TEST_F(HttpServerTest, ValidatorsInsteadOfAnHourOfCaching) {
   const std::string etag = first.output.substr(at + 6, first.output.find("\r\n", at) - at - 6);
   const std::size_t lm = first.output.find("Last-Modified: ");
   ASSERT_NE(lm, std::string::npos);
-  const std::string modified = first.output.substr(lm + 15, first.output.find("\r\n", lm) - lm - 15);
+  const std::string modified =
+      first.output.substr(lm + 15, first.output.find("\r\n", lm) - lm - 15);
 
   CurlResult same = Get(file, "-H 'If-None-Match: " + etag + "'");
   EXPECT_THAT(same.output, StartsWith("HTTP/1.1 304 Not Modified\r\n"));
@@ -443,7 +446,8 @@ TEST_F(HttpServerTest, ValidatorsInsteadOfAnHourOfCaching) {
               StartsWith("HTTP/1.1 304"));
   // A stale If-Range gets the whole new file, not a piece of it.
   WriteFile(share_ + "/a.txt", "second version");
-  fs::last_write_time(share_ + "/a.txt", fs::last_write_time(share_ + "/a.txt") + std::chrono::hours(1));
+  fs::last_write_time(share_ + "/a.txt",
+                      fs::last_write_time(share_ + "/a.txt") + std::chrono::hours(1));
   CurlResult changed = Get(file, "-H 'If-None-Match: " + etag + "'");
   EXPECT_THAT(changed.output, StartsWith("HTTP/1.1 200 OK\r\n"));
   EXPECT_EQ(Body(changed), "second version");
@@ -479,7 +483,8 @@ TEST_F(HttpServerTest, RequestFormsTheLibraryGotWrong) {
 // Large bodies leave through sendfile; every byte must still be the file's.
 TEST_F(HttpServerTest, LargeFilesAndRangesArriveIntact) {
   std::string data(6 << 20, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
   WriteFile(share_ + "/large.bin", data);
   const std::string file = "/httpstream/x/DISK_E/large.bin";
   const std::string whole = temp_ + "/whole.bin";
@@ -591,16 +596,17 @@ TEST(HttpServerStart, FailuresEndTheProgramWithTheirMessage) {
   options.listen_address = "127.0.0.1";
   options.port_text = std::to_string(ntohs(address.sin_port));
   options.document_root = root;
-  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1),
-              "Error: Failed to start Mongoose\\. Maybe some options are assigned bad values\\?\n"
-              "Try to run with '-e error_log\\.txt' and check error_log\\.txt for more information\\.");
+  EXPECT_EXIT(
+      StartOrExit(options), ::testing::ExitedWithCode(1),
+      "Error: Failed to start Mongoose\\. Maybe some options are assigned bad values\\?\n"
+      "Try to run with '-e error_log\\.txt' and check error_log\\.txt for more information\\.");
   close(holder);
 
   options.port_text = std::to_string(FreeLoopbackPort());
   options.document_root = root + "/missing";
-  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1),
-              "Error: Invalid root directory: \\[" + root +
-                  "/missing\\]: No such file or directory");
+  EXPECT_EXIT(
+      StartOrExit(options), ::testing::ExitedWithCode(1),
+      "Error: Invalid root directory: \\[" + root + "/missing\\]: No such file or directory");
   WriteFile(root + "/file", "");
   options.document_root = root + "/file";
   EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1), "Not a directory");

@@ -77,7 +77,8 @@ class Client {
     rest_.clear();
     char buffer[65536];
     ssize_t n;
-    while ((n = recv(fd_, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    while ((n = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<std::size_t>(n));
     return answer;
   }
   // True when the server closed the connection (no more bytes, orderly end).
@@ -135,8 +136,9 @@ TEST_F(HttpServerTest, KeepAliveOnlyWhenAskedAndAnswersFramed) {
   {
     // Asked for: two requests in a row on one connection, both answered.
     Client client(port_);
-    client.Send("GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n"
-                "GET /httpstream/x/DISK_E/b.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
+    client.Send(
+        "GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n"
+        "GET /httpstream/x/DISK_E/b.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
     std::string first = client.ReadAnswer();
     EXPECT_THAT(first, HasSubstr("Connection: keep-alive\r\n"));
     EXPECT_EQ(Body(first), "alpha");
@@ -154,8 +156,9 @@ TEST_F(HttpServerTest, KeepAliveOnlyWhenAskedAndAnswersFramed) {
   {
     // The 404 that says keep-alive keeps it.
     Client client(port_);
-    client.Send("GET /nothing HTTP/1.1\r\nHost: h\r\nConnection: Keep-Alive\r\n\r\n"
-                "GET /httpstream/x/DISK_E/b.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
+    client.Send(
+        "GET /nothing HTTP/1.1\r\nHost: h\r\nConnection: Keep-Alive\r\n\r\n"
+        "GET /httpstream/x/DISK_E/b.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
     EXPECT_THAT(client.ReadAnswer(), HasSubstr("Connection: keep-alive\r\n\r\nError 404"));
     EXPECT_EQ(Body(client.ReadAnswer()), "beta");
   }
@@ -169,8 +172,9 @@ TEST_F(HttpServerTest, KeepAliveOnlyWhenAskedAndAnswersFramed) {
   {
     // Two lengths for one body: refused, not guessed at.
     Client client(port_);
-    client.Send("GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n"
-                "Content-Length: 5\r\n\r\nhello");
+    client.Send(
+        "GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n"
+        "Content-Length: 5\r\n\r\nhello");
     EXPECT_THAT(client.ReadAnswer(), StartsWith("HTTP/1.1 400 "));
   }
 }

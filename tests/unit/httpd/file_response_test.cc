@@ -11,9 +11,12 @@ using ::testing::Not;
 
 std::string Describe(const RangePlan& plan) {
   switch (plan.verdict) {
-    case RangeVerdict::kWhole: return "whole";
-    case RangeVerdict::kUnsatisfiable: return "416";
-    case RangeVerdict::kPartial: break;
+    case RangeVerdict::kWhole:
+      return "whole";
+    case RangeVerdict::kUnsatisfiable:
+      return "416";
+    case RangeVerdict::kPartial:
+      break;
   }
   std::string text;
   for (const ByteRange& r : plan.ranges) {
@@ -66,10 +69,8 @@ TEST(Validators, DatesAndEntityTags) {
 
 TEST(FolderPage, EscapedSortedAndLinkedRelative) {
   std::vector<FolderEntry> entries = {
-      {"b.txt", false, 12, 0},
-      {"<script>&\"'.txt", false, 3, 0},
-      {"z-folder", true, 0, 0},
-      {"사진", true, 0, 0},
+      {"b.txt", false, 12, 0},  {"<script>&\"'.txt", false, 3, 0},
+      {"z-folder", true, 0, 0}, {"사진", true, 0, 0},
       {"a:b", false, 1, 0},
   };
   const std::string page = FolderPage("/httpstream/t/DISK_E/<x>/", entries);
