@@ -33,6 +33,8 @@ trap cleanup EXIT
 mkdir -p "$work/home" "$work/share/small" "$work/nginx"
 ln -s "$work/share" "$work/home/DISK_E"
 truncate -s 1G "$work/share/big.bin"   # sparse: measures the servers, not the disk
+# Read once, so neither server pays for filling the page cache the other reuses.
+cat "$work/share/big.bin" > /dev/null
 for i in $(seq 1 100); do head -c 4096 /dev/urandom > "$work/share/small/f$i.bin"; done
 chmod -R a+rX "$work"
 
