@@ -40,16 +40,16 @@ RangePlan PlanRanges(std::string_view header, std::uint64_t size) {
   if (header.size() < 6 || strncasecmp(header.data(), "bytes=", 6) != 0) return plan;
   header.remove_prefix(6);
   std::vector<ByteRange> wanted;
-  bool any_spec = false;
+  bool any_piece = false;
   while (true) {
     const std::size_t comma = header.find(',');
-    const std::string_view spec = Trim(header.substr(0, comma));
-    if (!spec.empty()) {
-      any_spec = true;
-      const std::size_t dash = spec.find('-');
+    const std::string_view piece = Trim(header.substr(0, comma));
+    if (!piece.empty()) {
+      any_piece = true;
+      const std::size_t dash = piece.find('-');
       if (dash == std::string_view::npos) return plan;
-      const std::string_view first_text = Trim(spec.substr(0, dash));
-      const std::string_view last_text = Trim(spec.substr(dash + 1));
+      const std::string_view first_text = Trim(piece.substr(0, dash));
+      const std::string_view last_text = Trim(piece.substr(dash + 1));
       std::uint64_t first = 0, last = 0;
       if (first_text.empty()) {  // suffix: the last N bytes
         if (!ParseNumber(last_text, last)) return plan;
@@ -67,7 +67,7 @@ RangePlan PlanRanges(std::string_view header, std::uint64_t size) {
     if (comma == std::string_view::npos) break;
     header.remove_prefix(comma + 1);
   }
-  if (!any_spec) return plan;
+  if (!any_piece) return plan;
   if (wanted.empty()) {
     plan.verdict = RangeVerdict::kUnsatisfiable;
     return plan;
