@@ -14,8 +14,9 @@ int main(int argc, char** argv) {
   options.port_text = argv[1];
   options.document_root = argv[2];
   options.listen_address = "127.0.0.1";
+  quarno::httpd::HttpServer server;
   std::string failure;
-  if (!quarno::httpd::StartHttpServer(options, &failure)) {
+  if (!server.StartHttpServer(options, &failure)) {
     std::fprintf(stderr, "%s: %s\n", quarno::httpd::kStartFailureCaption, failure.c_str());
     return 1;
   }
@@ -23,6 +24,6 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   while (std::getchar() != EOF) {
   }
-  quarno::httpd::StopHttpServer();
+  server.StopHttpServer();
   return 0;
 }

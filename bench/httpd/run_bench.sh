@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The HTTP server against nginx on the same files, measured with wrk on
-# loopback: one 1 GiB file, 4 KiB files at 100 connections, 64 KiB ranges.
-# Bounded: each run lasts BENCH_SECONDS (default 8), six runs in all.
+# loopback: one 1 GiB file, 4 KiB files at 100 connections (closed after each
+# answer, and kept alive), 64 KiB ranges; then the ratios.
+# Bounded: each run lasts BENCH_SECONDS (default 8), eight runs in all.
 #   bash bench/httpd/run_bench.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -32,6 +33,8 @@ trap cleanup EXIT
 mkdir -p "$work/home" "$work/share/small" "$work/nginx"
 ln -s "$work/share" "$work/home/DISK_E"
 truncate -s 1G "$work/share/big.bin"   # sparse: measures the servers, not the disk
+# Read once, so neither server pays for filling the page cache the other reuses.
+cat "$work/share/big.bin" > /dev/null
 for i in $(seq 1 100); do head -c 4096 /dev/urandom > "$work/share/small/f$i.bin"; done
 chmod -R a+rX "$work"
 
@@ -73,26 +76,70 @@ for i in $(seq 1 50); do
   sleep 0.1
 done
 
-measure() {  # name url threads connections script label [wrk options]
+declare -A result
+measure() {  # key url threads connections script label [wrk options]
   local out args=()
   [ -n "$5" ] && args+=(-s "$here/$5")
   args+=("${@:7}")
   out=$(timeout $((seconds + 30)) wrk -t"$3" -c"$4" -d"${seconds}s" --timeout 20s "${args[@]}" "$2" 2>&1)
-  local rps tps errors
+  local rps tps bytes errors
   rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
   tps=$(awk '/Transfer\/sec/ {print $2}' <<<"$out")
+  bytes=$(awk '/Transfer\/sec/ {v=$2; u=substr(v, length(v)-1); n=v+0;
+    if (u=="GB") n*=1073741824; else if (u=="MB") n*=1048576; else if (u=="KB") n*=1024;
+    printf "%.0f", n}' <<<"$out")
   errors=$(awk '/Non-2xx|Socket errors/ {$1=$1; printf "%s; ", $0}' <<<"$out")
-  printf '%-10s %-28s %12s req/s %12s/s  %s\n' "$1" "$6" "${rps:-?}" "${tps:-?}" "${errors}"
+  result[$1]="${rps:-0} ${bytes:-0}"
+  printf '%-34s %12s req/s %12s/s  %s\n' "$1: $6" "${rps:-?}" "${tps:-?}" "${errors}"
 }
 
 stream=httpstream/tok/DISK_E
-echo "wrk ${seconds}s per run; quarno-httpd (CivetWeb, 10 workers, no keep-alive) vs nginx (2 workers, keep-alive)"
+echo "wrk ${seconds}s per run, loopback; quarno-httpd (CivetWeb + own handler, product options) vs nginx (2 workers, sendfile)"
 for server in quarno nginx; do
   port=$ours_port; [ $server = nginx ] && port=$nginx_port
   base="http://127.0.0.1:$port/$stream"
-  measure $server "$base/big.bin" 1 1 "" "1 GiB file, 1 connection"
-  measure $server "$base/small/" 2 100 small.lua "4 KiB files, 100 conns"
-  measure $server "$base/small/" 2 100 small.lua "4 KiB, 100 conns, no reuse" -H "Connection: close"
-  measure $server "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns"
+  measure $server-big "$base/big.bin" 1 1 "" "1 GiB file, 1 connection" -H "Connection: close"
+  measure $server-close "$base/small/" 2 100 small.lua "4 KiB, 100 conns, close" -H "Connection: close"
+  measure $server-ranges "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns" -H "Connection: close"
+  measure $server-keep "$base/small/" 2 100 small.lua "4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
 done
+
+# Starvation: 200 connections from 127.0.0.2 that never send a byte, then one
+# GET from 127.0.0.3; and 10 downloads at 1 MB/s, then an 11th client.
+base="http://127.0.0.1:$ours_port/$stream"
+python3 - "$ours_port" "$work/idle.ready" <<'PY' &
+import socket, sys, time
+held = []
+for _ in range(200):
+    s = socket.socket(); s.bind(("127.0.0.2", 0)); s.connect(("127.0.0.1", int(sys.argv[1]))); held.append(s)
+open(sys.argv[2], "w").close()
+time.sleep(20)
+PY
+idle_pid=$!
+for i in $(seq 1 100); do [ -e "$work/idle.ready" ] && break; sleep 0.1; done
+idle_time=$(curl -s -o /dev/null -w '%{time_total}' --interface 127.0.0.3 --max-time 20 "$base/small/f1.bin" || echo "no answer")
+kill $idle_pid 2>/dev/null || true
+slow_pids=()
+for i in $(seq 1 10); do
+  curl -s -o /dev/null --limit-rate 1M --max-time 10 "$base/big.bin" & slow_pids+=($!)
+done
+sleep 1
+slow_time=$(curl -s -o /dev/null -w '%{time_total}' --max-time 20 "$base/small/f2.bin" || echo "no answer")
+kill "${slow_pids[@]}" 2>/dev/null || true
+wait "${slow_pids[@]}" 2>/dev/null || true
 exec 3>&-
+
+ratio() {  # label key field(1 req/s, 2 bytes/s) anchor
+  local ours theirs
+  ours=$(cut -d' ' -f"$3" <<<"${result[quarno-$2]}")
+  theirs=$(cut -d' ' -f"$3" <<<"${result[nginx-$2]}")
+  awk -v o="$ours" -v t="$theirs" -v l="$1" -v a="$4" \
+    'BEGIN { r = t > 0 ? o / t : 0; printf "%-32s %6.2fx nginx   (target >= %s)\n", l, r, a }'
+}
+echo "ratios (quarno / nginx):"
+ratio "1 GiB file, bytes/s" big 2 1.0
+ratio "4 KiB close, req/s" close 1 1.0
+ratio "64 KiB ranges, req/s" ranges 1 0.7
+ratio "4 KiB keep-alive, req/s" keep 1 0.7
+printf '%-32s %6s s           (target <= 2 s)\n' "GET beside 200 idle conns" "$idle_time"
+printf '%-32s %6s s           (answered, not queued)\n' "GET beside 10 slow downloads" "$slow_time"

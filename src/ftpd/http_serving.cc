@@ -1,5 +1,6 @@
 #include <array>
 #include <cstdlib>
+#include <optional>
 
 #include "core/settings.h"
 #include "ftpd/server.h"
@@ -8,10 +9,10 @@
 namespace quarno::ftpd {
 namespace {
 
-// The preface answers with the router MAC tail and the FTP charset; the boot
-// service leaves both in the settings, so they are read at each start.
-void LoadPrefaceValues() {
-  std::string tail, charset;
+// The boot service leaves the router MAC tail in the settings; read for each
+// identification request, like the charset.
+std::array<uint8_t, 6> RouterMacFromSettings() {
+  std::string tail;
   std::array<uint8_t, 6> mac{};
   if (ReadSetting(setting::kMac, tail) && tail.size() == 6) {
     for (int i = 0; i < 3; ++i) {
@@ -21,9 +22,13 @@ void LoadPrefaceValues() {
       if (end && *end == '\0') mac[static_cast<size_t>(3 + i)] = static_cast<uint8_t>(v);
     }
   }
-  httpd::SetRouterMac(mac);
-  ReadSetting(setting::kFtpCharset, charset);
-  httpd::SetFtpCharsetUtf8(charset == "UTF-8");
+  return mac;
+}
+
+std::optional<std::string> FtpCharsetFromSettings() {
+  std::string charset;
+  if (!ReadSetting(setting::kFtpCharset, charset)) return std::nullopt;
+  return charset;
 }
 
 class CivetServing : public HttpServing {
@@ -31,18 +36,20 @@ class CivetServing : public HttpServing {
   explicit CivetServing(std::string listen_address) : listen_address_(std::move(listen_address)) {}
   ~CivetServing() override { Stop(); }
   bool Start(int port, const std::string& home, std::string& why) override {
-    LoadPrefaceValues();
     httpd::HttpServerOptions options;
     options.port_text = std::to_string(port);
     options.document_root = home;
     options.listen_address = listen_address_;
-    return httpd::StartHttpServer(options, &why);
+    options.router_mac = &RouterMacFromSettings;
+    options.ftp_charset = &FtpCharsetFromSettings;
+    return server_.StartHttpServer(options, &why);
   }
-  void Stop() override { httpd::StopHttpServer(); }
-  bool Running() const override { return httpd::HttpServerRunning(); }
+  void Stop() override { server_.StopHttpServer(); }
+  bool Running() const override { return server_.Running(); }
 
  private:
   std::string listen_address_;
+  httpd::HttpServer server_;
 };
 
 }  // namespace

@@ -1,214 +1,481 @@
 #include <civetweb.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <ctime>
+#include <memory>
+#include <random>
 #include <string>
-#include <system_error>
 
+#include "httpd/connection_socket.h"
+#include "httpd/file_response.h"
 #include "httpd/http_server.h"
 #include "httpd/propfind.h"
 #include "httpd/request_preface.h"
-#include "httpd/server_state.h"
+#include "httpd/share_files.h"
 #include "platform/trace.h"
 
 namespace quarno::httpd {
+
+struct HttpServer::Request {
+  mg_connection* connection = nullptr;
+  mg_request_info* info = nullptr;
+  std::string method;
+  bool head_only = false;
+  bool keep_alive = false;
+  PrefaceDecision decision;
+};
+
 namespace {
 
-namespace fs = std::filesystem;
+// Bodies go out in pieces this big: few enough calls to keep up with the
+// kernel's own copy, small enough that a stop ends a transfer quickly.
+constexpr std::size_t kChunk = 256 * 1024;
+// From this size on the kernel sends the file (sendfile): finding the
+// socket costs a look at every descriptor, nothing next to the copy saved.
+constexpr std::uint64_t kZeroCopyFrom = 4u << 20;
+constexpr int kIdleTimeoutMs = 30000;  // as the library's request_timeout_ms
 
-int SendStatusAnswer(mg_connection* connection, const std::string& body) {
-  const std::string head = StatusHead(body.size());
-  mg_write(connection, head.data(), head.size());
-  mg_write(connection, body.data(), body.size());
-  return 200;
-}
+const char* ConnectionText(bool keep_alive) { return keep_alive ? "keep-alive" : "close"; }
 
-int SendNotFound(mg_connection* connection) {
-  mg_send_http_error(connection, 404, "%s", "Not found");
-  return 404;
-}
-
-bool IsWithin(const fs::path& path, const fs::path& base) {
-  auto [base_end, path_end] = std::mismatch(base.begin(), base.end(), path.begin(), path.end());
-  return base_end == base.end();
-}
-
-// The share links in the home folder lead out of it on purpose; nothing else
-// may: a symlink inside a share that points elsewhere is not followed.
-bool StaysInsideServedTree(const detail::ServerState& state, const std::string& path) {
-  std::error_code error;
-  fs::path root(state.real_root);
-  fs::path relative = fs::path(path).relative_path();
-  fs::path base = root;
-  if (!relative.empty()) {
-    fs::path first = root / *relative.begin();
-    if (fs::is_symlink(first, error)) {
-      base = fs::canonical(first, error);
-      if (error) return true;  // dangling link: the library answers 404
+// The library keeps a connection open when the request's Connection header
+// asks for it (or HTTP/1.1 has none); this one keeps it only on an explicit
+// "keep-alive". Rewriting the header the library reads afterwards is the one
+// way to tell it.
+void CloseAfterAnswer(mg_request_info* info) {
+  static const char kClose[] = "close";
+  static const char kName[] = "Connection";
+  bool found = false;
+  for (int i = 0; i < info->num_headers; ++i) {
+    if (!strcasecmp(info->http_headers[i].name, "Connection")) {
+      info->http_headers[i].value = kClose;
+      found = true;
     }
   }
-  fs::path resolved = fs::weakly_canonical(root / relative, error);
-  if (error) return false;
-  return IsWithin(resolved, base);
-}
-
-// The library does not always open the path it was given: a directory gives
-// its first index file, a missing file its ".gz" sibling (for clients that
-// take gzip). That file is what must stay inside; empty when none exists.
-std::string LibraryTarget(const detail::ServerState& state, const std::string& path) {
-  std::error_code error;
-  const fs::path target = fs::path(state.real_root) / fs::path(path).relative_path();
-  const fs::file_status status = fs::status(target, error);
-  if (fs::is_directory(status)) {
-    const std::string folder = path.empty() || path.back() != '/' ? path + "/" : path;
-    for (const char* index : {"index.html", "index.htm"}) {
-      if (fs::exists(target / index, error)) return folder + index;
-    }
-    return path;
+  if (found) return;
+  if (info->num_headers < MG_MAX_HEADERS) {
+    info->http_headers[info->num_headers].name = kName;
+    info->http_headers[info->num_headers].value = kClose;
+    ++info->num_headers;
+  } else {
+    info->http_version = "1.0";  // the other way to say close; only its own answers show it
   }
-  if (fs::exists(status)) return path;
-  if (fs::exists(fs::path(target.string() + ".gz"), error)) return path + ".gz";
-  return "";
 }
 
-// Opening a FIFO blocks the worker until some writer comes, and
-// StopHttpServer waits for every worker; devices are no files either.
-bool IsFileOrFolder(const detail::ServerState& state, const std::string& path) {
-  std::error_code error;
-  const fs::file_status status =
-      fs::status(fs::path(state.real_root) / fs::path(path).relative_path(), error);
-  return !fs::exists(status) || fs::is_regular_file(status) || fs::is_directory(status);
-}
-
-bool IsGetHeadOrPropfind(const char* method) {
-  return !std::strcmp(method, "GET") || !std::strcmp(method, "HEAD") ||
-         !std::strcmp(method, "PROPFIND");
-}
-
-// The library's redirect would send the raw request text; this one sends the
-// client's own prefix, percent-encoded, and does not depend on the library's
-// view of the path length after the rewrite.
-bool RedirectDirectory(mg_connection* connection, const mg_request_info* info,
-                       const detail::ServerState& state, const PrefaceDecision& decision) {
-  if (decision.path.empty() || decision.path.back() == '/') return false;
-  if (!IsGetHeadOrPropfind(info->request_method)) return false;
-  std::error_code error;
-  fs::path target = fs::path(state.real_root) / fs::path(decision.path).relative_path();
-  if (!fs::is_directory(target, error)) return false;
-  // A protected folder answers the challenge first; the library does that.
-  if (fs::exists(target / ".htpasswd", error)) return false;
-  std::string location = PercentEncodePath(decision.client_prefix + decision.path) + "/";
-  if (info->query_string) location += std::string("?") + info->query_string;
-  mg_send_http_redirect(connection, location.c_str(), 301);
-  return true;
-}
-
-// The library reads one range the way sscanf does and gets the arithmetic
-// wrong past the end of the file: a start at or after the end, or an end
-// before the start, makes a negative Content-Length; an end at or after the
-// size announces one byte more than it sends, which stalls or desyncs the
-// client. The first kind is answered 416 here; the second is clamped in the
-// header itself (the library's private buffer; the text only gets shorter).
-int CheckRange(mg_connection* connection, const detail::ServerState& state,
-               const std::string& served) {
-  char* range = const_cast<char*>(mg_get_header(connection, "Range"));
-  // The library refuses or challenges these first; a 416 would tell the size.
-  if (!range || served.empty() || served.find(".htpasswd") != std::string::npos) return 0;
-  long long first = 0, last = 0;
-  const int fields = std::sscanf(range, "bytes=%lld-%lld", &first, &last);
-  if (fields <= 0 || first < 0 || last < 0) return 0;  // the library ignores it
-  std::error_code error;
-  const fs::path file = fs::path(state.real_root) / fs::path(served).relative_path();
-  if (!fs::is_regular_file(file, error)) return 0;
-  const std::string password_file = (file.parent_path() / ".htpasswd").string();
-  if (fs::exists(password_file, error) &&
-      mg_check_digest_access_authentication(connection, nullptr, password_file.c_str()) <= 0) {
-    return 0;
+bool IsWriteMethod(const std::string& method) {
+  for (const char* name :
+       {"PUT", "DELETE", "MKCOL", "PATCH", "PROPPATCH", "LOCK", "UNLOCK", "MOVE", "COPY"}) {
+    if (method == name) return true;
   }
-  const auto size = static_cast<long long>(fs::file_size(file, error));
-  if (error) return 0;
-  if (first >= size || (fields == 2 && last < first)) {
-    char answer[160];
-    std::snprintf(answer, sizeof answer,
-                  "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%lld\r\n"
-                  "Content-Length: 0\r\nConnection: close\r\n\r\n",
-                  size);
-    mg_write(connection, answer, std::strlen(answer));
-    return 416;
-  }
-  if (fields == 2 && last >= size) {
-    char clamped[64];
-    const int length = std::snprintf(clamped, sizeof clamped, "bytes=%lld-%lld", first, size - 1);
-    if (length > 0 && static_cast<std::size_t>(length) <= std::strlen(range)) {
-      std::memcpy(range, clamped, static_cast<std::size_t>(length) + 1);
-    }
-  }
-  return 0;
+  return false;
 }
 
-// Hands the rewritten, decoded path to the library in its own buffer (it
-// is the library's private copy and only ever gets shorter here).
-void RewriteForLibrary(mg_request_info* info, const std::string& path) {
-  char* buffer = const_cast<char*>(info->local_uri);
-  const std::size_t old_length = std::strlen(buffer);
-  if (path.size() >= old_length) return;  // unchanged
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  // The library tests the last byte of the path at the length it measured
-  // before this callback; keep that byte equal to the new last byte.
-  if (!path.empty() && path.size() + 1 < old_length) buffer[old_length - 1] = path.back();
+int CountHeaders(const mg_request_info* info, const char* name) {
+  int count = 0;
+  for (int i = 0; i < info->num_headers; ++i) {
+    if (!strcasecmp(info->http_headers[i].name, name)) ++count;
+  }
+  return count;
+}
+
+// The clock's text changes once a second; the formatting is not free.
+std::string DateNow() {
+  thread_local std::time_t cached_at = 0;
+  thread_local std::string cached;
+  const std::time_t now = std::time(nullptr);
+  if (now != cached_at) {
+    cached = HttpDate(now);
+    cached_at = now;
+  }
+  return cached;
+}
+
+char* ChunkBuffer() {
+  thread_local std::unique_ptr<char[]> buffer;
+  // Not zeroed: a worker that only ever sends small files touches a few pages.
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kChunk);
+  return buffer.get();
+}
+
+std::string Boundary() {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  char text[40];
+  std::snprintf(text, sizeof text, "quarno-%016llx", static_cast<unsigned long long>(random()));
+  return text;
 }
 
 }  // namespace
 
-int HandleRequest(mg_connection* connection) {
-  auto* info = const_cast<mg_request_info*>(mg_get_request_info(connection));
-  const auto* state = static_cast<const detail::ServerState*>(
-      mg_get_user_data(mg_get_context(connection)));
-  // Without its state the preface cannot judge the path: refuse, never pass.
-  if (!info || !state) return SendNotFound(connection);
-  // "OPTIONS *" and the like have no path at all, so no stream marker.
-  const char* uri = info->local_uri ? info->local_uri : "";
-  PrefaceDecision decision = DecidePreface(uri);
+bool HttpServer::SendAll(mg_connection* connection, const char* data, std::size_t size) {
+  if (size == 0) return true;
+  return mg_write(connection, data, size) == static_cast<int>(size);
+}
 
-  switch (decision.action) {
+// Reads with pread, so ranges of one file from many connections never share
+// an offset. The head, when given, leaves with the first piece.
+bool HttpServer::SendFileRange(mg_connection* connection, int fd, std::uint64_t offset,
+                               std::uint64_t length, std::string prefix) {
+  if (length >= kZeroCopyFrom) {
+    const mg_request_info* info = mg_get_request_info(connection);
+    const int socket_fd =
+        FindConnectionSocket(info->remote_addr, info->remote_port, info->server_port);
+    if (socket_fd >= 0) {
+      if (!SendAll(connection, prefix.data(), prefix.size())) return false;
+      return SendFileToSocket(socket_fd, fd, offset, length, kIdleTimeoutMs, [this] {
+               return stopping_.load(std::memory_order_relaxed);
+             }) == SendResult::kDone;
+    }
+  }
+  char* buffer = ChunkBuffer();
+  std::size_t used = std::min(prefix.size(), kChunk);
+  if (prefix.size() > kChunk) {
+    if (!SendAll(connection, prefix.data(), prefix.size())) return false;
+    used = 0;
+  } else {
+    std::memcpy(buffer, prefix.data(), used);
+  }
+  while (length > 0 || used > 0) {
+    if (stopping_.load(std::memory_order_relaxed)) return false;
+    const std::size_t room = kChunk - used;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(room, length));
+    std::size_t got = 0;
+    while (got < want) {
+      const ssize_t n =
+          ::pread(fd, buffer + used + got, want - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;  // shrunk under us: the length announced is wrong now
+      got += static_cast<std::size_t>(n);
+    }
+    offset += got;
+    length -= got;
+    if (!SendAll(connection, buffer, used + got)) return false;
+    used = 0;
+  }
+  return true;
+}
+
+int HttpServer::HandleRequest(mg_connection* connection) {
+  Request request;
+  request.connection = connection;
+  request.info = const_cast<mg_request_info*>(mg_get_request_info(connection));
+  if (!request.info) return 500;
+  mg_request_info* info = request.info;
+  request.method = info->request_method ? info->request_method : "";
+  request.head_only = request.method == "HEAD";
+  const char* connection_header = mg_get_header(connection, "Connection");
+  request.keep_alive = connection_header && !strcasecmp(connection_header, "keep-alive");
+  if (!request.keep_alive) CloseAfterAnswer(info);
+
+  // Two lengths, or a length beside chunked coding: two parsers on the way
+  // could frame the body differently (request smuggling).
+  if (CountHeaders(info, "Content-Length") > 1 ||
+      (CountHeaders(info, "Content-Length") > 0 && CountHeaders(info, "Transfer-Encoding") > 0)) {
+    CloseAfterAnswer(info);
+    static const char kBad[] =
+        "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: 27\r\n"
+        "Connection: close\r\n\r\nError 400: Bad Request\nBad";
+    SendAll(connection, kBad, sizeof kBad - 1);
+    return 400;
+  }
+
+  // "OPTIONS *" and the like have no path at all, so no stream marker.
+  // (A request the library refused early has only its request_uri.)
+  const char* uri = info->local_uri_raw ? info->local_uri_raw
+                    : info->request_uri ? info->request_uri
+                                        : "";
+  const std::string_view path(uri);
+  request.decision = DecidePreface(path.substr(0, path.find('?')));
+
+  switch (request.decision.action) {
     case PrefaceAction::kIdentify:
-      platform::Trace("quarno.html 요청 들어옴~~ %%%%%%%%%%");
-      return SendStatusAnswer(connection, IdentificationBody(RouterMac()));
-    case PrefaceAction::kCharset:
-      platform::Trace("ftp_charset 요청 들어옴~~ %%%%%%%%%%");
-      return SendStatusAnswer(connection, CharsetBody(FtpCharsetUtf8()));
+    case PrefaceAction::kCharset: {
+      std::string body;
+      if (request.decision.action == PrefaceAction::kIdentify) {
+        platform::Trace("quarno.html 요청 들어옴~~ %%%%%%%%%%");
+        body = IdentificationBody(options_.router_mac ? options_.router_mac()
+                                                      : std::array<std::uint8_t, 6>{});
+      } else {
+        platform::Trace("ftp_charset 요청 들어옴~~ %%%%%%%%%%");
+        body = CharsetBody(
+            FtpCharsetIsUtf8(options_.ftp_charset ? options_.ftp_charset() : std::nullopt));
+      }
+      // The head says "Connection: Close" whatever was asked.
+      CloseAfterAnswer(info);
+      std::string answer = StatusHead(body.size());
+      if (!request.head_only) answer += body;
+      SendAll(connection, answer.data(), answer.size());
+      return 200;
+    }
     case PrefaceAction::kNoMarker: {
-      const char* header = mg_get_header(connection, "Connection");
-      const std::string answer = NoMarkerAnswer(header && !strcasecmp(header, "keep-alive"));
-      mg_write(connection, answer.data(), answer.size());
+      const std::string answer = NoMarkerAnswer(request.keep_alive);
+      const std::size_t head = answer.find("\r\n\r\n") + 4;
+      SendAll(connection, answer.data(), request.head_only ? head : answer.size());
       return 404;
     }
     case PrefaceAction::kReject:
-      return SendNotFound(connection);
     case PrefaceAction::kServe:
       break;
   }
-  if (!info->local_uri) return SendNotFound(connection);
-  if (!StaysInsideServedTree(*state, decision.path)) return SendNotFound(connection);
-  const std::string served = LibraryTarget(*state, decision.path);
-  if (!served.empty() && served != decision.path && !StaysInsideServedTree(*state, served)) {
-    return SendNotFound(connection);
+  return Serve(request);
+}
+
+namespace {
+
+std::string ErrorAnswer(int status, const char* reason, const char* text, bool keep_alive,
+                        bool head_only, const char* extra = "") {
+  char body[160];
+  const int length = std::snprintf(body, sizeof body, "Error %d: %s\n%s", status, reason, text);
+  char head[320];
+  std::snprintf(head, sizeof head,
+                "HTTP/1.1 %d %s\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n%s"
+                "Connection: %s\r\n\r\n",
+                status, reason, length, extra, ConnectionText(keep_alive));
+  return head_only ? std::string(head) : std::string(head) + body;
+}
+
+// The folder whose ".htpasswd" guards the target: its own for a folder.
+int GuardingFolder(const ServedNode& node) {
+  if (node.target && node.directory()) return node.target.get();
+  return node.folder ? node.folder.get() : -1;
+}
+
+}  // namespace
+
+int HttpServer::Serve(Request& request) {
+  mg_connection* connection = request.connection;
+  const PrefaceDecision& decision = request.decision;
+  auto send = [&](const std::string& answer) { SendAll(connection, answer.data(), answer.size()); };
+  auto not_found = [&] {
+    send(ErrorAnswer(404, "Not Found", "File not found", request.keep_alive, request.head_only));
+    return 404;
+  };
+  if (decision.action == PrefaceAction::kReject) return not_found();
+
+  ServedNode node;
+  const bool found = OpenServed(home_fd_, decision.path, node);
+
+  const int guard = GuardingFolder(node);
+  struct stat password_status {};
+  if (guard >= 0 && ::fstatat(guard, ".htpasswd", &password_status, AT_SYMLINK_NOFOLLOW) == 0) {
+    const std::string password_file = "/proc/self/fd/" + std::to_string(guard) + "/.htpasswd";
+    if (mg_check_digest_access_authentication(connection, nullptr, password_file.c_str()) <= 0) {
+      mg_send_digest_access_authentication_request(connection, nullptr);
+      return 401;
+    }
   }
-  if (!served.empty() && !IsFileOrFolder(*state, served)) return SendNotFound(connection);
-  if (RedirectDirectory(connection, info, *state, decision)) return 301;
-  if (!std::strcmp(info->request_method, "PROPFIND") &&
-      decision.path.find(".htpasswd") == std::string::npos) {
-    int status = ServePropfind(connection, state->real_root, decision);
-    if (status > 0) return status;
+
+  if (request.method == "OPTIONS") {
+    // No length in the answer: the connection must end with it.
+    CloseAfterAnswer(request.info);
+    send(
+        "HTTP/1.1 200 OK\r\nAllow: GET, POST, HEAD, CONNECT, PUT, DELETE, OPTIONS\r\n"
+        "DAV: 1\r\n\r\n");
+    return 200;
   }
-  if (!std::strcmp(info->request_method, "GET") || !std::strcmp(info->request_method, "HEAD")) {
-    if (int status = CheckRange(connection, *state, served)) return status;
+  if (decision.path.find(".htpasswd") != std::string::npos) {
+    send(ErrorAnswer(403, "Forbidden", "Forbidden", request.keep_alive, request.head_only));
+    return 403;
   }
-  RewriteForLibrary(info, decision.path);
-  return 0;
+  if (IsWriteMethod(request.method)) {
+    // Nothing is ever written: no password file allows it.
+    char challenge[200];
+    std::snprintf(challenge, sizeof challenge,
+                  "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nWWW-Authenticate: Digest "
+                  "qop=\"auth\", realm=\"%s\", nonce=\"%lu\"\r\n\r\n",
+                  "mydomain.com", static_cast<unsigned long>(std::time(nullptr)));
+    send(challenge);
+    return 401;
+  }
+  const bool get_or_head = request.method == "GET" || request.method == "HEAD";
+  const bool propfind = request.method == "PROPFIND";
+  if (!get_or_head && !propfind) {
+    send(ErrorAnswer(405, "Method Not Allowed", "Method Not Allowed", request.keep_alive,
+                     request.head_only, "Allow: GET, HEAD, OPTIONS, PROPFIND\r\n"));
+    return 405;
+  }
+
+  if (!found) {
+    // A missing file may have a compressed sibling for clients that take it.
+    const char* accept = mg_get_header(connection, "Accept-Encoding");
+    if (get_or_head && accept && std::strstr(accept, "gzip") && decision.path.back() != '/') {
+      ServedNode packed;
+      if (OpenServed(home_fd_, decision.path + ".gz", packed) && !packed.directory()) {
+        return ServeFile(request, packed, decision.path, true);
+      }
+    }
+    return not_found();
+  }
+
+  if (node.directory() && decision.path.back() != '/') {
+    std::string location = PercentEncodePath(decision.client_prefix + decision.path) + "/";
+    if (request.info->query_string) location += std::string("?") + request.info->query_string;
+    send("HTTP/1.1 301 Moved Permanently\r\nLocation: " + location +
+         "\r\nContent-Length: 0\r\nConnection: " + ConnectionText(request.keep_alive) + "\r\n\r\n");
+    return 301;
+  }
+  if (propfind) return ServePropfind(request, node);
+  if (node.directory()) return ServeFolder(request, node);
+  return ServeFile(request, node, decision.path, false);
+}
+
+int HttpServer::ServeFolder(Request& request, ServedNode& node) {
+  for (const char* index : {"index.html", "index.htm"}) {
+    ServedNode page;
+    if (OpenServed(home_fd_, request.decision.path + index, page) && !page.directory()) {
+      return ServeFile(request, page, request.decision.path + index, false);
+    }
+  }
+  const std::string title = request.decision.client_prefix + request.decision.path;
+  const std::string body =
+      FolderPage(title, ListServed(home_fd_, request.decision.path, node.target.get()));
+  std::string answer = "HTTP/1.1 200 OK\r\nDate: " + DateNow() +
+                       "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                       std::to_string(body.size()) + "\r\nCache-Control: no-cache\r\nConnection: " +
+                       ConnectionText(request.keep_alive) + "\r\n\r\n";
+  if (!request.head_only) answer += body;
+  SendAll(request.connection, answer.data(), answer.size());
+  return 200;
+}
+
+int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string& mime_path,
+                          bool gzip) {
+  mg_connection* connection = request.connection;
+  const struct stat& status = node.status;
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  const std::int64_t modified = status.st_mtim.tv_sec;
+  const std::string etag =
+      EntityTag(status.st_ino, size, modified * 1000000000LL + status.st_mtim.tv_nsec);
+  const std::string last_modified = HttpDate(modified);
+  const char* keep = ConnectionText(request.keep_alive);
+
+  // Validators first: an unchanged file costs the client no body.
+  const char* none_match = mg_get_header(connection, "If-None-Match");
+  bool unchanged = false;
+  if (none_match) {
+    unchanged = EtagListed(none_match, etag);
+  } else if (const char* since = mg_get_header(connection, "If-Modified-Since")) {
+    const auto date = ParseHttpDate(since);
+    unchanged = date && modified <= *date;
+  }
+  if (unchanged) {
+    const std::string answer = "HTTP/1.1 304 Not Modified\r\nDate: " + DateNow() +
+                               "\r\nLast-Modified: " + last_modified + "\r\nETag: " + etag +
+                               "\r\nCache-Control: no-cache\r\nConnection: " + keep + "\r\n\r\n";
+    SendAll(connection, answer.data(), answer.size());
+    return 304;
+  }
+
+  RangePlan plan;
+  const char* range = request.head_only ? nullptr : mg_get_header(connection, "Range");
+  if (range) {
+    bool current = true;
+    if (const char* if_range = mg_get_header(connection, "If-Range")) {
+      const std::string_view value(if_range);
+      if (!value.empty() && (value.front() == '"' || value.substr(0, 2) == "W/")) {
+        current = value == etag;
+      } else {
+        const auto date = ParseHttpDate(value);
+        current = date && *date == modified;
+      }
+    }
+    if (current) plan = PlanRanges(range, size);
+  }
+
+  const char* mime = mg_get_builtin_mime_type(mime_path.c_str());
+  std::string head = "Date: " + DateNow() + "\r\nLast-Modified: " + last_modified +
+                     "\r\nETag: " + etag +
+                     "\r\nAccept-Ranges: bytes\r\nCache-Control: no-cache\r\n";
+  if (gzip) head += "Content-Encoding: gzip\r\n";
+  head += std::string("Connection: ") + keep + "\r\n";
+
+  bool complete = true;
+  int status_code = 200;
+  if (plan.verdict == RangeVerdict::kUnsatisfiable) {
+    const std::string answer = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+                               std::to_string(size) + "\r\nContent-Length: 0\r\n" + head + "\r\n";
+    SendAll(connection, answer.data(), answer.size());
+    return 416;
+  }
+  const int fd = node.target.get();
+  if (plan.verdict == RangeVerdict::kWhole) {
+    std::string answer = std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + mime +
+                         "\r\nContent-Length: " + std::to_string(size) + "\r\n" + head + "\r\n";
+    if (request.head_only) {
+      SendAll(connection, answer.data(), answer.size());
+    } else {
+      complete = SendFileRange(connection, fd, 0, size, std::move(answer));
+    }
+  } else if (plan.ranges.size() == 1) {
+    status_code = 206;
+    const ByteRange& r = plan.ranges.front();
+    std::string answer = std::string("HTTP/1.1 206 Partial Content\r\nContent-Type: ") + mime +
+                         "\r\nContent-Range: bytes " + std::to_string(r.first) + "-" +
+                         std::to_string(r.last) + "/" + std::to_string(size) +
+                         "\r\nContent-Length: " + std::to_string(r.length()) + "\r\n" + head +
+                         "\r\n";
+    complete = SendFileRange(connection, fd, r.first, r.length(), std::move(answer));
+  } else {
+    status_code = 206;
+    const std::string boundary = Boundary();
+    std::vector<std::string> part_heads;
+    std::uint64_t total = 0;
+    for (const ByteRange& r : plan.ranges) {
+      part_heads.push_back("\r\n--" + boundary + "\r\nContent-Type: " + mime +
+                           "\r\nContent-Range: bytes " + std::to_string(r.first) + "-" +
+                           std::to_string(r.last) + "/" + std::to_string(size) + "\r\n\r\n");
+      total += part_heads.back().size() + r.length();
+    }
+    const std::string tail = "\r\n--" + boundary + "--\r\n";
+    total += tail.size();
+    std::string answer =
+        "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; boundary=" + boundary +
+        "\r\nContent-Length: " + std::to_string(total) + "\r\n" + head + "\r\n";
+    for (std::size_t i = 0; complete && i < plan.ranges.size(); ++i) {
+      const ByteRange& r = plan.ranges[i];
+      complete = SendFileRange(connection, fd, r.first, r.length(),
+                               i == 0 ? answer + part_heads[i] : part_heads[i]);
+    }
+    if (complete) complete = SendAll(connection, tail.data(), tail.size());
+  }
+  // The length announced was not delivered: only closing tells the client.
+  if (!complete) CloseAfterAnswer(request.info);
+  return status_code;
+}
+
+int HttpServer::ServePropfind(Request& request, ServedNode& node) {
+  const PrefaceDecision& decision = request.decision;
+  std::vector<PropfindEntry> entries(1);
+  const std::string self_href = PercentEncodePath(decision.client_prefix + decision.path);
+  entries[0].href = self_href;
+  entries[0].collection = node.directory();
+  entries[0].length = node.directory() ? 0 : static_cast<unsigned long long>(node.status.st_size);
+  entries[0].modified = node.status.st_mtim.tv_sec;
+
+  const char* depth = mg_get_header(request.connection, "Depth");
+  if (node.directory() && !(depth && std::string_view(depth) == "0")) {
+    std::string base = self_href;
+    if (base.empty() || base.back() != '/') base += '/';
+    for (FolderEntry& item : ListServed(home_fd_, decision.path, node.target.get())) {
+      PropfindEntry entry;
+      entry.href = base + PercentEncodePath(item.name) + (item.directory ? "/" : "");
+      entry.collection = item.directory;
+      entry.length = item.size;
+      entry.modified = item.modified;
+      entries.push_back(std::move(entry));
+    }
+  }
+  const std::string body = MultistatusBody(entries);
+  const std::string answer =
+      "HTTP/1.1 207 Multi-Status\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\nConnection: " + ConnectionText(request.keep_alive) +
+      "\r\n\r\n" + body;
+  SendAll(request.connection, answer.data(), answer.size());
+  return 207;
 }
 
 }  // namespace quarno::httpd

@@ -1,28 +1,19 @@
 #include "httpd/http_server.h"
 
 #include <civetweb.h>
+#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <memory>
-#include <mutex>
 #include <system_error>
-#include <vector>
 
-#include "httpd/server_state.h"
+#include "httpd/share_files.h"
 #include "platform/trace.h"
 
 namespace quarno::httpd {
 namespace {
-
-std::atomic<std::uint64_t> g_router_mac{0};
-std::atomic<bool> g_ftp_charset_utf8{false};
-
-std::mutex g_mutex;  // start and stop
-mg_context* g_context = nullptr;
-std::unique_ptr<detail::ServerState> g_state;
 
 // The user sees at most 200 bytes; never cut a UTF-8 sequence in half.
 std::string Clip200(std::string text) {
@@ -48,39 +39,37 @@ int LogMessage(const mg_connection*, const char* message) {
   return 1;  // handled: nothing on stderr
 }
 
+int BeginRequest(mg_connection* connection) {
+  auto* server = static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)));
+  return server->HandleRequest(connection);
+}
+
+// The library refuses methods it does not know before any request callback
+// (1.15 knows no MOVE or COPY): a write method still gets its challenge.
+int LibraryError(mg_connection* connection, int status, const char*) {
+  const mg_request_info* info = mg_get_request_info(connection);
+  if (status != 400 || !info || !info->request_method) return 1;
+  const std::string method = info->request_method;
+  if (method != "MOVE" && method != "COPY") return 1;
+  auto* server = static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)));
+  return server->HandleRequest(connection) > 0 ? 0 : 1;
+}
+
 }  // namespace
 
-void SetRouterMac(const std::array<std::uint8_t, 6>& mac) {
-  std::uint64_t packed = 0;
-  for (std::uint8_t byte : mac) packed = (packed << 8) | byte;
-  g_router_mac.store(packed, std::memory_order_relaxed);
+bool FtpCharsetIsUtf8(const std::optional<std::string>& setting) {
+  return setting && *setting == "UTF-8";
 }
 
-std::array<std::uint8_t, 6> RouterMac() {
-  std::uint64_t packed = g_router_mac.load(std::memory_order_relaxed);
-  std::array<std::uint8_t, 6> mac{};
-  for (int i = 5; i >= 0; --i, packed >>= 8) mac[static_cast<std::size_t>(i)] = packed & 0xFF;
-  return mac;
-}
+HttpServer::~HttpServer() { StopHttpServer(); }
 
-void SetFtpCharsetUtf8(bool utf8) { g_ftp_charset_utf8.store(utf8, std::memory_order_relaxed); }
-bool FtpCharsetUtf8() { return g_ftp_charset_utf8.load(std::memory_order_relaxed); }
-
-bool StartHttpServer(const std::string& port_text, const std::string& document_root,
-                     std::string* failure_message) {
-  HttpServerOptions options;
-  options.port_text = port_text;
-  options.document_root = document_root;
-  return StartHttpServer(options, failure_message);
-}
-
-bool StartHttpServer(const HttpServerOptions& options, std::string* failure_message) {
+bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* failure_message) {
   auto fail = [&](std::string text) {
     if (failure_message) *failure_message = Clip200(std::move(text));
     return false;
   };
-  std::lock_guard lock(g_mutex);
-  if (g_context) return fail(kStartFailedText);
+  std::lock_guard lock(mutex_);
+  if (context_) return fail(kStartFailedText);
 
   // The library takes any document_root without looking at it.
   std::error_code error;
@@ -94,65 +83,85 @@ bool StartHttpServer(const HttpServerOptions& options, std::string* failure_mess
   if (!ValidPortText(options.port_text) || options.num_threads < 1) {
     return fail(kStartFailedText);
   }
-
-  auto state = std::make_unique<detail::ServerState>();
-  state->document_root = options.document_root;
-  state->real_root = std::filesystem::canonical(options.document_root, error).string();
-  if (error) return fail(kStartFailedText);
+  const int home_fd = OpenHomeFolder(options.document_root);
+  if (home_fd < 0) return fail(kStartFailedText);
 
   const std::string ports = options.listen_address.empty()
                                 ? options.port_text
                                 : options.listen_address + ":" + options.port_text;
   const std::string threads = std::to_string(options.num_threads);
   // Every option the server's behaviour rests on is set here, so a change of
-  // the library's defaults cannot change what is served. No executable
-  // content: the home folder is writable over FTP and readable by anyone.
+  // the library's defaults cannot change what is served. The library serves
+  // nothing itself (HandleRequest answers every request); keep-alive is on so
+  // that a request asking for it gets it, and HandleRequest closes the rest.
   const char* table[] = {
-      "listening_ports", ports.c_str(),
-      "document_root", options.document_root.c_str(),
-      "num_threads", threads.c_str(),
-      "enable_directory_listing", "yes",
-      "index_files", "index.html,index.htm",
-      "enable_keep_alive", "no",
-      "max_request_size", "16384",
-      "authentication_domain", "mydomain.com",
-      "cgi_pattern", "",
-      "ssi_pattern", "",
-      // The preface decodes: the library's own decoding mishandles
-      // percent-encoded directory names.
-      "decode_url", "no",
-      nullptr, nullptr,
+      "listening_ports",
+      ports.c_str(),
+      "document_root",
+      options.document_root.c_str(),
+      "num_threads",
+      threads.c_str(),
+      "enable_directory_listing",
+      "no",
+      "index_files",
+      "index.html,index.htm",
+      "enable_keep_alive",
+      "yes",
+      "keep_alive_timeout_ms",
+      "500",
+      "request_timeout_ms",
+      "30000",
+      "max_request_size",
+      "16384",
+      "authentication_domain",
+      "mydomain.com",
+      "cgi_pattern",
+      "",
+      "ssi_pattern",
+      "",
+      "decode_url",
+      "no",
+      nullptr,
+      nullptr,
   };
 
   mg_callbacks callbacks{};
-  callbacks.begin_request = &HandleRequest;
+  callbacks.begin_request = &BeginRequest;
   callbacks.log_message = &LogMessage;
+  callbacks.http_error = &LibraryError;
 
+  options_ = options;
+  home_fd_ = home_fd;
+  stopping_ = false;
   mg_init_library(0);
-  mg_context* context = mg_start(&callbacks, state.get(), table);
+  mg_context* context = mg_start(&callbacks, this, table);
   if (!context) {
     mg_exit_library();
+    ::close(home_fd_);
+    home_fd_ = -1;
     return fail(kStartFailedText);
   }
-  g_context = context;
-  g_state = std::move(state);
+  context_ = context;
   platform::Trace("httpd: serving %s on port %s", options.document_root.c_str(), ports.c_str());
   return true;
 }
 
-void StopHttpServer() {
-  std::lock_guard lock(g_mutex);
-  if (!g_context) return;
-  // mg_stop ends transfers in progress and waits for the master thread.
-  mg_stop(g_context);
-  g_context = nullptr;
-  g_state.reset();
+void HttpServer::StopHttpServer() {
+  std::lock_guard lock(mutex_);
+  if (!context_) return;
+  stopping_ = true;
+  // mg_stop waits for the master thread, which waits for the workers.
+  mg_stop(context_);
+  context_ = nullptr;
+  ::close(home_fd_);
+  home_fd_ = -1;
+  stopping_ = false;
   mg_exit_library();
 }
 
-bool HttpServerRunning() {
-  std::lock_guard lock(g_mutex);
-  return g_context != nullptr;
+bool HttpServer::Running() const {
+  std::lock_guard lock(mutex_);
+  return context_ != nullptr;
 }
 
 }  // namespace quarno::httpd

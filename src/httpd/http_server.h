@@ -1,25 +1,42 @@
 #pragma once
-// The read-only HTTP/WebDAV file server (CivetWeb) with the request preface in
-// front of it. Self-contained: quarno-server and quarno-ftpd both link it.
+// The read-only HTTP/WebDAV file server: CivetWeb keeps the connections, the
+// parsing and the threads; every request goes through `HandleRequest`, which
+// answers the status requests and serves the home folder itself.
 //
-// Use:
-//   SetRouterMac(mac); SetFtpCharsetUtf8(utf8);   // any time, any thread
+// Use (any number of servers per process, each with its own port):
+//   HttpServer server;
+//   HttpServerOptions options{.port_text = "8080", .document_root = HomeFolder()};
+//   options.router_mac = [] { return CurrentRouterMac(); };
+//   options.ftp_charset = [] { return ReadFtpCharsetSetting(); };
 //   std::string failure;
-//   if (!StartHttpServer({.port_text = "8080", .document_root = HomeFolder()}, &failure)) {
+//   if (!server.StartHttpServer(options, &failure)) {
 //     // show `failure` in a message box captioned kStartFailureCaption, exit(1)
 //   }
 //   ...
-//   StopHttpServer();   // also ends downloads in progress
+//   server.StopHttpServer();   // also ends downloads in progress
 //
 // The library never exits the process; ending the program on a start failure
 // is the caller's duty (the message texts are the ones the user must see).
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 
 struct mg_connection;
+struct mg_context;
 
 namespace quarno::httpd {
+
+using MacProvider = std::function<std::array<std::uint8_t, 6>()>;
+// The setting `Ftp_charset` as stored; nullopt when it is missing.
+using CharsetProvider = std::function<std::optional<std::string>()>;
+
+// One rule for the FTP charset setting: "UTF-8" means UTF-8; anything else,
+// a missing value included, means EUC-KR.
+bool FtpCharsetIsUtf8(const std::optional<std::string>& setting);
 
 struct HttpServerOptions {
   // Decimal port, no address or suffix ("8080").
@@ -28,8 +45,14 @@ struct HttpServerOptions {
   std::string document_root;
   // Empty: all local addresses (the product). Tests pass "127.0.0.1".
   std::string listen_address;
-  // Worker threads; ten in the product.
-  int num_threads = 10;
+  // Worker threads. CivetWeb gives each connection a thread for its whole
+  // life, idle or slow ones included; enough of them keep a few hundred
+  // such connections from locking everyone else out (about 16 KiB each).
+  int num_threads = 256;
+  // Read for each "/quarno.html" and "/ftp_charset", on worker threads, so
+  // a change is answered from the next request on. Unset: zeros / missing.
+  MacProvider router_mac;
+  CharsetProvider ftp_charset;
 };
 
 inline constexpr char kStartFailureCaption[] = "Error";
@@ -37,31 +60,45 @@ inline constexpr char kStartFailedText[] =
     "Failed to start Mongoose. Maybe some options are assigned bad values?\n"
     "Try to run with '-e error_log.txt' and check error_log.txt for more information.";
 
-// Starts the one server of the process. False, with `failure_message` set to
-// the user-facing text (at most 200 bytes), when the document root is not a
-// directory ("Invalid root directory: [%s]: %s"), the port cannot be bound,
-// or a server is already running. Runs mg_init_library itself.
-bool StartHttpServer(const HttpServerOptions& options, std::string* failure_message);
-bool StartHttpServer(const std::string& port_text, const std::string& document_root,
-                     std::string* failure_message);
+struct ServedNode;
 
-// Stops the server, ending transfers in progress (the connection closes
-// without the rest of the body). Blocks until the library's threads end.
-// No-op when nothing runs.
-void StopHttpServer();
-bool HttpServerRunning();
+class HttpServer {
+ public:
+  HttpServer() = default;
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
 
-// Values the preface reads on every request. Atomic: the owner may change
-// them while the server runs; a request sees the old or the new value whole.
-void SetRouterMac(const std::array<std::uint8_t, 6>& mac);
-std::array<std::uint8_t, 6> RouterMac();
-void SetFtpCharsetUtf8(bool utf8);
-bool FtpCharsetUtf8();
+  // False, with `failure_message` set to the user-facing text (at most 200
+  // bytes), when the document root is not a directory ("Invalid root
+  // directory: [%s]: %s"), the port cannot be bound, or this server already
+  // runs.
+  bool StartHttpServer(const HttpServerOptions& options, std::string* failure_message);
+  // Ends transfers in progress (the connection closes without the rest of
+  // the body) and blocks until the library's threads end. No-op when stopped.
+  void StopHttpServer();
+  bool Running() const;
 
-// The preface, installed as CivetWeb's begin_request callback: answers the
-// status requests and the 404 of paths without "httpstream", serves PROPFIND
-// itself (hrefs keep the client's prefix), rewrites the rest for the library.
-// Returns the status it answered with, or 0 to let the library go on.
-int HandleRequest(mg_connection* connection);
+  // Called by CivetWeb for every parsed request; writes the whole answer.
+  // Returns the status it answered with.
+  int HandleRequest(mg_connection* connection);
+
+ private:
+  struct Request;
+  int Serve(Request& request);
+  int ServeFolder(Request& request, ServedNode& node);
+  int ServeFile(Request& request, ServedNode& node, const std::string& mime_path, bool gzip);
+  int ServePropfind(Request& request, ServedNode& node);
+  bool SendAll(mg_connection* connection, const char* data, std::size_t size);
+  bool SendFileRange(mg_connection* connection, int fd, std::uint64_t offset, std::uint64_t length,
+                     std::string prefix = {});
+
+  mutable std::mutex mutex_;  // start and stop
+  mg_context* context_ = nullptr;
+  HttpServerOptions options_;
+  int home_fd_ = -1;
+  // Checked by transfers between chunks: a stop ends them at once.
+  std::atomic<bool> stopping_{false};
+};
 
 }  // namespace quarno::httpd

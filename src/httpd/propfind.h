@@ -2,10 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "httpd/request_preface.h"
-
-struct mg_connection;
-
 namespace quarno::httpd {
 
 struct PropfindEntry {
@@ -17,12 +13,5 @@ struct PropfindEntry {
 
 // The 207 body: the resource itself first, then its members.
 std::string MultistatusBody(const std::vector<PropfindEntry>& entries);
-
-// Answers PROPFIND for `decision.path` under `real_root` with hrefs that keep
-// the client's "/httpstream/<token>" prefix (the library's would not).
-// Honours a ".htpasswd" the way the library does. Returns the status sent,
-// or 0 when the library should answer (nothing there).
-int ServePropfind(mg_connection* connection, const std::string& real_root,
-                  const PrefaceDecision& decision);
 
 }  // namespace quarno::httpd

@@ -8,20 +8,10 @@
 namespace quarno::httpd {
 namespace {
 
-// A segment the library would have removed had it come in plain text, or a
-// byte that means something else to some file system: decoding after the
-// library's own clean-up must not smuggle them past it.
+// A byte that means something else to some file system, or a C string
+// cut short: refused rather than guessed at.
 bool UnsafeAfterDecoding(std::string_view path, bool had_nul) {
-  if (had_nul || path.find('\\') != std::string_view::npos) return true;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    std::string_view segment = path.substr(start, end - start);
-    if (segment == "." || segment == "..") return true;
-    start = end + 1;
-  }
-  return false;
+  return had_nul || path.find('\\') != std::string_view::npos;
 }
 
 }  // namespace
@@ -34,6 +24,32 @@ std::string RewriteStreamPath(std::string_view decoded_path) {
     }
   }
   return std::string(decoded_path);
+}
+
+std::string CleanPath(std::string_view path) {
+  std::vector<std::string_view> kept;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      kept.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string clean;
+  for (std::string_view segment : kept) {
+    clean += '/';
+    clean.append(segment);
+  }
+  // A folder keeps its trailing slash: it decides between page and redirect.
+  const bool folder =
+      !path.empty() && (path.back() == '/' || path.ends_with("/.") || path.ends_with("/.."));
+  if (clean.empty() || folder) clean += '/';
+  return clean;
 }
 
 PrefaceDecision DecidePreface(std::string_view uri) {
@@ -62,8 +78,9 @@ PrefaceDecision DecidePreface(std::string_view uri) {
     return decision;
   }
   if (UnsafeAfterDecoding(decoded, had_nul)) return decision;
-  decision.path = RewriteStreamPath(decoded);
-  decision.client_prefix = decoded.substr(0, decoded.size() - decision.path.size());
+  const std::string rewritten = RewriteStreamPath(decoded);
+  decision.client_prefix = decoded.substr(0, decoded.size() - rewritten.size());
+  decision.path = CleanPath(rewritten);
   decision.action = PrefaceAction::kServe;
   return decision;
 }

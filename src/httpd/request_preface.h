@@ -10,25 +10,32 @@
 namespace quarno::httpd {
 
 enum class PrefaceAction {
-  kIdentify,      // "/quarno.html": the identification answer
-  kCharset,       // "/ftp_charset": the charset answer
-  kNoMarker,      // no "httpstream": the fixed 404
-  kReject,        // unsafe after decoding ("%00", "\", "." or ".." segment)
-  kServe,         // hand `path` to the library
+  kIdentify,  // "/quarno.html": the identification answer
+  kCharset,   // "/ftp_charset": the charset answer
+  kNoMarker,  // no "httpstream": the fixed 404
+  kReject,    // unsafe after decoding ("%00" or "\")
+  kServe,     // hand `path` to the library
 };
 
 struct PrefaceDecision {
   PrefaceAction action = PrefaceAction::kReject;
-  // Decoded path the library serves, after the rewrite (kServe only).
+  // Decoded path to serve, after the rewrite and with "." and ".." segments
+  // and repeated slashes removed (kServe only); never climbs above "/".
   std::string path;
   // Decoded part the rewrite cut off, e.g. "/httpstream/token"; empty when
   // the path had fewer than three slashes and was not rewritten.
   std::string client_prefix;
 };
 
-// `uri` is the path as the library hands it over: query already cut, dot
-// segments of the raw text already removed, percent escapes still in place.
+// `uri` is the path as the client sent it, query already cut: percent
+// escapes, dot segments and repeated slashes still in place. The status
+// requests and the stream marker are looked for before any clean-up, and the
+// prefix is cut before it, so "/httpstream//DISK_E/x" names "/DISK_E/x".
 PrefaceDecision DecidePreface(std::string_view uri);
+
+// Removes "." and ".." segments (never above the root) and empty ones;
+// a trailing slash is kept.
+std::string CleanPath(std::string_view path);
 
 // Rewrites "/" + a + "/" + b + "/" + rest as "/" + rest; shorter paths stay.
 std::string RewriteStreamPath(std::string_view decoded_path);

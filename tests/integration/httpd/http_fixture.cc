@@ -22,7 +22,8 @@ CurlResult RunCurl(const std::string& arguments) {
   if (!pipe) return result;
   std::array<char, 65536> buffer;
   std::size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    result.output.append(buffer.data(), n);
   int status = pclose(pipe);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
@@ -61,8 +62,8 @@ void HttpServerTest::SetUp() {
   fs::create_directory_symlink(share_, home_ + "/DISK_E");
   WriteFile(outside_ + "/secret.txt", "TOP-SECRET");
 
-  quarno::httpd::SetRouterMac({0x02, 0x00, 0x00, 0x12, 0xAB, 0xCD});
-  quarno::httpd::SetFtpCharsetUtf8(false);
+  SetMac({0x02, 0x00, 0x00, 0x12, 0xAB, 0xCD});
+  SetCharsetSetting("EUC-KR");
   std::string failure;
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreeLoopbackPort();
@@ -70,15 +71,32 @@ void HttpServerTest::SetUp() {
     options.port_text = std::to_string(port_);
     options.document_root = home_;
     options.listen_address = "127.0.0.1";
-    options.num_threads = 4;
-    if (quarno::httpd::StartHttpServer(options, &failure)) return;
+    options.router_mac = [this] {
+      std::lock_guard lock(values_mutex_);
+      return mac_;
+    };
+    options.ftp_charset = [this] {
+      std::lock_guard lock(values_mutex_);
+      return charset_;
+    };
+    if (server_.StartHttpServer(options, &failure)) return;
   }
   FAIL() << failure;
 }
 
 void HttpServerTest::TearDown() {
-  quarno::httpd::StopHttpServer();
+  server_.StopHttpServer();
   xdg_.reset();
+}
+
+void HttpServerTest::SetMac(const std::array<std::uint8_t, 6>& mac) {
+  std::lock_guard lock(values_mutex_);
+  mac_ = mac;
+}
+
+void HttpServerTest::SetCharsetSetting(std::optional<std::string> value) {
+  std::lock_guard lock(values_mutex_);
+  charset_ = std::move(value);
 }
 
 std::string HttpServerTest::Url(const std::string& path) const {

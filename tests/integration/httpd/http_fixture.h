@@ -3,9 +3,14 @@
 // share link DISK_E, and curl to talk to it.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
+#include "httpd/http_server.h"
 #include "support/temp_xdg.h"
 
 struct CurlResult {
@@ -27,6 +32,14 @@ class HttpServerTest : public ::testing::Test {
   std::string Url(const std::string& path) const;
   CurlResult Get(const std::string& path, const std::string& extra = "");
 
+  // What the owner would read from its settings, per request.
+  void SetMac(const std::array<std::uint8_t, 6>& mac);
+  void SetCharsetSetting(std::optional<std::string> value);
+
+  quarno::httpd::HttpServer server_;
+  std::mutex values_mutex_;
+  std::array<std::uint8_t, 6> mac_{};
+  std::optional<std::string> charset_;
   std::unique_ptr<quarno::test::TempXdg> xdg_;
   std::string temp_;     // everything lives below
   std::string home_;     // document root

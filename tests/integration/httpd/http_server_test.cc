@@ -1,21 +1,23 @@
 // curl against the server on loopback: what a client on the Internet sees.
+#include "httpd/http_server.h"
+
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "http_fixture.h"
-#include "httpd/http_server.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -43,11 +45,14 @@ TEST_F(HttpServerTest, StatusRequestsAnswerWithTheirOwnBytes) {
 
   EXPECT_EQ(Body(Get("/ftp_charset")), "EUC-KR");
   EXPECT_THAT(Get("/ftp_charset").output, HasSubstr("Content-Length: 6\r\n"));
-  // The flag is read per request: the next request sees the change.
-  quarno::httpd::SetFtpCharsetUtf8(true);
+  // The setting is read per request: the next request sees the change.
+  SetCharsetSetting("UTF-8");
   EXPECT_EQ(Body(Get("/x/ftp_charset")), "UTF-8");
   EXPECT_THAT(Get("/ftp_charset").output, HasSubstr("Content-Length: 5\r\n"));
-  quarno::httpd::SetRouterMac({0, 0, 0, 0xFE, 0x01, 0x0A});
+  // A missing setting reads as EUC-KR, as on the FTP side.
+  SetCharsetSetting(std::nullopt);
+  EXPECT_EQ(Body(Get("/ftp_charset")), "EUC-KR");
+  SetMac({0, 0, 0, 0xFE, 0x01, 0x0A});
   EXPECT_EQ(Body(Get("/quarno.html")), "Ralmek_NAS-AB1122 FE010A");
 }
 
@@ -113,8 +118,8 @@ TEST_F(HttpServerTest, KoreanFileAndFolderListAndDownload) {
   CurlResult propfind = Get(folder + "/", "-X PROPFIND -H 'Depth: 1'");
   EXPECT_THAT(propfind.output, StartsWith("HTTP/1.1 207 Multi-Status\r\n"));
   EXPECT_THAT(propfind.output, HasSubstr("<d:href>" + folder + "/</d:href>"));
-  EXPECT_THAT(propfind.output, HasSubstr("<d:href>" + folder + "/" + kKoreanFileEncoded +
-                                         "</d:href>"));
+  EXPECT_THAT(propfind.output,
+              HasSubstr("<d:href>" + folder + "/" + kKoreanFileEncoded + "</d:href>"));
   EXPECT_THAT(propfind.output, HasSubstr("<d:getcontentlength>14</d:getcontentlength>"));
 
   CurlResult depth0 = Get("/httpstream/tok/DISK_E/", "-X PROPFIND -H 'Depth: 0'");
@@ -170,7 +175,8 @@ TEST_F(HttpServerTest, TraversalNeverLeavesTheHomeFolder) {
 // ".gz" sibling; those are checked like the path that was asked for.
 TEST_F(HttpServerTest, IndexFilesAndGzipSiblingsNeverLeaveTheShare) {
   WriteFile(outside_ + "/index.html", "TOP-SECRET index");
-  for (const char* folder : {"/idx-html", "/idx-htm", "/idx-both"}) fs::create_directory(share_ + folder);
+  for (const char* folder : {"/idx-html", "/idx-htm", "/idx-both"})
+    fs::create_directory(share_ + folder);
   fs::create_symlink(outside_ + "/index.html", share_ + "/idx-html/index.html");
   fs::create_symlink(outside_ + "/index.html", share_ + "/idx-htm/index.htm");
   WriteFile(share_ + "/idx-both/index.html", "own index");  // found first, so served
@@ -178,11 +184,14 @@ TEST_F(HttpServerTest, IndexFilesAndGzipSiblingsNeverLeaveTheShare) {
   fs::create_symlink(outside_ + "/secret.txt", share_ + "/notes.txt.gz");
   WriteFile(share_ + "/packed.txt.gz", "gzip bytes");
 
+  // An index file that leads out of the share is no index file: the folder
+  // is listed instead, without it.
   for (const char* path : {"/httpstream/x/DISK_E/idx-html/", "/httpstream/x/DISK_E/idx-htm/"}) {
-    for (const char* method : {"GET", "HEAD", "PROPFIND"}) {
-      CurlResult result = Get(path, std::string("-X ") + method + " --max-time 5");
-      EXPECT_THAT(result.output, StartsWith("HTTP/1.1 404")) << method << " " << path;
+    for (const char* method : {"-X GET", "-I", "-X PROPFIND"}) {
+      CurlResult result = Get(path, std::string(method) + " --max-time 5");
+      EXPECT_EQ(result.exit_code, 0) << method << " " << path;
       EXPECT_THAT(result.output, Not(HasSubstr("TOP-SECRET"))) << method << " " << path;
+      EXPECT_THAT(result.output, Not(HasSubstr("index.htm"))) << method << " " << path;
     }
   }
   CurlResult packed = Get("/httpstream/x/DISK_E/notes.txt", "-H 'Accept-Encoding: gzip'");
@@ -203,7 +212,7 @@ TEST_F(HttpServerTest, RangesPastTheEndAreRefusedOrClamped) {
   WriteFile(share_ + "/data.bin", data);
   WriteFile(share_ + "/empty.bin", "");
   const std::string file = "/httpstream/x/DISK_E/data.bin";
-  for (const char* range : {"bytes=1000-", "bytes=5000-", "bytes=500-100", "bytes=5000-6000",
+  for (const char* range : {"bytes=1000-", "bytes=5000-", "bytes=5000-6000",
                             "bytes=9223372036854775807-", "bytes=99999999999999999999-"}) {
     CurlResult result = Get(file, std::string("-H 'Range: ") + range + "'");
     EXPECT_THAT(result.output, StartsWith("HTTP/1.1 416 Range Not Satisfiable\r\n")) << range;
@@ -212,19 +221,37 @@ TEST_F(HttpServerTest, RangesPastTheEndAreRefusedOrClamped) {
   EXPECT_THAT(Get("/httpstream/x/DISK_E/empty.bin", "-H 'Range: bytes=0-'").output,
               StartsWith("HTTP/1.1 416"));
 
-  for (const char* range : {"bytes=990-1000", "bytes=990-99999999999999"}) {
+  for (const char* range : {"bytes=990-1000", "bytes=990-99999999999999", "bytes=-10"}) {
     CurlResult result = Get(file, std::string("-H 'Range: ") + range + "'");
     EXPECT_EQ(result.exit_code, 0) << range;  // curl: the body matched its length
+    EXPECT_THAT(result.output, StartsWith("HTTP/1.1 206 Partial Content\r\n")) << range;
     EXPECT_THAT(result.output, HasSubstr("Content-Range: bytes 990-999/1000\r\n")) << range;
     EXPECT_THAT(result.output, HasSubstr("Content-Length: 10\r\n")) << range;
     EXPECT_EQ(Body(result), data.substr(990)) << range;
   }
-  // Many or overlapping ranges are not multiplied: the first one is served.
-  CurlResult many = Get(file, "-H 'Range: bytes=0-1,0-999,0-999,0-999'");
-  EXPECT_THAT(many.output, HasSubstr("Content-Length: 2\r\n"));
-  EXPECT_EQ(Body(many), data.substr(0, 2));
-  // Ranges the library ignores still get the whole file.
-  EXPECT_EQ(Body(Get(file, "-H 'Range: bytes=-100'")), data);
+  // Overlapping ranges are not multiplied, and a reversed one voids the
+  // header: the whole file.
+  for (const char* range : {"bytes=0-1,0-999,0-999,0-999", "bytes=500-100"}) {
+    CurlResult result = Get(file, std::string("-H 'Range: ") + range + "'");
+    EXPECT_THAT(result.output, StartsWith("HTTP/1.1 200 OK\r\n")) << range;
+    EXPECT_EQ(Body(result), data) << range;
+  }
+  // Several ranges: one multipart answer, each part framed with its range.
+  CurlResult parts = Get(file, "-H 'Range: bytes=0-4,-3'");
+  EXPECT_EQ(parts.exit_code, 0);
+  EXPECT_THAT(parts.output, StartsWith("HTTP/1.1 206 Partial Content\r\n"));
+  const std::size_t type = parts.output.find("multipart/byteranges; boundary=");
+  ASSERT_NE(type, std::string::npos);
+  const std::size_t boundary_at = type + std::strlen("multipart/byteranges; boundary=");
+  const std::string boundary =
+      parts.output.substr(boundary_at, parts.output.find("\r\n", boundary_at) - boundary_at);
+  EXPECT_EQ(Body(parts), "\r\n--" + boundary +
+                             "\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Range: bytes 0-4/1000\r\n\r\nabcde\r\n--" +
+                             boundary +
+                             "\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Range: bytes 997-999/1000\r\n\r\njkl\r\n--" +
+                             boundary + "--\r\n");
 
   // A guarded folder challenges first; a 416 would tell the file's size.
   fs::create_directories(share_ + "/private");
@@ -242,16 +269,20 @@ TEST_F(HttpServerTest, SpecialFilesAreNotOpened) {
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   fs::create_directory(share_ + "/fifo-index");
   ASSERT_EQ(mkfifo((share_ + "/fifo-index/index.html").c_str(), 0600), 0);
-  for (const char* path : {"/httpstream/x/DISK_E/pipe", "/httpstream/x/DISK_E/fifo-index/"}) {
-    for (const char* method : {"GET", "HEAD"}) {
-      CurlResult result = Get(path, std::string("-X ") + method + " --max-time 3");
-      EXPECT_EQ(result.exit_code, 0) << method << " " << path;
-      EXPECT_THAT(result.output, StartsWith("HTTP/1.1 404")) << method << " " << path;
-    }
+  for (const char* method : {"-X GET", "-I"}) {
+    CurlResult result = Get("/httpstream/x/DISK_E/pipe", std::string(method) + " --max-time 3");
+    EXPECT_EQ(result.exit_code, 0) << method;
+    EXPECT_THAT(result.output, StartsWith("HTTP/1.1 404")) << method;
+    // A pipe as index file: the folder is listed, without it.
+    result = Get("/httpstream/x/DISK_E/fifo-index/", std::string(method) + " --max-time 3");
+    EXPECT_EQ(result.exit_code, 0) << method;
+    EXPECT_THAT(result.output, StartsWith("HTTP/1.1 200")) << method;
+    EXPECT_THAT(result.output, Not(HasSubstr("index.html"))) << method;
   }
-  // Listing them is harmless (no open).
+  // Nor listed: a client would only get 404 for them.
   EXPECT_THAT(Get("/httpstream/x/DISK_E/", "-X PROPFIND -H 'Depth: 1'").output,
-              HasSubstr("/DISK_E/pipe</d:href>"));
+              Not(HasSubstr("/DISK_E/pipe</d:href>")));
+  EXPECT_THAT(Get("/httpstream/x/DISK_E/").output, Not(HasSubstr("pipe")));
   // Release any worker a failure left waiting, so the server can stop.
   for (const std::string& fifo : {pipe, share_ + "/fifo-index/index.html"}) {
     for (int i = 0; i < 4; ++i) {
@@ -312,17 +343,156 @@ TEST_F(HttpServerTest, StopEndsADownloadInProgress) {
     std::fclose(file);
   }
   const std::string out = temp_ + "/partial.bin";
-  std::thread client([&] {
-    RunCurl("--limit-rate 2M -o '" + out + "' " + Url("/httpstream/x/DISK_E/big.bin"));
-  });
+  std::thread client(
+      [&] { RunCurl("--limit-rate 2M -o '" + out + "' " + Url("/httpstream/x/DISK_E/big.bin")); });
   for (int i = 0; i < 100 && (!fs::exists(out) || fs::file_size(out) == 0); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  quarno::httpd::StopHttpServer();
-  EXPECT_FALSE(quarno::httpd::HttpServerRunning());
+  server_.StopHttpServer();
+  EXPECT_FALSE(server_.Running());
   client.join();
   EXPECT_GT(fs::file_size(out), 0u);
   EXPECT_LT(fs::file_size(out), 256ull << 20);
+}
+
+// What a listing shows, a client can fetch: rclone copies a share by
+// listing it and fetching every entry.
+TEST_F(HttpServerTest, ListingsShowOnlyWhatCanBeFetched) {
+  WriteFile(share_ + "/a.txt", "inside");
+  WriteFile(share_ + "/<b>&.txt", "odd name");
+  fs::create_directory(share_ + "/sub");
+  fs::create_directory_symlink(outside_, share_ + "/escape");
+  fs::create_symlink(outside_ + "/secret.txt", share_ + "/secret-link.txt");
+  fs::create_symlink(share_ + "/a.txt", share_ + "/inner-link.txt");
+  fs::create_symlink(share_ + "/nowhere", share_ + "/dangling");
+  ASSERT_EQ(mkfifo((share_ + "/pipe").c_str(), 0600), 0);
+  WriteFile(share_ + "/quarno.html.bak", "answered by the status request instead");
+
+  const std::string page = Get("/httpstream/x/DISK_E/").output;
+  CurlResult propfind = Get("/httpstream/x/DISK_E/", "-X PROPFIND -H 'Depth: 1'");
+  for (const std::string& listing : {page, propfind.output}) {
+    for (const char* hidden :
+         {"escape", "secret", "dangling", "pipe", "quarno.html", "TOP-SECRET"}) {
+      EXPECT_THAT(listing, Not(HasSubstr(hidden))) << hidden;
+    }
+    EXPECT_THAT(listing, HasSubstr("inner-link.txt"));
+    EXPECT_THAT(listing, HasSubstr("sub"));
+  }
+  EXPECT_THAT(page, HasSubstr("&lt;b&gt;&amp;.txt"));
+  EXPECT_THAT(page, Not(HasSubstr("<b>")));
+  EXPECT_THAT(page, HasSubstr("Content-Type: text/html; charset=utf-8"));
+  // Every href of the multistatus answers 200 (folders with their slash).
+  std::size_t at = 0;
+  int fetched = 0;
+  while ((at = propfind.output.find("<d:href>", at)) != std::string::npos) {
+    at += 8;
+    const std::string href = propfind.output.substr(at, propfind.output.find('<', at) - at);
+    EXPECT_THAT(Get(href, "-o /dev/null -w '%{http_code}'").output, HasSubstr("200")) << href;
+    ++fetched;
+  }
+  EXPECT_EQ(fetched, 5);  // the folder, a.txt, <b>&.txt, sub/, inner-link.txt
+}
+
+// A folder swapped for a link to elsewhere while requests run: the open
+// itself refuses the link, there is no moment between a check and the open.
+TEST_F(HttpServerTest, LinkSwappedInIsNeverFollowed) {
+  const std::string real = share_ + "/docs";
+  const std::string parked = share_ + "/docs-real";
+  fs::create_directory(real);
+  WriteFile(real + "/secret.txt", "public");
+  fs::create_directory_symlink(outside_, share_ + "/docs-link");
+  std::atomic<bool> done{false};
+  std::thread flipper([&] {
+    for (int i = 0; i < 100000 && !done; ++i) {
+      rename(real.c_str(), parked.c_str());
+      rename((share_ + "/docs-link").c_str(), real.c_str());
+      rename(real.c_str(), (share_ + "/docs-link").c_str());
+      rename(parked.c_str(), real.c_str());
+    }
+  });
+  std::string seen;
+  for (int i = 0; i < 20 && seen.find("TOP-SECRET") == std::string::npos; ++i) {
+    std::string urls;
+    for (int j = 0; j < 50; ++j) urls += " " + Url("/httpstream/x/DISK_E/docs/secret.txt");
+    seen += RunCurl("-s -H 'Connection: keep-alive'" + urls).output;
+  }
+  done = true;
+  flipper.join();
+  EXPECT_THAT(seen, HasSubstr("public"));
+  EXPECT_THAT(seen, Not(HasSubstr("TOP-SECRET")));
+}
+
+TEST_F(HttpServerTest, ValidatorsInsteadOfAnHourOfCaching) {
+  WriteFile(share_ + "/a.txt", "first");
+  const std::string file = "/httpstream/x/DISK_E/a.txt";
+  CurlResult first = Get(file);
+  CurlResult page = Get("/httpstream/x/DISK_E/");
+  for (const std::string& answer : {first.output, page.output}) {
+    EXPECT_THAT(answer, Not(HasSubstr("max-age=3600")));
+    EXPECT_THAT(answer, HasSubstr("Cache-Control: no-cache\r\n"));
+  }
+  const std::size_t at = first.output.find("ETag: ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string etag = first.output.substr(at + 6, first.output.find("\r\n", at) - at - 6);
+  const std::size_t lm = first.output.find("Last-Modified: ");
+  ASSERT_NE(lm, std::string::npos);
+  const std::string modified =
+      first.output.substr(lm + 15, first.output.find("\r\n", lm) - lm - 15);
+
+  CurlResult same = Get(file, "-H 'If-None-Match: " + etag + "'");
+  EXPECT_THAT(same.output, StartsWith("HTTP/1.1 304 Not Modified\r\n"));
+  EXPECT_EQ(Body(same), "");
+  EXPECT_THAT(Get(file, "-H 'If-Modified-Since: " + modified + "'").output,
+              StartsWith("HTTP/1.1 304"));
+  // A stale If-Range gets the whole new file, not a piece of it.
+  WriteFile(share_ + "/a.txt", "second version");
+  fs::last_write_time(share_ + "/a.txt",
+                      fs::last_write_time(share_ + "/a.txt") + std::chrono::hours(1));
+  CurlResult changed = Get(file, "-H 'If-None-Match: " + etag + "'");
+  EXPECT_THAT(changed.output, StartsWith("HTTP/1.1 200 OK\r\n"));
+  EXPECT_EQ(Body(changed), "second version");
+  CurlResult range = Get(file, "-H 'Range: bytes=0-1' -H 'If-Range: " + etag + "'");
+  EXPECT_EQ(Body(range), "second version");
+}
+
+TEST_F(HttpServerTest, RequestFormsTheLibraryGotWrong) {
+  WriteFile(share_ + "/a.txt", "inside");
+  // The prefix is cut before repeated slashes are removed.
+  EXPECT_EQ(Body(Get("/httpstream//DISK_E/a.txt")), "inside");
+  EXPECT_EQ(Body(Get("/httpstream/x/DISK_E//a.txt")), "inside");
+  // A password file is refused by name, wherever it is asked for.
+  for (const char* path : {"/httpstream/x/DISK_E/.htpasswd", "/httpstream/x/DISK_E/x/.htpasswd"}) {
+    EXPECT_THAT(Get(path).output, StartsWith("HTTP/1.1 403 Forbidden\r\n")) << path;
+  }
+  // Every write method gets the challenge nobody can answer, byte for byte.
+  for (const char* method : {"PUT", "DELETE", "MOVE", "COPY", "PROPPATCH", "LOCK"}) {
+    const std::string answer =
+        Get("/httpstream/x/DISK_E/a.txt",
+            std::string("-X ") + method + " -H 'Destination: /httpstream/x/DISK_E/b.txt'")
+            .output;
+    EXPECT_THAT(answer, ::testing::MatchesRegex(
+                            "HTTP/1\\.1 401 Unauthorized\r\nContent-Length: 0\r\n"
+                            "WWW-Authenticate: Digest qop=\"auth\", realm=\"mydomain\\.com\", "
+                            "nonce=\"[0-9]+\"\r\n\r\n"))
+        << method;
+  }
+  EXPECT_TRUE(fs::exists(share_ + "/a.txt"));
+  EXPECT_FALSE(fs::exists(share_ + "/b.txt"));
+}
+
+// Large bodies leave through sendfile; every byte must still be the file's.
+TEST_F(HttpServerTest, LargeFilesAndRangesArriveIntact) {
+  std::string data(6 << 20, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
+  WriteFile(share_ + "/large.bin", data);
+  const std::string file = "/httpstream/x/DISK_E/large.bin";
+  const std::string whole = temp_ + "/whole.bin";
+  EXPECT_EQ(RunCurl("-o '" + whole + "' " + Url(file)).exit_code, 0);
+  EXPECT_TRUE(ReadFile(whole) == data);
+  CurlResult range = Get(file, "-H 'Range: bytes=1000-5243879'");
+  EXPECT_THAT(range.output, HasSubstr("Content-Range: bytes 1000-5243879/6291456\r\n"));
+  EXPECT_TRUE(Body(range) == data.substr(1000, 5242880));
 }
 
 // quarno-ftpd starts and stops the server from its control channel (codes
@@ -331,6 +501,7 @@ TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
   char pattern[] = "/tmp/quarno-httpd-race-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string root = pattern;
+  quarno::httpd::HttpServer server;
   std::atomic<int> started{0}, winning_port{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) {
@@ -341,7 +512,7 @@ TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
       options.document_root = root;
       options.num_threads = 2;
       std::string failure;
-      if (quarno::httpd::StartHttpServer(options, &failure)) {
+      if (server.StartHttpServer(options, &failure)) {
         ++started;
         winning_port = std::stoi(options.port_text);
       } else {
@@ -352,7 +523,7 @@ TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
   for (std::thread& thread : threads) thread.join();
   threads.clear();
   ASSERT_EQ(started, 1);
-  ASSERT_TRUE(quarno::httpd::HttpServerRunning());
+  ASSERT_TRUE(server.Running());
 
   std::atomic<bool> done{false};
   std::thread client([&] {
@@ -376,10 +547,10 @@ TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
       close(fd);
     }
   });
-  for (int i = 0; i < 4; ++i) threads.emplace_back([] { quarno::httpd::StopHttpServer(); });
-  for (int i = 0; i < 4; ++i) threads.emplace_back([] { quarno::httpd::HttpServerRunning(); });
+  for (int i = 0; i < 4; ++i) threads.emplace_back([&] { server.StopHttpServer(); });
+  for (int i = 0; i < 4; ++i) threads.emplace_back([&] { server.Running(); });
   for (std::thread& thread : threads) thread.join();
-  EXPECT_FALSE(quarno::httpd::HttpServerRunning());
+  EXPECT_FALSE(server.Running());
 
   // 191 then 190: the same port again, straight away.
   quarno::httpd::HttpServerOptions options;
@@ -388,21 +559,22 @@ TEST(HttpServerStart, ConcurrentStartsAndStopsLeaveOneServerOrNone) {
   options.document_root = root;
   options.num_threads = 2;
   std::string failure;
-  EXPECT_TRUE(quarno::httpd::StartHttpServer(options, &failure)) << failure;
+  EXPECT_TRUE(server.StartHttpServer(options, &failure)) << failure;
   done = true;
   client.join();
-  quarno::httpd::StopHttpServer();
+  server.StopHttpServer();
   fs::remove_all(root);
 }
 
 // Start failures are the caller's to show; the program then ends with code 1.
 void StartOrExit(const quarno::httpd::HttpServerOptions& options) {
+  quarno::httpd::HttpServer server;
   std::string failure;
-  if (!quarno::httpd::StartHttpServer(options, &failure)) {
+  if (!server.StartHttpServer(options, &failure)) {
     std::fprintf(stderr, "%s: %s\n", quarno::httpd::kStartFailureCaption, failure.c_str());
     std::exit(1);
   }
-  quarno::httpd::StopHttpServer();
+  server.StopHttpServer();
   std::exit(0);
 }
 
@@ -424,16 +596,17 @@ TEST(HttpServerStart, FailuresEndTheProgramWithTheirMessage) {
   options.listen_address = "127.0.0.1";
   options.port_text = std::to_string(ntohs(address.sin_port));
   options.document_root = root;
-  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1),
-              "Error: Failed to start Mongoose\\. Maybe some options are assigned bad values\\?\n"
-              "Try to run with '-e error_log\\.txt' and check error_log\\.txt for more information\\.");
+  EXPECT_EXIT(
+      StartOrExit(options), ::testing::ExitedWithCode(1),
+      "Error: Failed to start Mongoose\\. Maybe some options are assigned bad values\\?\n"
+      "Try to run with '-e error_log\\.txt' and check error_log\\.txt for more information\\.");
   close(holder);
 
   options.port_text = std::to_string(FreeLoopbackPort());
   options.document_root = root + "/missing";
-  EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1),
-              "Error: Invalid root directory: \\[" + root +
-                  "/missing\\]: No such file or directory");
+  EXPECT_EXIT(
+      StartOrExit(options), ::testing::ExitedWithCode(1),
+      "Error: Invalid root directory: \\[" + root + "/missing\\]: No such file or directory");
   WriteFile(root + "/file", "");
   options.document_root = root + "/file";
   EXPECT_EXIT(StartOrExit(options), ::testing::ExitedWithCode(1), "Not a directory");
@@ -442,7 +615,8 @@ TEST(HttpServerStart, FailuresEndTheProgramWithTheirMessage) {
   for (const char* bad : {"", "0", "65536", "80a", "8080s", "1,2"}) {
     options.port_text = bad;
     std::string failure;
-    EXPECT_FALSE(quarno::httpd::StartHttpServer(options, &failure)) << bad;
+    quarno::httpd::HttpServer server;
+    EXPECT_FALSE(server.StartHttpServer(options, &failure)) << bad;
     EXPECT_EQ(failure, quarno::httpd::kStartFailedText);
   }
   options.port_text = std::to_string(FreeLoopbackPort());

@@ -17,8 +17,8 @@ namespace {
 std::string RunCadaver(const std::string& home, const std::string& url,
                        const std::string& commands) {
   WriteFile(home + "/commands", commands);
-  const std::string command = "cd '" + home + "' && HOME='" + home + "' timeout 20 cadaver '" +
-                              url + "' < commands 2>&1";
+  const std::string command =
+      "cd '" + home + "' && HOME='" + home + "' timeout 20 cadaver '" + url + "' < commands 2>&1";
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return output;

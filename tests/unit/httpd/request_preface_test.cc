@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <optional>
+#include <utility>
 
 #include "httpd/http_server.h"
 #include "httpd/propfind.h"
@@ -40,14 +41,39 @@ TEST(RequestPreface, RewriteCutsThroughTheThirdSlash) {
   EXPECT_EQ(DecidePreface("/httpstream/x/bad%zz%4").path, "/bad%zz%4");
 }
 
-TEST(RequestPreface, DecodedPathsThatCouldEscapeAreRejected) {
-  for (const char* uri : {"/httpstream/x/%2e%2e/etc", "/httpstream/x/a/%2E", "/httpstream/x/a%2f..",
-                          "/httpstream/x/a%00.jpg", "/httpstream/x/a%5cb", "/httpstream/x/a\\b",
-                          "/httpstream/%2e%2e/y/z", "/%2e%2e/httpstream"}) {
+TEST(RequestPreface, DecodedPathsThatCouldEscapeAreRejectedOrCleaned) {
+  for (const char* uri : {"/httpstream/x/a%00.jpg", "/httpstream/x/a%5cb", "/httpstream/x/a\\b"}) {
     EXPECT_EQ(DecidePreface(uri).action, PrefaceAction::kReject) << uri;
+  }
+  // Dot segments, plain or encoded, are removed after the prefix is cut and
+  // never climb above the home folder.
+  const std::pair<const char*, const char*> cleaned[] = {
+      {"/httpstream/x/%2e%2e/etc", "/etc"},
+      {"/httpstream/x/a/%2E", "/a/"},
+      {"/httpstream/x/a%2f..", "/"},
+      {"/httpstream/x/DISK_E/../../../../outside/s", "/outside/s"},
+      {"/httpstream/%2e%2e/y/z", "/y/z"},
+      {"/%2e%2e/httpstream", "/httpstream"},
+      {"/httpstream/x/DISK_E/sub/../a.txt", "/DISK_E/a.txt"},
+  };
+  for (const auto& [uri, path] : cleaned) {
+    PrefaceDecision d = DecidePreface(uri);
+    EXPECT_EQ(d.action, PrefaceAction::kServe) << uri;
+    EXPECT_EQ(d.path, path) << uri;
   }
   EXPECT_EQ(DecidePreface("/httpstream/x/..a/b..").action, PrefaceAction::kServe);
   EXPECT_EQ(DecidePreface("/httpstream/x/.hidden").action, PrefaceAction::kServe);
+}
+
+// The prefix is cut from the path as sent; repeated slashes go afterwards.
+TEST(RequestPreface, RepeatedSlashesAreRemovedAfterTheRewrite) {
+  PrefaceDecision d = DecidePreface("/httpstream//DISK_E/x");
+  EXPECT_EQ(d.path, "/DISK_E/x");
+  EXPECT_EQ(d.client_prefix, "/httpstream/");
+  EXPECT_EQ(DecidePreface("/httpstream/t/DISK_E//a///b/").path, "/DISK_E/a/b/");
+  EXPECT_EQ(DecidePreface("/httpstream/t/DISK_E/.").path, "/DISK_E/");
+  EXPECT_EQ(CleanPath(""), "/");
+  EXPECT_EQ(CleanPath("//"), "/");
 }
 
 TEST(RequestPreface, AnswerBytes) {
@@ -72,19 +98,14 @@ TEST(RequestPreface, AnswerBytes) {
             "</d:response>\n</d:multistatus>\n");
 }
 
-TEST(RequestPreface, RouterMacIsNeverReadTorn) {
-  const std::array<std::uint8_t, 6> a{1, 1, 1, 1, 1, 1}, b{2, 2, 2, 2, 2, 2};
-  std::atomic<bool> stop{false};
-  std::thread writer([&] {
-    for (int i = 0; !stop; ++i) SetRouterMac(i % 2 ? a : b);
-  });
-  for (int i = 0; i < 200000; ++i) {
-    auto mac = RouterMac();
-    const bool whole = mac == a || mac == b || mac == std::array<std::uint8_t, 6>{};
-    ASSERT_TRUE(whole);
-  }
-  stop = true;
-  writer.join();
+// The HTTP side and the FTP side read one setting; a missing value is EUC-KR,
+// as the account workflow writes "EUC-KR" unless UTF-8 was picked.
+TEST(RequestPreface, FtpCharsetRule) {
+  EXPECT_TRUE(FtpCharsetIsUtf8(std::string("UTF-8")));
+  EXPECT_FALSE(FtpCharsetIsUtf8(std::string("EUC-KR")));
+  EXPECT_FALSE(FtpCharsetIsUtf8(std::nullopt));
+  EXPECT_FALSE(FtpCharsetIsUtf8(std::string("")));
+  EXPECT_FALSE(FtpCharsetIsUtf8(std::string("utf-8")));
 }
 
 }  // namespace

@@ -1,0 +1,177 @@
+#include "httpd/file_response.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "httpd/request_preface.h"
+
+namespace quarno::httpd {
+namespace {
+
+constexpr std::size_t kMaxRanges = 16;
+constexpr std::uint64_t kUnbounded = ~std::uint64_t{0};
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// Digits only; values past 2^64 saturate (they are past any file's end).
+bool ParseNumber(std::string_view text, std::uint64_t& value) {
+  if (text.empty()) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+    value = value > (kUnbounded - digit) / 10 ? kUnbounded : value * 10 + digit;
+  }
+  return true;
+}
+
+}  // namespace
+
+RangePlan PlanRanges(std::string_view header, std::uint64_t size) {
+  RangePlan plan;
+  header = Trim(header);
+  if (header.size() < 6 || strncasecmp(header.data(), "bytes=", 6) != 0) return plan;
+  header.remove_prefix(6);
+  std::vector<ByteRange> wanted;
+  bool any_piece = false;
+  while (true) {
+    const std::size_t comma = header.find(',');
+    const std::string_view piece = Trim(header.substr(0, comma));
+    if (!piece.empty()) {
+      any_piece = true;
+      const std::size_t dash = piece.find('-');
+      if (dash == std::string_view::npos) return plan;
+      const std::string_view first_text = Trim(piece.substr(0, dash));
+      const std::string_view last_text = Trim(piece.substr(dash + 1));
+      std::uint64_t first = 0, last = 0;
+      if (first_text.empty()) {  // suffix: the last N bytes
+        if (!ParseNumber(last_text, last)) return plan;
+        if (last > 0 && size > 0) wanted.push_back({size - std::min(last, size), size - 1});
+      } else {
+        if (!ParseNumber(first_text, first)) return plan;
+        if (last_text.empty()) {
+          last = kUnbounded;
+        } else if (!ParseNumber(last_text, last) || last < first) {
+          return plan;
+        }
+        if (first < size) wanted.push_back({first, std::min(last, size - 1)});
+      }
+    }
+    if (comma == std::string_view::npos) break;
+    header.remove_prefix(comma + 1);
+  }
+  if (!any_piece) return plan;
+  if (wanted.empty()) {
+    plan.verdict = RangeVerdict::kUnsatisfiable;
+    return plan;
+  }
+  if (wanted.size() > kMaxRanges) return plan;
+  std::vector<ByteRange> sorted = wanted;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const ByteRange& a, const ByteRange& b) { return a.first < b.first; });
+  for (std::size_t i = 1; i < sorted.size(); ++i) {
+    if (sorted[i].first <= sorted[i - 1].last) return plan;
+  }
+  plan.verdict = RangeVerdict::kPartial;
+  plan.ranges = std::move(wanted);  // in the order asked for
+  return plan;
+}
+
+std::string HttpDate(std::int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return text;
+}
+
+std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
+  const std::string copy(Trim(text));
+  for (const char* format :
+       {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %d %H:%M:%S %Y"}) {
+    std::tm tm{};
+    const char* end = strptime(copy.c_str(), format, &tm);
+    if (end && *end == '\0') return static_cast<std::int64_t>(timegm(&tm));
+  }
+  return std::nullopt;
+}
+
+std::string EntityTag(std::uint64_t inode, std::uint64_t size, std::int64_t modified_ns) {
+  char text[80];
+  std::snprintf(text, sizeof text, "\"%llx-%llx-%llx\"", static_cast<unsigned long long>(inode),
+                static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(modified_ns));
+  return text;
+}
+
+bool EtagListed(std::string_view header, std::string_view etag) {
+  while (!header.empty()) {
+    const std::size_t comma = header.find(',');
+    std::string_view item = Trim(header.substr(0, comma));
+    if (item == "*") return true;
+    if (item.substr(0, 2) == "W/") item.remove_prefix(2);
+    if (item == etag) return true;
+    if (comma == std::string_view::npos) break;
+    header.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string FolderPage(std::string_view title_path, std::vector<FolderEntry> entries) {
+  std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+    if (a.directory != b.directory) return a.directory;
+    return a.name < b.name;
+  });
+  const std::string title = HtmlEscape(title_path);
+  std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Index of " +
+                     title + "</title></head>\n<body><h1>Index of " + title +
+                     "</h1>\n<table>\n<tr><th>Name</th><th>Modified</th><th>Size</th></tr>\n"
+                     "<tr><td><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
+  for (const FolderEntry& entry : entries) {
+    // "./" keeps a name with a colon from reading as a scheme.
+    const std::string href = "./" + PercentEncodePath(entry.name) + (entry.directory ? "/" : "");
+    page += "<tr><td><a href=\"" + href + "\">" + HtmlEscape(entry.name) +
+            (entry.directory ? "/" : "") + "</a></td><td>" + HttpDate(entry.modified) +
+            "</td><td>" + (entry.directory ? std::string("-") : std::to_string(entry.size)) +
+            "</td></tr>\n";
+  }
+  page += "</table>\n</body></html>\n";
+  return page;
+}
+
+}  // namespace quarno::httpd

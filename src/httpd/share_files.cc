@@ -1,0 +1,200 @@
+#include "httpd/share_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+namespace quarno::httpd {
+namespace {
+
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+std::vector<std::string_view> Segments(std::string_view path) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+bool Usable(const struct stat& status) {
+  return S_ISREG(status.st_mode) || S_ISDIR(status.st_mode);
+}
+
+std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool RealPath(const std::string& path, std::string& out) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return false;
+  out = resolved;
+  std::free(resolved);
+  return true;
+}
+
+enum class Walk { kOpened, kMissing, kLink };
+
+// Walks `parts` below `base` without following links. On kLink, `at` is the
+// index of the segment that is one.
+Walk WalkNoLinks(int base, const std::vector<std::string_view>& parts, std::size_t first,
+                 ServedNode& node, std::size_t& at) {
+  UniqueFd current(::dup(base));
+  if (!current) return Walk::kMissing;
+  for (std::size_t i = first; i < parts.size(); ++i) {
+    const std::string name(parts[i]);
+    UniqueFd next(::openat(current.get(), name.c_str(), kOpenFlags | O_NOFOLLOW));
+    if (!next) {
+      const int error = errno;
+      if (error == ELOOP) {
+        at = i;
+        node.folder = std::move(current);
+        return Walk::kLink;
+      }
+      if (i + 1 == parts.size()) node.folder = std::move(current);
+      return Walk::kMissing;
+    }
+    if (i + 1 == parts.size()) {
+      node.folder = std::move(current);
+      node.target = std::move(next);
+      return Walk::kOpened;
+    }
+    current = std::move(next);
+  }
+  // No segment below the base: the base itself.
+  node.folder = UniqueFd(::dup(current.get()));
+  node.target = std::move(current);
+  return Walk::kOpened;
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int OpenHomeFolder(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
+  node = ServedNode{};
+  const std::vector<std::string_view> parts = Segments(path);
+  UniqueFd share;
+  if (parts.empty()) {
+    share = UniqueFd(::dup(home_fd));
+  } else {
+    // The home folder's entries are the share links: followed on purpose.
+    share = UniqueFd(::openat(home_fd, std::string(parts[0]).c_str(), kOpenFlags));
+  }
+  if (!share) {
+    if (parts.size() == 1) node.folder = UniqueFd(::dup(home_fd));
+    return false;
+  }
+  std::size_t link_at = 0;
+  Walk walk;
+  if (parts.size() <= 1) {
+    node.folder = UniqueFd(::dup(home_fd));
+    node.target = std::move(share);
+    walk = Walk::kOpened;
+  } else {
+    walk = WalkNoLinks(share.get(), parts, 1, node, link_at);
+  }
+  if (walk == Walk::kLink) {
+    // A link inside the share may lead elsewhere inside it, never out.
+    std::string base, resolved;
+    std::string rest = FdPath(node.folder.get());
+    for (std::size_t i = link_at; i < parts.size(); ++i) rest += "/" + std::string(parts[i]);
+    if (!RealPath(FdPath(share.get()), base) || !RealPath(rest, resolved)) {
+      node = ServedNode{};
+      return false;
+    }
+    const bool inside =
+        resolved == base || base == "/" ||
+        (resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0 &&
+         resolved[base.size()] == '/');
+    if (!inside) {
+      node = ServedNode{};
+      return false;
+    }
+    const std::vector<std::string_view> inner =
+        Segments(std::string_view(resolved).substr(base == "/" ? 0 : base.size()));
+    node = ServedNode{};
+    // Resolved once: a link met now was put there after the check.
+    walk = WalkNoLinks(share.get(), inner, 0, node, link_at);
+    if (walk == Walk::kLink) {
+      node = ServedNode{};
+      return false;
+    }
+  }
+  if (walk != Walk::kOpened) return false;
+  if (::fstat(node.target.get(), &node.status) != 0 || !Usable(node.status)) {
+    node.target = UniqueFd();
+    return false;
+  }
+  // Reads of a regular file never wait; the flag only kept open() from it.
+  if (S_ISREG(node.status.st_mode)) ::fcntl(node.target.get(), F_SETFL, O_RDONLY);
+  return true;
+}
+
+bool NameReachable(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  // Any path holding ".htpasswd" is refused, not only the file itself.
+  if (name.find(".htpasswd") != std::string_view::npos) return false;
+  if (name.find('\\') != std::string_view::npos) return false;
+  // "/quarno.html" and "/ftp_charset" anywhere in a path answer the status
+  // requests; "httpstream" is harmless, it is already in every path.
+  return name.rfind("quarno.html", 0) != 0 && name.rfind("ftp_charset", 0) != 0;
+}
+
+std::vector<FolderEntry> ListServed(int home_fd, std::string_view folder_path, int folder_fd) {
+  std::vector<FolderEntry> entries;
+  const int fd = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return entries;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return entries;
+  }
+  std::string prefix(folder_path);
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string_view name(item->d_name);
+    if (!NameReachable(name)) continue;
+    struct stat status {};
+    if (::fstatat(fd, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISLNK(status.st_mode)) {
+      // Listed only when the request would reach it, with what it reaches.
+      ServedNode node;
+      if (!OpenServed(home_fd, prefix + item->d_name, node)) continue;
+      status = node.status;
+    } else if (!Usable(status)) {
+      continue;
+    }
+    FolderEntry entry;
+    entry.name = std::string(name);
+    entry.directory = S_ISDIR(status.st_mode);
+    entry.size = entry.directory ? 0 : static_cast<std::uint64_t>(status.st_size);
+    entry.modified = status.st_mtim.tv_sec;
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+}  // namespace quarno::httpd

@@ -1,0 +1,68 @@
+#pragma once
+// Opening what a request names, below the home folder, without following any
+// link the check did not see. The home folder's own entries are the share
+// links and are followed; below them a link is followed only when it resolves
+// inside its share, and a link swapped in after that check makes the open
+// fail instead of leading elsewhere. Only regular files and folders are ever
+// handed out: a named pipe would hold a worker, a device is no file.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarno::httpd {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+struct ServedNode {
+  UniqueFd folder;  // the folder that holds the target (the target itself for the home)
+  UniqueFd target;  // open read-only; empty when missing or refused
+  struct stat status {};
+  bool directory() const { return S_ISDIR(status.st_mode); }
+};
+
+// Opens the home folder; -1 with errno on failure.
+int OpenHomeFolder(const std::string& path);
+
+// `path` is absolute and clean ("/", "/DISK_E/a.txt": no "", "." or ".."
+// segments). False when the target is missing, refused or no file or folder;
+// `node.folder` is still set when the folder that would hold it exists.
+bool OpenServed(int home_fd, std::string_view path, ServedNode& node);
+
+struct FolderEntry {
+  std::string name;
+  bool directory = false;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // seconds since the epoch
+};
+
+// Names a client could name in a request and fetch: what OpenServed would
+// open, minus what the request handling answers otherwise (".htpasswd", the
+// status request names, "\"). Unsorted.
+std::vector<FolderEntry> ListServed(int home_fd, std::string_view folder_path, int folder_fd);
+
+// True when a request path naming this entry reaches the file handler.
+bool NameReachable(std::string_view name);
+
+}  // namespace quarno::httpd

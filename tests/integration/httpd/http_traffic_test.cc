@@ -1,0 +1,198 @@
+// What the Internet does to a home server: idle and slow clients, clients
+// that keep connections, clients that ask twice. Each case failed before the
+// server took over file serving from the library and sized its workers.
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http_fixture.h"
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace {
+
+std::string Body(const std::string& answer) {
+  std::size_t end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? "" : answer.substr(end + 4);
+}
+
+// A raw connection from a chosen loopback address, for exchanges curl would
+// tidy up (pipelined requests, connections that say nothing).
+class Client {
+ public:
+  Client(int port, const char* from = "127.0.0.1") {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    timeval timeout{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  }
+  ~Client() { close(fd_); }
+  bool connected() const { return connected_; }
+  void Send(const std::string& text) { (void)!send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+  // Reads one answer framed by its Content-Length (heads without a body too).
+  std::string ReadAnswer() {
+    std::string answer = rest_;
+    rest_.clear();
+    char buffer[65536];
+    while (true) {
+      const std::size_t head_end = answer.find("\r\n\r\n");
+      if (head_end != std::string::npos) {
+        std::size_t length = 0;
+        const std::size_t at = answer.find("Content-Length: ");
+        if (at != std::string::npos && at < head_end) length = std::stoul(answer.substr(at + 16));
+        if (answer.size() >= head_end + 4 + length) {
+          rest_ = answer.substr(head_end + 4 + length);
+          return answer.substr(0, head_end + 4 + length);
+        }
+      }
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return answer;
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  std::string ReadUntilClosed() {
+    std::string answer = rest_;
+    rest_.clear();
+    char buffer[65536];
+    ssize_t n;
+    while ((n = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<std::size_t>(n));
+    return answer;
+  }
+  // True when the server closed the connection (no more bytes, orderly end).
+  bool ClosedByServer() {
+    char byte;
+    return rest_.empty() && recv(fd_, &byte, 1, 0) == 0;
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+  std::string rest_;
+};
+
+TEST_F(HttpServerTest, IdleConnectionsDoNotLockOthersOut) {
+  WriteFile(share_ + "/a.txt", "answered");
+  std::vector<std::unique_ptr<Client>> idle;
+  for (int i = 0; i < 200; ++i) {
+    idle.push_back(std::make_unique<Client>(port_, "127.0.0.2"));
+    ASSERT_TRUE(idle.back()->connected());
+  }
+  // The library's request time-out is 30 s: a worker held by every idle
+  // connection would leave this request waiting far past curl's limit.
+  CurlResult result = Get("/httpstream/x/DISK_E/a.txt", "--interface 127.0.0.3 --max-time 10");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(Body(result.output), "answered");
+}
+
+TEST_F(HttpServerTest, SlowDownloadsDoNotBlockAnotherClient) {
+  const std::string big = share_ + "/big.bin";
+  {
+    std::FILE* file = std::fopen(big.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(ftruncate(fileno(file), 64LL << 20), 0);
+    std::fclose(file);
+  }
+  WriteFile(share_ + "/a.txt", "answered");
+  std::vector<std::thread> slow;
+  for (int i = 0; i < 10; ++i) {
+    slow.emplace_back([&] {
+      RunCurl("--limit-rate 100K --max-time 4 -o /dev/null " + Url("/httpstream/x/DISK_E/big.bin"));
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  CurlResult result = Get("/httpstream/x/DISK_E/a.txt", "--max-time 5");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(Body(result.output), "answered");
+  server_.StopHttpServer();  // ends the slow ones (their socket buffers still drain)
+  for (std::thread& thread : slow) thread.join();
+}
+
+TEST_F(HttpServerTest, KeepAliveOnlyWhenAskedAndAnswersFramed) {
+  WriteFile(share_ + "/a.txt", "alpha");
+  WriteFile(share_ + "/b.txt", "beta");
+  {
+    // Asked for: two requests in a row on one connection, both answered.
+    Client client(port_);
+    client.Send(
+        "GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n"
+        "GET /httpstream/x/DISK_E/b.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
+    std::string first = client.ReadAnswer();
+    EXPECT_THAT(first, HasSubstr("Connection: keep-alive\r\n"));
+    EXPECT_EQ(Body(first), "alpha");
+    EXPECT_EQ(Body(client.ReadAnswer()), "beta");
+  }
+  {
+    // Not asked for (HTTP/1.1 without the header): one answer, then closed.
+    Client client(port_);
+    client.Send("GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\n\r\n");
+    std::string answer = client.ReadAnswer();
+    EXPECT_THAT(answer, HasSubstr("Connection: close\r\n"));
+    EXPECT_EQ(Body(answer), "alpha");
+    EXPECT_TRUE(client.ClosedByServer());
+  }
+  {
+    // The 404 that says keep-alive keeps it.
+    Client client(port_);
+    client.Send(
+        "GET /nothing HTTP/1.1\r\nHost: h\r\nConnection: Keep-Alive\r\n\r\n"
+        "GET /httpstream/x/DISK_E/b.txt HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_THAT(client.ReadAnswer(), HasSubstr("Connection: keep-alive\r\n\r\nError 404"));
+    EXPECT_EQ(Body(client.ReadAnswer()), "beta");
+  }
+  {
+    // The status answers say "Close" and close, whatever was asked.
+    Client client(port_);
+    client.Send("GET /quarno.html HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(Body(client.ReadAnswer()), "Ralmek_NAS-AB1122 12ABCD");
+    EXPECT_TRUE(client.ClosedByServer());
+  }
+  {
+    // Two lengths for one body: refused, not guessed at.
+    Client client(port_);
+    client.Send(
+        "GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n"
+        "Content-Length: 5\r\n\r\nhello");
+    EXPECT_THAT(client.ReadAnswer(), StartsWith("HTTP/1.1 400 "));
+  }
+}
+
+TEST_F(HttpServerTest, HeadAnswersCarryNoBody) {
+  WriteFile(share_ + "/a.txt", "alpha");
+  for (const char* path : {"/quarno.html", "/nothing", "/httpstream/x/DISK_E/missing.txt",
+                           "/httpstream/x/DISK_E/a.txt", "/httpstream/x/DISK_E/"}) {
+    Client client(port_);
+    client.Send(std::string("HEAD ") + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    const std::string answer = client.ReadUntilClosed();
+    const std::size_t head_end = answer.find("\r\n\r\n");
+    ASSERT_NE(head_end, std::string::npos) << path;
+    // Whatever followed the head would be read as the next answer.
+    EXPECT_EQ(answer.size(), head_end + 4) << path;
+    EXPECT_THAT(answer, Not(HasSubstr("Error 404"))) << path;
+    EXPECT_THAT(answer, Not(HasSubstr("Ralmek"))) << path;
+  }
+}
+
+}  // namespace
