@@ -202,11 +202,11 @@ inline constexpr char kUserLimit[] = "User Limit";
 inline constexpr char kIpLimit[] = "IP Limit";
 inline constexpr char kEnabled[] = "Enabled";
 inline constexpr char kBypassUserLimit[] = "Bypass server userlimit";
-// Permission options, in the order of the account message's right bits.
+// Permission options, in the order the configuration file lists them.
 inline constexpr int kRightCount = 10;
 inline constexpr const char* kRights[kRightCount] = {
-    "FileRead", "FileWrite", "FileDelete", "FileAppend", "DirCreate",
-    "DirDelete", "DirList",  "DirSubdirs", "IsHome",     "AutoCreate"};
+    "FileRead",  "FileWrite", "FileDelete", "FileAppend", "DirCreate",
+    "DirDelete", "DirList",   "DirSubdirs", "IsHome",     "AutoCreate"};
 }  // namespace config_xml
 
 }  // namespace quarno::ftpctl
