@@ -33,7 +33,7 @@ std::atomic<platform::KeyStore*> g_store{nullptr};
 
 }  // namespace
 
-platform::KeyStore& SettingsStore() {
+platform::KeyStore& SettingsKeyStore() {
   platform::KeyStore* store = g_store.load();
   return store ? *store : g_default_store;
 }
@@ -41,14 +41,14 @@ platform::KeyStore& SettingsStore() {
 void SetSettingsStoreForTesting(platform::KeyStore* store) { g_store.store(store); }
 
 bool ReadSetting(std::string_view name, std::string& value) {
-  return SettingsStore().Read(kSettingsKey, name, value);
+  return SettingsKeyStore().Read(kSettingsKey, name, value);
 }
 
 // The values of one call land in one atomic replace: after a crash either all
 // four are there or none of them changed.
 bool WriteRegistration(std::string_view host, std::string_view email, std::string_view ftp_port,
                        std::string_view http_port) {
-  return SettingsStore().Write(kSettingsKey, {{setting::kQuarno, std::string(host)},
+  return SettingsKeyStore().Write(kSettingsKey, {{setting::kQuarno, std::string(host)},
                                               {setting::kEmail, std::string(email)},
                                               {setting::kFtpPort, std::string(ftp_port)},
                                               {setting::kHttpPort, std::string(http_port)}});
@@ -56,16 +56,16 @@ bool WriteRegistration(std::string_view host, std::string_view email, std::strin
 
 bool WriteAccount(std::string_view user, std::string_view password, std::string_view folder,
                   std::string_view charset) {
-  return SettingsStore().Write(kSettingsKey, {{setting::kFtpUser, std::string(user)},
+  return SettingsKeyStore().Write(kSettingsKey, {{setting::kFtpUser, std::string(user)},
                                               {setting::kFtpPassword, std::string(password)},
                                               {setting::kFtpSharedFolder, std::string(folder)},
                                               {setting::kFtpCharset, std::string(charset)}});
 }
 
 bool WriteSetting(std::string_view name, std::string_view value) {
-  return SettingsStore().Write(kSettingsKey, {{std::string(name), std::string(value)}});
+  return SettingsKeyStore().Write(kSettingsKey, {{std::string(name), std::string(value)}});
 }
 
-bool DeleteSetting(std::string_view name) { return SettingsStore().Remove(kSettingsKey, name); }
+bool DeleteSetting(std::string_view name) { return SettingsKeyStore().Remove(kSettingsKey, name); }
 
 }  // namespace quarno

@@ -39,7 +39,7 @@ bool DeleteSetting(std::string_view name);
 
 // The store behind the functions above: a FileKeyStore under ConfigFolder()
 // unless a test installs another (pass nullptr to restore the default).
-platform::KeyStore& SettingsStore();
+platform::KeyStore& SettingsKeyStore();
 void SetSettingsStoreForTesting(platform::KeyStore* store);
 
 }  // namespace quarno

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "httpd/http_server.h"
+#include "support/files.h"
 #include "support/temp_xdg.h"
 
 struct CurlResult {
@@ -20,9 +21,9 @@ struct CurlResult {
 
 // Runs curl with `arguments` (already shell-quoted as needed).
 CurlResult RunCurl(const std::string& arguments);
-int FreeLoopbackPort();
-void WriteFile(const std::string& path, const std::string& content);
-std::string ReadFile(const std::string& path);
+using quarno::test::FreeLoopbackPort;
+using quarno::test::ReadFile;
+using quarno::test::WriteFile;
 
 class HttpServerTest : public ::testing::Test {
  protected:

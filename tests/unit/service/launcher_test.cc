@@ -7,6 +7,7 @@
 
 #include "core/log.h"
 #include "service/server_launcher.h"
+#include "support/files.h"
 #include "support/loopback_peer.h"
 #include "support/temp_xdg.h"
 #include "unit/service/fake_boot_system.h"
@@ -32,21 +33,15 @@ class LauncherTest : public ::testing::Test {
     test::LoopbackPeer router("127.0.0.1");
     router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
     router.Start();
-    LauncherOptions options;
-    options.router_port = router.port();
-    CServerLauncher launcher(world_, options);
+    world_.router_port = router.port();
+    CServerLauncher launcher(world_);
     EXPECT_TRUE(launcher.CheckRouterAtBoot());
     int result = launcher.RestoreServer();
     admin_port_ = launcher.AdminPort();
     http_port_ = launcher.HttpPort();
     return result;
   }
-  std::string Log() {
-    std::ifstream in(LogFilePath());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Log() { return test::ReadLog(); }
 
   test::TempXdg xdg_;
   FakeBootSystem world_;
@@ -92,22 +87,20 @@ TEST_F(LauncherTest, RouterCheckNeedsStatus200OnTheFirstLine) {
     test::LoopbackPeer router("127.0.0.1");
     router.ReadUntil("\r\n\r\n").Send(c.answer).Close();
     router.Start();
-    LauncherOptions options;
-    options.router_port = router.port();
-    options.router_receive_timeout = 2s;
-    CServerLauncher launcher(world_, options);
+    world_.router_port = router.port();
+    world_.router_receive_timeout = 2s;
+    CServerLauncher launcher(world_);
     EXPECT_EQ(launcher.CheckRouterAtBoot(), c.ok) << c.answer;
     EXPECT_EQ(router.Received(), "GET /checkup HTTP/1.1\r\n\r\n");
     EXPECT_EQ(launcher.LocalAddress(), "198.18.10.10");
   }
   // Nobody listening: a refused connection is a failed check.
-  LauncherOptions options;
-  options.router_connect_timeout = 500ms;
+  world_.router_connect_timeout = 500ms;
   {
     test::LoopbackPeer gone("127.0.0.1");
-    options.router_port = gone.port();
+    world_.router_port = gone.port();
   }
-  EXPECT_FALSE(CServerLauncher(world_, options).CheckRouterAtBoot());
+  EXPECT_FALSE(CServerLauncher(world_).CheckRouterAtBoot());
 }
 
 TEST_F(LauncherTest, EarlyEndsOfTheRestore) {
@@ -236,6 +229,18 @@ TEST_F(LauncherTest, RegistrationMissingOrElsewhereEndsEarly) {
   EXPECT_EQ(world_.register_calls, 0);
 }
 
+TEST_F(LauncherTest, LookupAnswerWithFewerThanThreeFieldsIsNoRecord) {
+  // Read by the DDNS client's rule: a host and an address name no server.
+  test::RegisterHome(world_, true);
+  world_.get_by_mac_answer = "home.quarno.ralmek.co.kr;me@example.org";
+  EXPECT_EQ(Restore(), kBootNotRegistered);
+  EXPECT_TRUE(world_.config_ftp_ports.empty());
+  EXPECT_NE(Log().find("게이트웨이와 Connection 성공"), std::string::npos);
+  EXPECT_NE(Log().find("DDNS에 등록된 정보 : home.quarno.ralmek.co.kr;me@example.org"),
+            std::string::npos);
+  EXPECT_NE(Log().find("DDNS 서버에 등록되어 있지 않습니다."), std::string::npos);
+}
+
 TEST_F(LauncherTest, ThisPcWithoutStoredNameTakesTheDdnsRecord) {
   test::RegisterHome(world_, true);
   world_.settings.erase("Quarno");
@@ -263,9 +268,8 @@ TEST_F(LauncherTest, RenewalRegistersTheStoredAccountOnAPortAboveTheRange) {
   // Each pick is over 35001..65535 and never the FTP port.
   ASSERT_EQ(world_.picks.size(), 2u);
   for (const auto& pick : world_.picks) EXPECT_EQ(pick, (std::vector<int>{35001, 65535, 2121}));
-  EXPECT_EQ(world_.registrations,
-            (std::vector<std::string>{"me@example.org home 2121 35001",
-                                      "me@example.org home 2121 35002"}));
+  EXPECT_EQ(world_.registrations, (std::vector<std::string>{"me@example.org home 2121 35001",
+                                                            "me@example.org home 2121 35002"}));
   EXPECT_EQ(world_.settings["Http_Port"], "35002");
   EXPECT_EQ(world_.settings["BOOT_HTTP"], "35002");
   ASSERT_EQ(world_.router_ddns.size(), 1u);
