@@ -165,13 +165,20 @@ class RealFtp final : public FtpServer {
 class RealHttp final : public HttpServing {
  public:
   explicit RealHttp(const WorldOptions& o) : listen_(o.http_listen_address) {}
+  // The server is the process's one: it must not outlive the window that started it.
+  ~RealHttp() override {
+    if (started_) httpd::StopHttpServer();
+  }
   bool Start(const std::string& port_text) override {
     httpd::HttpServerOptions options;
     options.port_text = port_text;
     options.document_root = platform::HomeFolder();
     options.listen_address = listen_;
     std::string failure;
-    if (httpd::StartHttpServer(options, &failure)) return true;
+    if (httpd::StartHttpServer(options, &failure)) {
+      started_ = true;
+      return true;
+    }
     WriteLog("%s", failure.c_str());
     return false;
   }
@@ -186,6 +193,7 @@ class RealHttp final : public HttpServing {
 
  private:
   std::string listen_;
+  bool started_ = false;
 };
 
 class RealShare final : public ShareTree {

@@ -147,6 +147,9 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
     platform::Trace("%s   %%%%%%%%%%", answer.c_str());
     const bool not_yours = answer.find("!yours") != std::string::npos;
     if (not_yours || answer.find("!badsys") != std::string::npos) {
+      // Nothing is registered: the router must not forward to servers that are off.
+      caps_.mapper->Delete(facts_.gateway, ftp_port_);
+      caps_.mapper->Delete(facts_.gateway, http_port_);
       SwitchServers(nullptr, false, false, {});
       view_.Enable(Surface::kMain, ctl::kApply, false);
       SetStatus(not_yours ? text::kNameTaken : text::kBadParameters);

@@ -143,12 +143,16 @@ TEST_F(MainWindowTest, NameOfAnotherUserOrBadParametersStopAfterOneAttempt) {
        {std::pair<std::string, std::string>{"!yours", "다른 사용자가 사용중인 Quarno 주소입니다."},
         {"err !badsys", "입력 파라미터 오류입니다."}}) {
     ddns.registers.clear();
+    mapper.deletes.clear();
     view.history.clear();
     view.messages.clear();
     TypeRegistration("myhome", "me@example.com", "2121");
     ddns.answers = {answer, "good;1;1"};
     dlg->RegisterAddress(nullptr, no_cancel);
     EXPECT_EQ(ddns.registers.size(), 1u) << answer;
+    // The refused attempt leaves no forwarding behind.
+    ASSERT_EQ(mapper.deletes.size(), 2u);
+    EXPECT_EQ(mapper.deletes[0], 2121);
     const auto history = StatusHistory();
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0], status);
