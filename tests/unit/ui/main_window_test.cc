@@ -573,6 +573,51 @@ TEST_F(MainWindowTest, ApplyIsEnabledByEditsOnlyAfterTheFirstApply) {
   EXPECT_FALSE(view.IsEnabled(ctl::kApply));
 }
 
+TEST_F(MainWindowTest, RegisterButtonFollowsTheEdits) {
+  // Not registered: enabled once name, e-mail and port are all there.
+  TypeRegistration("myhome", "", "");
+  dlg->OnEditChanged(ctl::kName);
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));  // differs from the (empty) stored name
+  view.SetText(Surface::kMain, ctl::kName, " ");
+  dlg->OnEditChanged(ctl::kName);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  // Registered: enabled only while the edits differ from the registration.
+  TypeRegistration("myhome", "me@example.com", "2121");
+  ddns.answers = {"good;2121;40001"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  view.SetText(Surface::kMain, ctl::kPort, "2122");
+  dlg->OnEditChanged(ctl::kPort);
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
+  view.SetText(Surface::kMain, ctl::kPort, "2121 ");
+  dlg->OnEditChanged(ctl::kPort);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  // The automatic-port box keeps it enabled and takes the port edit away.
+  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
+  dlg->OnAutoPortToggled();
+  EXPECT_FALSE(view.IsEnabled(ctl::kPort));
+  dlg->OnEditChanged(ctl::kPort);
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
+}
+
+TEST_F(MainWindowTest, PasswordBoxAndFolderChooser) {
+  view.SetChecked(Surface::kMain, ctl::kShowPassword, true);
+  dlg->OnShowPasswordToggled();
+  EXPECT_FALSE((view.masked[{Surface::kMain, ctl::kFtpPassword}]));
+  view.SetChecked(Surface::kMain, ctl::kShowPassword, false);
+  dlg->OnShowPasswordToggled();
+  EXPECT_TRUE((view.masked[{Surface::kMain, ctl::kFtpPassword}]));
+
+  view.SetText(Surface::kMain, ctl::kSharedFolder, "/srv/old");
+  view.chosen = "";
+  dlg->OnBrowseClicked();  // nothing chosen: the text stays
+  EXPECT_EQ(view.At(ctl::kSharedFolder), "/srv/old");
+  view.chosen = "/srv/new";
+  dlg->OnBrowseClicked();
+  EXPECT_EQ(view.At(ctl::kSharedFolder), "/srv/new");
+  EXPECT_EQ(view.chooser_titles.back(), "[FTP] 공개할 폴더를 선택하세요.");
+}
+
 // ---- window messages, timers, tray, exit ----
 
 TEST_F(MainWindowTest, ServerStateWordDecidesTheServerStatus) {
