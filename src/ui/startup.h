@@ -42,6 +42,7 @@ struct WindowRect {
   int top = 0;
   int right = 0;
   int bottom = 0;
+  bool operator==(const WindowRect&) const = default;
 };
 
 // Process-wide values of the start-up. Written by the start-up code and the
