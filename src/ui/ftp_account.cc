@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "core/log.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
 #include "ftpctl/account.h"
 #include "ui/main_window.h"
 #include "ui/texts.h"

@@ -68,7 +68,7 @@ void CFirmware_Update::OnInitDialog() {
   View* view = &view_;
   MessageSink* self = &self_;
   const InitPeers peers = config_.peers;
-  const InitSteps steps = config_.steps;
+  const InitCapabilities caps = config_.caps;
   InitWindowLink link;
   link.set_status = [view](const std::string& text) {
     view->SetText(Surface::kInit, drawn::kInitStatus, text);
@@ -82,8 +82,8 @@ void CFirmware_Update::OnInitDialog() {
   link.newer_program = [this](bool newer) { newer_program_.store(newer); };
   // The two flags above live in this object: they are set only while
   // `alive` holds, which the sequence checks before each call.
-  std::thread([state, alive, peers, steps, link] {
-    InitializationThreadProc(*state, peers, steps, link, alive);
+  std::thread([state, alive, peers, caps, link] {
+    InitializationThreadProc(*state, peers, caps, link, alive);
   }).detach();
 }
 
@@ -175,10 +175,9 @@ void CFirmware_Update::OnAdminNext() {
   const std::string user = view_.Text(Surface::kAdminPassword, page_ctl::kAdminUser);
   const std::string password = view_.Text(Surface::kAdminPassword, page_ctl::kAdminPassword);
   const std::string router = state_->Get().router_address;
-  RouterOptions options = config_.peers.router;
   // The exchange may take up to 40 s: off the window's thread, the page dimmed.
-  runner_.Run([this, user, password, router, options](const CancelFlag&) {
-    const CredentialCheck check = CheckAdminCredentials(router, user, password, options);
+  runner_.Run([this, user, password, router](const CancelFlag&) {
+    const CredentialCheck check = config_.caps.router->CheckCredentials(router, user, password);
     if (check.notice != kNoticeNone) {
       view_.SetText(Surface::kAdminPassword, drawn::kAdminNotice, AdminNoticeText(check.notice));
       view_.Repaint(Surface::kAdminPassword);
@@ -212,12 +211,12 @@ void CFirmware_Update::ShowUpgradePage() {
   const StartupValues v = state_->Get();
   update::FirmwareUpgradeJob job;
   job.router_address = v.router_address;
-  job.router_port = config_.peers.router.port;
+  job.router_port = config_.router_port;
   job.firmware_server = config_.firmware_server;
   job.model_name = v.router_model;
   job.latest_version = v.latest_firmware_version;
   job.password_required = v.router_password_required;
-  job.credential = RouterCredential();
+  job.credential = config_.credential ? config_.credential->Get() : std::string();
   job.download_folder = config_.download_folder;
   job.download.cancelled = [this] { return static_cast<bool>(cancel_); };
   job.download.progress = [this](uint64_t done, uint64_t total) {

@@ -58,7 +58,11 @@ inline constexpr char kInstallerFailed[] = "업데이트 설치 프로그램을 
 // Where the window's peers are and how it hands over a downloaded package.
 struct InitWindowConfig {
   InitPeers peers;
-  InitSteps steps;
+  InitCapabilities caps;
+  // The credential the router access keeps for the credentials page; the
+  // firmware upload sends it.
+  const RouterCredential* credential = nullptr;
+  uint16_t router_port = 80;    // the upload goes to this port of the router
   std::string firmware_server;  // "host[:port]" of the firmware web server
   std::string download_folder;  // firmware files (the writable folder)
   update::ProgramUpdateOptions program_update;

@@ -56,7 +56,7 @@ class RealMapper final : public PortMapper {
                std::string& http_port) override {
     owner_.ftp_port = ftp_port;
     owner_.http_port = http_port;
-    const int verdict = upnp_.ClassifyServerMapping(gateway, local, owner_);
+    const int verdict = static_cast<int>(upnp_.ClassifyServerMapping(gateway, local, owner_));
     ftp_port = owner_.ftp_port;
     http_port = owner_.http_port;
     return verdict;

@@ -6,7 +6,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "ddns/ddns_manager.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
 #include "ftpctl/ftp_server.h"
 #include "platform/trace.h"
 #include "ui/main_window.h"

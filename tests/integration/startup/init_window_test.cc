@@ -12,6 +12,7 @@
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
 #include "ui/init_window.h"
+#include "startup_fakes.h"
 #include "unit/ui/fakes.h"
 
 namespace quarno::ui {
@@ -85,28 +86,25 @@ class InitWindowTest : public ::testing::Test {
                                             xdg_.root() + "/download.json");
     state_->Update([tray](StartupValues& v) { v.tray_start = tray; });
     InitWindowConfig config;
-    config.peers.router.port = router_->port();
-    config.peers.router.connect_timeout = config.peers.router.receive_timeout = milliseconds(2000);
-    config.peers.router.find_gateway = [](GatewayInfo& info) {
-      info.gateway = "127.0.0.2";
-      info.local_address = "127.0.0.1";
-      return true;
-    };
-    config.peers.firmware_info_host = config.peers.download_host = "127.0.0.6";
-    config.peers.firmware_info_port = config.peers.download_port = files_->port();
-    config.peers.connect_timeout = config.peers.receive_timeout = milliseconds(2000);
-    config.steps.network_alive = config.steps.wait_for_network = [] { return true; };
-    config.steps.prepare_ftp = [](std::string& path, uint16_t& port) {
-      path = "/opt/quarno/quarno-ftpd";
-      port = 31000;
-      return true;
-    };
-    config.steps.start_ftp = [](const std::string&) { return true; };
-    config.steps.make_home_folder = [](std::string& home) {
+    RouterOptions options;
+    options.port = router_->port();
+    options.connect_timeout = options.receive_timeout = milliseconds(2000);
+    options.credential = &credential_;
+    router_client_ = std::make_unique<RouterClient>(options);
+    config.caps.network = &network_;
+    config.caps.router = router_client_.get();
+    config.caps.ftp = &ftp_;
+    config.caps.clock = &clock_;
+    config.caps.make_home_folder = [](std::string& home) {
       home = "/tmp/zelhome";
       return true;
     };
-    config.steps.resolve = [](const std::string& host) { return host; };
+    config.caps.resolve = [](const std::string& host) { return host; };
+    config.credential = &credential_;
+    config.router_port = router_->port();
+    config.peers.firmware_info_host = config.peers.download_host = "127.0.0.6";
+    config.peers.firmware_info_port = config.peers.download_port = files_->port();
+    config.peers.connect_timeout = config.peers.receive_timeout = milliseconds(2000);
     const std::string server = "127.0.0.6:" + std::to_string(files_->port());
     config.firmware_server = server;
     config.download_folder = xdg_.writable();
@@ -155,6 +153,11 @@ class InitWindowTest : public ::testing::Test {
   QueueSink sink_;
   std::shared_ptr<StartupState> state_ = std::make_shared<StartupState>();
   std::unique_ptr<LabSimulator> router_, files_;
+  startup_test::FakeNetwork network_;
+  startup_test::FakeFtp ftp_;
+  startup_test::FakeClock clock_;
+  RouterCredential credential_;
+  std::unique_ptr<RouterClient> router_client_;
   std::unique_ptr<CFirmware_Update> window_;
 };
 
