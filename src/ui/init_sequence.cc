@@ -102,7 +102,7 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers,
   state.Update([&](StartupValues& v) {
     v.router_address = facts.gateway.gateway;
     v.local_address = facts.gateway.local_address;
-    v.router_mac = FormatMac(facts.gateway.mac);
+    v.router_mac = facts.gateway.mac;
     v.router_model = facts.model_name;
   });
 

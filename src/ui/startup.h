@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/named_mutex.h"
+#include "platform/netinfo.h"
 #include "platform/service_manager.h"
 
 namespace quarno::ui {
@@ -53,7 +54,7 @@ struct StartupValues {
   uint16_t admin_port = 0;
   std::string router_address;
   std::string local_address;
-  std::string router_mac;  // "%02X:..." text; empty until the probe found it
+  platform::MacAddress router_mac{};
   std::string router_model;
   std::string router_firmware_version;
   std::string latest_firmware_version;

@@ -98,7 +98,7 @@ TEST_F(InitSequenceTest, CurrentFirmwareRunsThroughWithoutAskingTheRouterMore) {
   const StartupValues v = state_.Get();
   EXPECT_EQ(v.router_address, "127.0.0.2");
   EXPECT_EQ(v.router_model, "zq300");
-  EXPECT_EQ(v.router_mac, "00:08:9F:12:34:56");
+  EXPECT_EQ(FormatMac(v.router_mac), "00:08:9F:12:34:56");
   EXPECT_EQ(v.router_firmware_version, "8.34");
   EXPECT_EQ(v.admin_port, 31000);
   EXPECT_EQ(v.latest_program_version, "1.06");
