@@ -1,10 +1,15 @@
 #pragma once
-// Auto-start at logon and the boot-up service's start type, as the main
-// window's "시작시 자동실행" box drives them. The real implementation lives
-// with the installer (autostart.cc); the window takes the interface so tests
-// can watch the calls.
+// The auto-start option: quarno-server starts at every logon from an XDG
+// autostart entry, and the boot-up service and the FTP server's service
+// start on their own. The entry is the evidence the main window reads.
+#include <string>
+#include <utility>
+
+#include "platform/service_manager.h"
+
 namespace quarno::ui {
 
+// What the main window's "시작시 자동실행" box drives; tests watch the calls.
 class AutoStart {
  public:
   virtual ~AutoStart() = default;
@@ -17,6 +22,69 @@ class AutoStart {
   // the boot-up service's start type to match. Runs long (service manager);
   // false when any part failed.
   virtual bool ApplyAutoStart(bool enabled) = 0;
+};
+
+inline constexpr char kAutoStartEntryName[] = "quarno-server.desktop";
+inline constexpr char kBootServiceDisplayName[] = "Quarno Bootup Service";
+inline constexpr char kBootServiceExecutable[] = "quarno-bootup-service";
+
+// AutostartFolder()/quarno-server.desktop ($XDG_CONFIG_HOME honoured).
+std::string AutoStartEntryPath();
+// True when the entry exists, whatever it holds.
+bool IsAutoStartRegistered();
+// The entry's text for the program at `executable`.
+std::string AutoStartEntryText(const std::string& executable);
+
+struct AutoStartOptions {
+  std::string program_folder;     // where quarno-bootup-service lies (default ProgramFolder())
+  std::string server_executable;  // the running quarno-server (default /proc/self/exe)
+  std::string user;               // for loginctl (default: the current user's name)
+  // Runs loginctl; tests pass a stand-in.
+  platform::CommandRunner run_command = platform::RunCommand;
+};
+
+// ProgramFolder()/quarno-bootup-service (or the options' folder).
+std::string BootServiceExecutablePath(const AutoStartOptions& options = {});
+
+// Whether services keep running, and start, without a session of the user.
+enum class LingerOutcome {
+  kNotAsked,  // switching off never touches it
+  kAlreadyEnabled,
+  kEnabled,
+  kRefused,      // loginctl said no (no right to change it)
+  kUnavailable,  // no loginctl here (no systemd): only the logon start works
+};
+
+struct AutoStartResult {
+  bool entry_ok = false;         // the entry is written or removed as asked
+  bool boot_service_ok = false;  // the boot-up service is registered with this executable
+  LingerOutcome linger = LingerOutcome::kNotAsked;
+};
+
+// Registers (or re-points) the boot-up service, then writes or removes the
+// entry and sets both services' start types: automatic when `on`, on demand
+// otherwise. Switching on also asks for lingering. Failures are logged.
+AutoStartResult ApplyAutoStart(bool on, platform::ServiceManager& manager,
+                               const AutoStartOptions& options = {});
+
+// The AutoStart of the running program: the functions above on `manager`
+// (which must outlive it). ApplyAutoStart is false when the entry or the
+// boot-up service failed, or lingering was refused, so boot before logon is
+// not what the user asked for.
+class SystemAutoStart final : public AutoStart {
+ public:
+  explicit SystemAutoStart(platform::ServiceManager& manager, AutoStartOptions options = {})
+      : manager_(manager), options_(std::move(options)) {}
+  bool BootServiceExecutablePresent() override;
+  bool IsAutoStartRegistered() override;
+  bool ApplyAutoStart(bool enabled) override;
+  // The outcome of the last ApplyAutoStart.
+  AutoStartResult LastResult() const { return last_; }
+
+ private:
+  platform::ServiceManager& manager_;
+  AutoStartOptions options_;
+  AutoStartResult last_;
 };
 
 }  // namespace quarno::ui
