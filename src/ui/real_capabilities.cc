@@ -1,6 +1,11 @@
 #include "ui/real_capabilities.h"
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <optional>
 
 #include "core/log.h"
 #include "core/netprobe.h"
@@ -8,6 +13,7 @@
 #include "core/settings_store.h"
 #include "ddns/ddns_manager.h"
 #include "ftpctl/ftp_server.h"
+#include "ftpctl/link_shared_folder.h"
 #include "ftpctl/server_interface.h"
 #include "httpd/http_server.h"
 #include "platform/folder_facts.h"
@@ -15,7 +21,6 @@
 #include "platform/service_manager.h"
 #include "router/router_client.h"
 #include "share/home_tree.h"
-#include "share/link_shared_folder.h"
 #include "upnp/upnp_manager.h"
 
 namespace quarno::ui {
@@ -71,42 +76,47 @@ class RealAdmin final : public AdminChannel {
 class RealHttp final : public HttpServing {
  public:
   explicit RealHttp(const WorldOptions& o) : listen_(o.http_listen_address) {}
-  // The server is the process's one: it must not outlive the window that started it.
-  ~RealHttp() override {
-    if (started_) httpd::StopHttpServer();
-  }
+  // The server must not outlive the window that started it.
+  ~RealHttp() override { server_.StopHttpServer(); }
   bool Start(const std::string& port_text) override {
     httpd::HttpServerOptions options;
     options.port_text = port_text;
     options.document_root = platform::HomeFolder();
     options.listen_address = listen_;
+    // The window's flag and MAC, read by the server on each status request.
+    options.ftp_charset = [this]() -> std::optional<std::string> {
+      return std::string(utf8_.load() ? "UTF-8" : "EUC-KR");
+    };
+    options.router_mac = [this] {
+      std::lock_guard<std::mutex> lock(mac_mutex_);
+      return mac_;
+    };
     std::string failure;
-    if (httpd::StartHttpServer(options, &failure)) {
-      started_ = true;
-      return true;
-    }
+    if (server_.StartHttpServer(options, &failure)) return true;
     WriteLog("%s", failure.c_str());
     return false;
   }
-  void Stop() override { httpd::StopHttpServer(); }
-  bool Running() override { return httpd::HttpServerRunning(); }
-  void SetCharsetUtf8(bool utf8) override { httpd::SetFtpCharsetUtf8(utf8); }
+  void Stop() override { server_.StopHttpServer(); }
+  bool Running() override { return server_.Running(); }
+  void SetCharsetUtf8(bool utf8) override { utf8_ = utf8; }
   void SetRouterMac(const platform::MacAddress& mac) override {
-    std::array<std::uint8_t, 6> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = mac[i];
-    httpd::SetRouterMac(bytes);
+    std::lock_guard<std::mutex> lock(mac_mutex_);
+    for (std::size_t i = 0; i < mac_.size(); ++i) mac_[i] = mac[i];
   }
 
  private:
   std::string listen_;
-  bool started_ = false;
+  httpd::HttpServer server_;
+  std::atomic<bool> utf8_{false};
+  std::mutex mac_mutex_;
+  std::array<std::uint8_t, 6> mac_{};
 };
 
 class RealShare final : public ShareTree {
  public:
   bool LinkSharedFolder(const std::string& user, const std::string& password,
                         const std::string& folder, ftpctl::CUserSetting& accounts) override {
-    return share::LinkSharedFolder(user, password, folder, accounts);
+    return ftpctl::LinkSharedFolder(link_, user, password, folder, accounts);
   }
   FolderKind Classify(const std::string& folder) override {
     switch (platform::ExamineFolder(folder)) {
@@ -125,10 +135,11 @@ class RealShare final : public ShareTree {
   std::string JunctionPath(const std::string& folder) override {
     return share::JunctionPath(folder);
   }
-  void SetCurrentJunctionPath(const std::string& path) override {
-    share::SetCurrentJunctionPath(path);
-  }
-  void RemoveCurrentJunction() override { share::RemoveCurrentJunctionAtExit(); }
+  void SetCurrentJunctionPath(const std::string& path) override { link_.SetCurrentPath(path); }
+  void RemoveCurrentJunction() override { link_.RemoveAtExit(); }
+
+ private:
+  share::ShareLink link_;
 };
 
 class RealFirewall final : public Firewall {
