@@ -44,7 +44,7 @@ QString ControlStyleSheet() {
 QLineEdit, QComboBox {
   font-family: gulim; font-size: 12px; color: #333;
   background: white; border: 1px solid #a9b6c2; border-radius: 2px; padding: 0px 3px;
-  selection-background-color: #3a7bb0;
+  selection-background-color: #3a7bb0; lineedit-password-character: 42;
 }
 QLineEdit:focus, QComboBox:focus { border: 1px solid #3a7bb0; }
 QLineEdit:disabled, QComboBox:disabled { background: #f0f0f0; color: #999; }

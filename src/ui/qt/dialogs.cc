@@ -52,10 +52,10 @@ BoxAnswer ShowMessageBox(QWidget* owner, const QString& text, const QString& cap
   return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
 }
 
-QString ChooseFolder(QWidget* owner, const QString& start) {
+QString ChooseFolder(QWidget* owner, const QString& start, const QString& title) {
   if (TestChooser()) return TestChooser()(owner);
   return QFileDialog::getExistingDirectory(
-      owner, QStringLiteral("[FTP] 공개할 폴더를 선택하세요."), start,
+      owner, title.isEmpty() ? QStringLiteral("[FTP] 공개할 폴더를 선택하세요.") : title, start,
       QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
 }
 

@@ -16,8 +16,9 @@ enum class BoxAnswer { kOk, kYes, kNo };
 BoxAnswer ShowMessageBox(QWidget* owner, const QString& text, const QString& caption = {},
                          BoxKind kind = BoxKind::kOk, BoxIcon icon = BoxIcon::kNone);
 
-// Asks for a folder ("[FTP] 공개할 폴더를 선택하세요."); empty when cancelled.
-QString ChooseFolder(QWidget* owner, const QString& start = {});
+// Asks for a folder (title "[FTP] 공개할 폴더를 선택하세요." unless given);
+// empty when cancelled.
+QString ChooseFolder(QWidget* owner, const QString& start = {}, const QString& title = {});
 // Tests replace the chooser; an empty function restores the real one.
 void SetFolderChooserForTesting(std::function<QString(QWidget*)> chooser);
 

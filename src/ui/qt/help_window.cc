@@ -17,20 +17,20 @@ constexpr int kHeight = 540;
 constexpr int kHeaderClose = 1;
 }  // namespace
 
-CHelpWindow* CHelpWindow::Open(const QString& program_folder) {
+CHelpWindow* CHelpWindow::Open(const QString& html_path) {
   if (open_) {
     open_->showNormal();
     open_->raise();
     open_->activateWindow();
     return open_;
   }
-  auto* window = new CHelpWindow(program_folder);
+  auto* window = new CHelpWindow(html_path);
   open_ = window;
   window->show();
   return window;
 }
 
-CHelpWindow::CHelpWindow(const QString& program_folder) {
+CHelpWindow::CHelpWindow(const QString& path) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("Quarno Server 도움말"));
   setWindowIcon(art::AppIcon());
@@ -45,7 +45,6 @@ CHelpWindow::CHelpWindow(const QString& program_folder) {
   browser_->setGeometry(12, 52, kWidth - 24, kHeight - 52 - 48);
   browser_->setOpenExternalLinks(false);
   browser_->setStyleSheet(QStringLiteral("QTextBrowser { border: 1px solid #c8d0d8; background: white; }"));
-  const QString path = QDir(program_folder).filePath(QStringLiteral("help_quarno.html"));
   if (QFileInfo::exists(path)) {
     browser_->setSource(QUrl::fromLocalFile(path));
   } else {

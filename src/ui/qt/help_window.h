@@ -15,9 +15,9 @@ class CHelpWindow : public DrawnWindow {
  public:
   enum : int { kIdCloseButton = 1008, kIdBrowser = 1021 };
 
-  // Opens the help window, or brings the open one to the front: there is
-  // never more than one.
-  static CHelpWindow* Open(const QString& program_folder);
+  // Opens the help window on `html_path`, or brings the open one to the
+  // front: there is never more than one.
+  static CHelpWindow* Open(const QString& html_path);
   static bool IsOpen() { return !open_.isNull(); }
   static CHelpWindow* Current() { return open_; }
 
@@ -29,7 +29,7 @@ class CHelpWindow : public DrawnWindow {
   void OnHotSpot(int id) override;
 
  private:
-  explicit CHelpWindow(const QString& program_folder);
+  explicit CHelpWindow(const QString& html_path);
   static inline QPointer<CHelpWindow> open_;
   QTextBrowser* browser_;
   QPushButton* close_;

@@ -4,6 +4,7 @@
 #include <QMutexLocker>
 #include <QPainter>
 #include <QTimerEvent>
+#include <algorithm>
 
 #include "ui/qt/artwork.h"
 #include "ui/qt/controls.h"
@@ -82,6 +83,17 @@ void CFirmware_Update::StopDots() {
   update();
 }
 
+void CFirmware_Update::SetShownDots(int dots) {
+  dot_timer_.stop();
+  shown_dots_ = std::max(0, dots);
+  update(QRect(1, 312, 440, 28));
+}
+
+void CFirmware_Update::SetProgress(int per_mille) {
+  progress_ = std::min(per_mille, 1000);
+  update();
+}
+
 void CFirmware_Update::SetOpaque(bool opaque) {
   if (opaque_ == opaque) return;
   opaque_ = opaque;
@@ -140,6 +152,10 @@ void CFirmware_Update::paintEvent(QPaintEvent*) {
   p.setPen(art::kInk);
   p.drawText(QRect(19, 319, 430, 16), Qt::AlignLeft | Qt::AlignTop,
              Status() + QStringLiteral(" .").repeated(shown_dots_));
+  if (progress_ >= 0) {
+    p.fillRect(QRect(1, 310, 527, 2), QColor(214, 222, 230));
+    p.fillRect(QRect(1, 310, 527 * progress_ / 1000, 2), art::kCaptionTop);
+  }
   p.drawText(QRect(458, 318, 70, 16), Qt::AlignLeft | Qt::AlignTop,
              QStringLiteral("버전 : %1").arg(QLatin1String(kProgramVersion)));
 }

@@ -35,6 +35,12 @@ class CFirmware_Update : public DrawnWindow {
   void SetStatus(const QString& text);
   QString Status() const;
   int DotCount() const { return dots_; }
+  // The dots as the start-up sequence counts them; the window's own 200 ms
+  // animation stops once the count comes from outside.
+  void SetShownDots(int dots);
+  int ShownDots() const { return shown_dots_; }
+  // Download progress in per mille along the status bar; -1 hides it.
+  void SetProgress(int per_mille);
   // Stops the dots (a result arrived).
   void StopDots();
 
@@ -72,6 +78,7 @@ class CFirmware_Update : public DrawnWindow {
   QString status_;
   int dots_ = 1;
   int shown_dots_ = 0;
+  int progress_ = -1;
   QBasicTimer dot_timer_;
   bool opaque_ = true;
   bool upgrade_in_progress_ = false;

@@ -65,6 +65,19 @@ bool IsFolderEditKey(int key) {
 
 }  // namespace
 
+// Plain X servers ignore window opacity, so a dimmed window is veiled instead;
+// the veil also catches the mouse.
+class Veil : public QWidget {
+ public:
+  explicit Veil(QWidget* parent) : QWidget(parent) { setObjectName(QStringLiteral("veil")); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(20, 40, 60, 100));
+  }
+};
+
 MainWindow::MainWindow() {
   setWindowTitle(QStringLiteral("Quarno Server"));
   setWindowIcon(art::AppIcon());
@@ -89,7 +102,6 @@ MainWindow::MainWindow() {
   AddEdit(kFtpUser, QRect(154, 208, 133, 18));
   QLineEdit* password = AddEdit(kFtpPassword, QRect(154, 230, 133, 18));
   password->setEchoMode(QLineEdit::Password);
-  password->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
   AddCheck(kShowPassword, QPoint(294, 233));
   QLineEdit* folder = AddEdit(kFolder, QRect(154, 253, 225, 18));
   // The folder is chosen, never typed.
@@ -139,10 +151,7 @@ MainWindow::MainWindow() {
   users_->hide();
   controls_.insert(kUsers, users_);
 
-  veil_ = new QWidget(this);
-  veil_->setObjectName(QStringLiteral("veil"));
-  veil_->setAttribute(Qt::WA_StyledBackground);
-  veil_->setStyleSheet(QStringLiteral("background: rgba(20, 40, 60, 96);"));
+  veil_ = new Veil(this);
   veil_->hide();
 
   for (QWidget* w : controls_) w->installEventFilter(this);
@@ -277,10 +286,12 @@ void MainWindow::OnHotSpot(int id) {
       showMinimized();
       break;
     case kClose:
-      HideToTray();
+      emit CloseClicked();
+      if (!bound_) HideToTray();
       break;
     case kUnfold:
       SetUnfolded(!unfolded_);
+      emit UnfoldToggled(unfolded_);
       break;
     default:
       break;
@@ -290,7 +301,8 @@ void MainWindow::OnHotSpot(int id) {
 void MainWindow::closeEvent(QCloseEvent* event) {
   // Only the tray command ends the program; closing hides the window.
   event->ignore();
-  HideToTray();
+  emit CloseClicked();
+  if (!bound_) HideToTray();
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -303,9 +315,7 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool MainWindow::event(QEvent* event) {
-  const int type = event->type();
-  if (type >= static_cast<int>(WM_TRAY_NOTIFY) && type <= static_cast<int>(WM_AUTOSTART_DONE)) {
-    auto* message = static_cast<MessageEvent*>(event);
+  if (auto* message = event->type() >= QEvent::User ? dynamic_cast<MessageEvent*>(event) : nullptr) {
     emit MessageArrived(message->Id(), message->WParam(), message->LParam());
     return true;
   }

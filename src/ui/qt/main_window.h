@@ -76,6 +76,9 @@ class MainWindow : public DrawnWindow {
   void SetHiddenToTray(bool hidden) { hidden_to_tray_ = hidden; }
   // The close button's action: into the tray, or minimized without one.
   void HideToTray();
+  // Bound to the workflows: the close button and the fold link report to them
+  // (CloseClicked, UnfoldToggled) and the workflows decide.
+  void SetBound(bool bound) { bound_ = bound; }
   // Tray double click and "Quarno Server 열기(&O)".
   void ShowFromTray();
 
@@ -86,6 +89,8 @@ class MainWindow : public DrawnWindow {
   void TextEdited(int id, const QString& text);
   void FolderBrowseRequested();
   void HelpRequested();
+  void CloseClicked();
+  void UnfoldToggled(bool unfolded);
   void OpenRequested();
   void ExitRequested();
   // A window message arrived (custom event of the message's number).
@@ -115,6 +120,7 @@ class MainWindow : public DrawnWindow {
   bool dimmed_ = false;
   bool tray_available_ = true;
   bool hidden_to_tray_ = false;
+  bool bound_ = false;
 };
 
 }  // namespace quarno::qt

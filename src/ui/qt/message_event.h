@@ -12,12 +12,18 @@ namespace quarno::qt {
 class MessageEvent : public QEvent {
  public:
   MessageEvent(unsigned id, std::uintptr_t wparam, std::intptr_t lparam)
-      : QEvent(static_cast<QEvent::Type>(id)), wparam_(wparam), lparam_(lparam) {}
-  unsigned Id() const { return static_cast<unsigned>(type()); }
+      : QEvent(TypeOf(id)), id_(id), wparam_(wparam), lparam_(lparam) {}
+  // The window messages above WM_USER keep their number; the few below it
+  // (WM_TIMER) are folded into the top of Qt's user range, away from Qt's own.
+  static QEvent::Type TypeOf(unsigned id) {
+    return static_cast<QEvent::Type>(id >= QEvent::User ? id : QEvent::MaxUser - id);
+  }
+  unsigned Id() const { return id_; }
   std::uintptr_t WParam() const { return wparam_; }
   std::intptr_t LParam() const { return lparam_; }
 
  private:
+  unsigned id_;
   std::uintptr_t wparam_;
   std::intptr_t lparam_;
 };

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTimerEvent>
+#include <algorithm>
 
 #include "ui/qt/artwork.h"
 #include "ui/qt/controls.h"
@@ -105,6 +106,16 @@ QString CAdminPassword::NoticeText(int notice) {
 
 void CAdminPassword::SetNotice(int notice) {
   notice_ = (notice >= 0 && notice <= 4) ? notice : 0;
+  notice_text_ = NoticeText(notice_);
+  update();
+}
+
+void CAdminPassword::SetNoticeText(const QString& text) {
+  notice_text_ = text;
+  notice_ = 0;
+  for (int n = 1; n <= 4; ++n) {
+    if (NoticeText(n) == text) notice_ = n;
+  }
   update();
 }
 
@@ -117,9 +128,9 @@ void CAdminPassword::paintEvent(QPaintEvent*) {
   DrawAt(p, 16, 99, QStringLiteral("관리자 암호"));
   DrawAt(p, 16, 131, QStringLiteral("Ralmek 공유기에 관리자 계정 및 암호가 설정되어 있습니다."));
   DrawAt(p, 16, 149, QStringLiteral("관리자 계정 및 암호를 입력 후 '다음' 버튼을 클릭합니다."));
-  if (notice_ != 0) {
+  if (!notice_text_.isEmpty()) {
     p.setPen(QColor(196, 72, 52));
-    DrawAt(p, 53, 36, NoticeText(notice_));
+    DrawAt(p, 53, 36, notice_text_);
   }
 }
 
@@ -131,6 +142,7 @@ CUpgrade::CUpgrade(QWidget* parent) : QWidget(parent) {
 }
 
 QString CUpgrade::StepText(int step) const {
+  if (step >= 0 && step < 4 && !step_texts_[step].isEmpty()) return step_texts_[step];
   switch (step) {
     case kStarted:
       return QStringLiteral("펌웨어 업데이트를 시작합니다.");
@@ -157,6 +169,34 @@ void CUpgrade::StartInstallAnimation() {
   if (timer_.isActive() || result_ != -1) return;
   dots_ = 0;
   timer_.start(200, this);
+}
+
+void CUpgrade::SetInstallDots(int dots) {
+  timer_.stop();
+  shown_dots_ = dots;
+  update(QRect(30, 176, 480, 20));
+}
+
+void CUpgrade::SetStepText(int step, const QString& text) {
+  if (step < 0 || step >= 4) return;
+  step_texts_[step] = text;
+  update();
+}
+
+void CUpgrade::SetResultLine(int line, const QString& text) {
+  result_lines_[line & 1] = text;
+  if (result_ == -1 && !text.isEmpty()) {
+    // Result lines replace the installing dots, as a result does.
+    timer_.stop();
+    shown_dots_ = -1;
+    result_ = 0;
+  }
+  update();
+}
+
+void CUpgrade::SetProgress(int per_mille) {
+  progress_ = std::min(per_mille, 1000);
+  update();
 }
 
 void CUpgrade::SetResult(int result) {
@@ -195,6 +235,8 @@ void CUpgrade::SetResult(int result) {
 void CUpgrade::Reset() {
   timer_.stop();
   marks_ = {};
+  step_texts_ = {};
+  progress_ = -1;
   result_ = -1;
   shown_dots_ = -1;
   result_lines_[0].clear();
@@ -225,6 +267,13 @@ void CUpgrade::paintEvent(QPaintEvent*) {
     if (marks_[step]) p.drawPixmap(24, y - 2, art::CheckMark());
     p.setPen(marks_[step] ? QColor(Qt::black) : art::kInk);
     DrawAt(p, 40, y, StepText(step));
+  }
+  if (progress_ >= 0) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(214, 222, 230));
+    p.drawRoundedRect(QRect(40, 144, 440, 6), 3, 3);
+    p.setBrush(art::kCaptionTop);
+    p.drawRoundedRect(QRect(40, 144, 440 * progress_ / 1000, 6), 3, 3);
   }
   p.setPen(art::kInk);
   if (result_ != -1) {

@@ -18,6 +18,9 @@ class CFirmwareIntro : public QWidget {
   enum : int { kIdNext = 1008, kIdCancel = 1010 };
   explicit CFirmwareIntro(QWidget* parent);
   void SetVersions(const QString& model, const QString& current, const QString& latest);
+  void SetModel(const QString& text) { model_ = text, update(); }
+  void SetCurrent(const QString& text) { current_ = text, update(); }
+  void SetLatest(const QString& text) { latest_ = text, update(); }
   QPushButton* NextButton() const { return next_; }
   QPushButton* CancelButton() const { return cancel_; }
 
@@ -46,6 +49,9 @@ class CAdminPassword : public QWidget {
   void SetNotice(int notice);
   int Notice() const { return notice_; }
   static QString NoticeText(int notice);
+  // A notice line given as text; empty hides it.
+  void SetNoticeText(const QString& text);
+  QString ShownNotice() const { return notice_text_; }
   QLineEdit* UserEdit() const { return user_; }
   QLineEdit* PasswordEdit() const { return password_; }
   QPushButton* NextButton() const { return next_; }
@@ -60,6 +66,7 @@ class CAdminPassword : public QWidget {
 
  private:
   int notice_ = 0;
+  QString notice_text_;
   QLineEdit* user_;
   QLineEdit* password_;
   QPushButton* next_;
@@ -76,6 +83,13 @@ class CUpgrade : public QWidget {
   bool Marked(int step) const { return marks_.at(step); }
   // Starts the "installing" dots (200 ms); a second call changes nothing.
   void StartInstallAnimation();
+  // The dots as the upgrade counts them (-1 hides the line); stops the own animation.
+  void SetInstallDots(int dots);
+  // Replaces the text of step line `step` (0..3).
+  void SetStepText(int step, const QString& text);
+  void SetResultLine(int line, const QString& text);
+  QString ResultLine(int line) const { return result_lines_[line & 1]; }
+  void SetProgress(int per_mille);
   bool Animating() const { return timer_.isActive(); }
   // Shows the outcome (0 done, 1 download failed, 2 transfer failed,
   // 3 connection lost), stops the dots and enables the button.
@@ -97,6 +111,8 @@ class CUpgrade : public QWidget {
 
  private:
   std::array<bool, 4> marks_{};
+  std::array<QString, 4> step_texts_;
+  int progress_ = -1;
   int result_ = -1;
   int dots_ = 0;
   int shown_dots_ = -1;
