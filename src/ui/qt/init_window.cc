@@ -9,6 +9,7 @@
 #include "ui/qt/artwork.h"
 #include "ui/qt/controls.h"
 #include "ui/qt/fonts.h"
+#include "ui/qt/message_event.h"
 #include "ui/qt/pages.h"
 
 namespace quarno::qt {
@@ -81,6 +82,14 @@ void CFirmware_Update::StopDots() {
   dot_timer_.stop();
   shown_dots_ = 0;
   update();
+}
+
+bool CFirmware_Update::event(QEvent* event) {
+  if (auto* message = event->type() >= QEvent::User ? dynamic_cast<MessageEvent*>(event) : nullptr) {
+    emit MessageArrived(message->Id(), message->WParam(), message->LParam());
+    return true;
+  }
+  return DrawnWindow::event(event);
 }
 
 void CFirmware_Update::SetShownDots(int dots) {

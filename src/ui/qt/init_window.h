@@ -66,8 +66,11 @@ class CFirmware_Update : public DrawnWindow {
  signals:
   // The user asked to close (close button while no upgrade runs).
   void CloseRequested();
+  // A window message arrived (WM_INIT_RESULT, WM_UPGRADE_RESULT).
+  void MessageArrived(unsigned id, quintptr wparam, qintptr lparam);
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
