@@ -10,6 +10,8 @@ packages=(
   python3 curl lftp cadaver
   iproute2 nftables miniupnpd-nftables miniupnpc
   vsftpd nginx-light wrk
+  qt6-base-dev qt6-qpa-plugins fonts-nanum
+  xvfb xauth trayer xdotool x11-utils imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

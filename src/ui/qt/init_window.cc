@@ -31,6 +31,8 @@ art::ButtonState ImageState(DrawnWindow::HotState s) {
 
 CFirmware_Update::CFirmware_Update(bool transparent) : opaque_(!transparent) {
   setWindowTitle(QStringLiteral("Quarno Server"));
+  // Both big windows share the title; the role tells them apart on X11.
+  setWindowRole(QStringLiteral("quarno-init"));
   setWindowIcon(art::AppIcon());
   setFixedSize(529, 342);
   CentreOnDesktop(264, 171);

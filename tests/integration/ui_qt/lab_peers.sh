@@ -16,8 +16,9 @@ lab_sim() {  # <script> <address> <state file> [args...]: prints "port [ssdp]"
   read -r -t 20 line <"$fifo" || { echo "no announcement from $script" >&2; return 1; }
   rm -f "$fifo"
   # LISTENING <address> <port> [ssdp=<port>]
-  set -- $line
-  echo "$3 ${4#ssdp=}"
+  set -- $line ""
+  local ssdp=${4:-}
+  echo "$3 ${ssdp#ssdp=}"
 }
 
 lab_peers_start() {
