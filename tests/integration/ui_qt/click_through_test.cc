@@ -88,6 +88,10 @@ class ClickThroughTest : public QObject {
     uint16_t admin_port = 0;
     QVERIFY(ftpctl::WriteFtpServerConfig(first, admin_port));
     QVERIFY(ftpctl::StartFtpService(*manager, QUARNO_FTPD_PROGRAM, 10s));
+    // Stopped however the test ends.
+    std::shared_ptr<void> stop_ftpd(nullptr, [&](void*) {
+      platform::StopAndWait(*manager, ftpctl::kFtpServiceName, 5s);
+    });
 
     MainWindow window;
     QtView view;
@@ -183,7 +187,6 @@ class ClickThroughTest : public QObject {
     dialog.OnCommand(ui::kCmdTrayExit);
     QVERIFY(QTest::qWaitFor([&] { return view.Closing(); }, 30000));
     dialog.Runner().WaitIdle();
-    platform::StopAndWait(*manager, ftpctl::kFtpServiceName, 5s);
   }
 };
 
