@@ -131,6 +131,7 @@ void CFirmware_Update::SaveRect() {
 
 void CFirmware_Update::OnHotSpot(int id) {
   if (id == kMinimize) {
+    emit MinimizeClicked();
     SaveRect();
     showMinimized();
   } else if (id == kClose) {
@@ -140,6 +141,10 @@ void CFirmware_Update::OnHotSpot(int id) {
 
 void CFirmware_Update::closeEvent(QCloseEvent* event) {
   event->ignore();
+  if (bound_) {
+    emit CloseClicked();
+    return;
+  }
   if (upgrade_in_progress_ || ended_) return;
   emit CloseRequested();
   End(kCancel);
