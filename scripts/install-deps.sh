@@ -12,6 +12,9 @@ packages=(
   vsftpd nginx-light wrk
   # The run command's virtual screen; the Debian package, its icons and its checks.
   xvfb x11vnc librsvg2-bin lintian debootstrap
+  # The desktop program and its tests (offscreen, Xvfb with a tray host).
+  qt6-base-dev qt6-qpa-plugins fonts-nanum
+  xauth trayer xdotool x11-utils imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do
