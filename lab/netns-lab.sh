@@ -4,7 +4,7 @@
 # (mappings become real nftables DNAT) and the project's simulators of the
 # router's HTTP interface and of the DDNS registration server.
 #
-#   lab/netns-lab.sh [-i ID] up [--watch PID]   build the lab (prints the env file)
+#   lab/netns-lab.sh [-i ID] up [--watch PID]   build the lab (prints the env file's path)
 #   lab/netns-lab.sh [-i ID] down               tear it down (idempotent)
 #   lab/netns-lab.sh [-i ID] exec ROLE CMD...   run CMD in router|pc|pc2|internet
 #   lab/netns-lab.sh [-i ID] run CMD...         up, run CMD on the host with the
@@ -16,7 +16,8 @@
 #   lab/netns-lab.sh list                       every lab of this machine
 #
 # ID (default $QUARNO_LAB_ID, else "0") makes names unique, so labs of
-# parallel runs never collide. Needs root (namespaces, nftables).
+# parallel runs never collide. QUARNO_LAB_WATCH=PID works as `up --watch PID`.
+# Needs root (namespaces, nftables).
 #
 #         pc 198.18.10.10 ─┐                        ┌─ internet 192.0.3.1
 #                          ├ br0 router 198.18.10.1 │  (client side; the
@@ -44,7 +45,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 id=${QUARNO_LAB_ID:-0}
 
-usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 while getopts "i:h" opt; do
   case $opt in
@@ -243,7 +244,7 @@ hosts_for() {  # ns: the namespace's /etc/hosts and resolv.conf
 
 do_up() {
   need_root
-  local watch=""
+  local watch=${QUARNO_LAB_WATCH:-}
   while [ $# -gt 0 ]; do
     case $1 in
       --watch) watch=$2; shift 2 ;;

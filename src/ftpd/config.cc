@@ -166,6 +166,7 @@ bool ParseDocument(tinyxml2::XMLDocument& doc, ServerConfig& out, std::string& w
       const char* name = item->Attribute("name");
       int id = name ? FindOption(name) : 0;
       if (id == 0) continue;  // items of other versions are no reason to refuse the file
+      if (id == kOptAdminPort) config.admin_port_given = true;
       OptionValue& value = config.options.At(id);
       if (value.is_text) {
         value.text = Text(item);
@@ -206,6 +207,14 @@ ServerConfig::ServerConfig() {
 
 bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports) {
   std::vector<uint16_t> result;
+  constexpr std::string_view kBlank = " ,\t\r\n";
+  if (auto first = text.find_first_not_of(kBlank); first != std::string_view::npos) {
+    std::string_view trimmed = text.substr(first, text.find_last_not_of(kBlank) - first + 1);
+    if (trimmed == "0") {
+      ports.clear();
+      return true;
+    }
+  }
   size_t i = 0;
   while (i < text.size()) {
     char c = text[i];

@@ -17,6 +17,10 @@ struct ServerConfig {
   ServerConfig();  // the defaults a file without <Settings> items runs with
   GeneralOptions options;
   std::vector<Account> users;
+  // The file names an admin port. The admin port belongs to this machine, not
+  // to the FTP service: a file without one (the boot service's "port closed"
+  // file) leaves the open admin port as it is.
+  bool admin_port_given = false;
 };
 
 // Parses the file text into `out`. On failure `out` is untouched and `why`
@@ -27,7 +31,8 @@ bool ParseConfigText(std::string_view text, ServerConfig& out, std::string& why)
 bool LoadConfigFile(const std::string& path, ServerConfig& out, std::string& why);
 
 // "21 2121": ports 1..65535 separated by blanks (commas tolerated). Duplicates
-// are dropped. False on anything else.
+// are dropped. An empty list and a lone "0" both mean no FTP port (the boot
+// service closes the port that way). False on anything else.
 bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports);
 
 }  // namespace quarno::ftpd

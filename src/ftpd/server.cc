@@ -10,6 +10,8 @@
 
 #include "core/log.h"
 #include "ftpd/session.h"
+#include "platform/netinfo.h"
+#include "platform/process.h"
 
 namespace quarno::ftpd {
 
@@ -296,10 +298,11 @@ void Server::ApplyConfig(const ServerConfig& config, bool from_file, std::string
   config_ = config;
   accounts_.clear();
   for (const auto& a : config_.users) accounts_.push_back(std::make_shared<const Account>(a));
-  if (from_file) {
+  if (from_file && config.admin_port_given) {
     uint16_t admin = static_cast<uint16_t>(config_.options.Number(kOptAdminPort));
     if (admin != admin_port_ || !admin_acceptor_) OpenAdmin(admin, error);
   }
+  config_.options.SetNumber(kOptAdminPort, admin_port_);
   ApplyOptions(error);
   WriteLog("configuration: %zu user(s), ports \"%s\", admin port %u", accounts_.size(),
            config_.options.Text(kOptServerports).c_str(), admin_port_);
@@ -329,7 +332,15 @@ bool Server::ApplyOptions(std::string* error) {
     if (error && error->empty()) *error = "bad Serverports";
     return false;
   }
-  return RebindFtp(ports, error);
+  bool bound = RebindFtp(ports, error);
+  if (ports.empty() && !sessions_.empty()) {
+    // With no FTP port the server is offline to its users: they are logged
+    // out as going offline at once does, or the account would stay usable.
+    WriteLog("no FTP port: %zu connection(s) closed", sessions_.size());
+    auto sessions = sessions_;
+    for (auto& [id, session] : sessions) session->Close("421 Server is going offline.");
+  }
+  return bound;
 }
 
 bool Server::OpenAdmin(uint16_t port, std::string* error) {
@@ -447,7 +458,10 @@ void Server::AcceptAdmin() {
   admin_acceptor_->async_accept([this, acceptor = admin_acceptor_.get()](const asio::error_code& ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || stopping_ || admin_acceptor_.get() != acceptor) return;
     if (!ec) {
-      if (admins_.size() >= kMaxAdminConnections) {
+      if (!AdminPeerAllowed(socket)) {
+        asio::error_code ignored;
+        socket.close(ignored);
+      } else if (admins_.size() >= kMaxAdminConnections) {
         asio::error_code ignored;
         socket.close(ignored);
       } else {
@@ -458,6 +472,29 @@ void Server::AcceptAdmin() {
     }
     AcceptAdmin();
   });
+}
+
+// The admin protocol has no password, so the port itself is the lock: only
+// this daemon's own user (and root) may talk to it. Any local account could
+// otherwise replace the account list and read files through FTP.
+bool Server::AdminPeerAllowed(const tcp::socket& socket) {
+  asio::error_code local_error, remote_error;
+  tcp::endpoint ours = socket.local_endpoint(local_error);
+  tcp::endpoint peer = socket.remote_endpoint(remote_error);
+  if (local_error || remote_error) return false;
+  const std::string peer_address = peer.address().to_string();
+  std::optional<uint32_t> owner =
+      platform::TcpPeerOwner(peer_address, peer.port(), ours.address().to_string(), ours.port());
+  const uint32_t self = platform::EffectiveUserId();
+  if (owner && (*owner == self || *owner == 0)) return true;
+  if (owner) {
+    WriteLog("admin: connection from %s:%u of uid %u refused (only uid %u or root)",
+             peer_address.c_str(), peer.port(), *owner, self);
+  } else {
+    WriteLog("admin: connection from %s:%u refused: its owner cannot be told", peer_address.c_str(),
+             peer.port());
+  }
+  return false;
 }
 
 void Server::AcceptControl() {

@@ -111,6 +111,7 @@ class Server {
   bool RebindFtp(const std::vector<uint16_t>& ports, std::string* error);
   void AcceptFtp(const std::shared_ptr<asio::ip::tcp::acceptor>& acceptor);
   void AcceptAdmin();
+  bool AdminPeerAllowed(const asio::ip::tcp::socket& socket);
   void AcceptControl();
   void SetState(uint16_t word);
   void SettleState();

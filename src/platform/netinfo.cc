@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -101,6 +102,34 @@ std::vector<RouteRow> DefaultRoutes(std::string_view text) {
   std::stable_sort(rows.begin(), rows.end(),
                    [](const RouteRow& a, const RouteRow& b) { return a.metric < b.metric; });
   return rows;
+}
+
+// "0100007F:0050" (IPv4) or 32 hex digits and a port (IPv6): each 32-bit
+// word is the address's memory as a host integer.
+bool ParseEndpoint(std::string_view text, TcpAddress& address, uint16_t& port) {
+  auto colon = text.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  uint32_t value;
+  if (!ParseHex(text.substr(colon + 1), value) || value > 0xFFFF) return false;
+  std::string_view hex = text.substr(0, colon);
+  TcpAddress out{};
+  if (hex.size() == 8) {
+    uint32_t word;
+    if (!ParseHex(hex, word)) return false;
+    out[10] = out[11] = 0xFF;
+    std::memcpy(out.data() + 12, &word, 4);
+  } else if (hex.size() == 32) {
+    for (size_t i = 0; i < 4; ++i) {
+      uint32_t word;
+      if (!ParseHex(hex.substr(i * 8, 8), word)) return false;
+      std::memcpy(out.data() + i * 4, &word, 4);
+    }
+  } else {
+    return false;
+  }
+  address = out;
+  port = static_cast<uint16_t>(value);
+  return true;
 }
 
 bool ParseMac(std::string_view text, MacAddress& mac) {
@@ -208,14 +237,58 @@ std::vector<TcpEntry> ParseTcpTable(std::string_view proc_net_tcp) {
     }
     auto f = Fields(line);
     if (f.size() < 4 || f[0].empty() || f[0].back() != ':') continue;
-    auto colon = f[1].rfind(':');
-    if (colon == std::string_view::npos) continue;
-    uint32_t port, state;
-    if (!ParseHex(f[1].substr(colon + 1), port) || port > 0xFFFF) continue;
+    TcpEntry entry;
+    uint32_t state;
+    if (!ParseEndpoint(f[1], entry.local_address, entry.local_port)) continue;
     if (!ParseHex(f[3], state) || state < 1 || state > 11) continue;
-    entries.push_back({static_cast<uint16_t>(port), static_cast<TcpState>(state)});
+    entry.state = static_cast<TcpState>(state);
+    // A remote end that cannot be read leaves the row useful for its port.
+    if (!ParseEndpoint(f[2], entry.remote_address, entry.remote_port)) {
+      entry.remote_address = {};
+      entry.remote_port = 0;
+    }
+    if (uint32_t uid; f.size() >= 8 && ParseDec(f[7], uid)) entry.uid = uid;
+    entries.push_back(entry);
   }
   return entries;
+}
+
+std::optional<TcpAddress> ToTcpAddress(std::string_view text) {
+  std::string s(text);
+  TcpAddress address{};
+  in_addr v4{};
+  if (inet_pton(AF_INET, s.c_str(), &v4) == 1) {
+    address[10] = address[11] = 0xFF;
+    std::memcpy(address.data() + 12, &v4, 4);
+    return address;
+  }
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, s.c_str(), &v6) == 1) {
+    std::memcpy(address.data(), &v6, 16);
+    return address;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint32_t> FindTcpPeerOwner(const std::vector<TcpEntry>& table,
+                                         std::string_view peer_address, uint16_t peer_port,
+                                         std::string_view our_address, uint16_t our_port) {
+  auto peer = ToTcpAddress(peer_address), ours = ToTcpAddress(our_address);
+  if (!peer || !ours) return std::nullopt;
+  for (const TcpEntry& e : table) {
+    if (e.local_port != peer_port || e.remote_port != our_port || e.local_address != *peer ||
+        e.remote_address != *ours)
+      continue;
+    // Closing sockets may already be the kernel's ownerless leftovers (uid 0).
+    if (e.state != TcpState::kEstablished || !e.uid) return std::nullopt;
+    return e.uid;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint32_t> TcpPeerOwner(std::string_view peer_address, uint16_t peer_port,
+                                     std::string_view our_address, uint16_t our_port) {
+  return FindTcpPeerOwner(ReadTcpTable(), peer_address, peer_port, our_address, our_port);
 }
 
 std::vector<TcpEntry> ReadTcpTable() {

@@ -41,14 +41,38 @@ enum class TcpState : int {
   kEstablished = 1, kSynSent = 2, kSynRecv = 3, kFinWait1 = 4, kFinWait2 = 5,
   kTimeWait = 6, kClose = 7, kCloseWait = 8, kLastAck = 9, kListen = 10, kClosing = 11,
 };
+// An address as the tables hold it: 16 bytes, IPv4 as ::ffff:a.b.c.d.
+using TcpAddress = std::array<uint8_t, 16>;
 struct TcpEntry {
   uint16_t local_port = 0;
   TcpState state = TcpState::kClose;
+  TcpAddress local_address{};
+  TcpAddress remote_address{};
+  uint16_t remote_port = 0;
+  // The socket's owner; the kernel shows 0 for a connection that only
+  // lingers after its close (TIME-WAIT and its kin), so only a live state
+  // says whose it is. Missing when the row is cut off before the column.
+  std::optional<uint32_t> uid;
 };
 // Rows of /proc/net/tcp or /proc/net/tcp6 text; malformed rows are skipped.
+// The address words are read in this machine's byte order, as the kernel
+// prints them.
 std::vector<TcpEntry> ParseTcpTable(std::string_view proc_net_tcp);
 // Both tables of this machine (an IPv6 listener holds the port too).
 std::vector<TcpEntry> ReadTcpTable();
+
+// Dotted IPv4 or IPv6 text as a table address; nullopt when it is neither.
+std::optional<TcpAddress> ToTcpAddress(std::string_view text);
+// The owner of the established socket whose own end is `peer` and whose
+// other end is `ours` in `table`: for a connection this machine accepted on
+// `ours`, the user of the process that connected. nullopt when there is no
+// such established socket (gone, closing, or not local).
+std::optional<uint32_t> FindTcpPeerOwner(const std::vector<TcpEntry>& table,
+                                         std::string_view peer_address, uint16_t peer_port,
+                                         std::string_view our_address, uint16_t our_port);
+// The same over both tables of this machine's (this network namespace's) kernel.
+std::optional<uint32_t> TcpPeerOwner(std::string_view peer_address, uint16_t peer_port,
+                                     std::string_view our_address, uint16_t our_port);
 
 // An adapter other than loopback is up and running with an address.
 bool IsNetworkAlive();

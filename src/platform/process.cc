@@ -109,4 +109,6 @@ bool ProcessAlive(int pid) {
   return state != 'Z' && state != 'X';
 }
 
+uint32_t EffectiveUserId() { return static_cast<uint32_t>(geteuid()); }
+
 }  // namespace quarno::platform

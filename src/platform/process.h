@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,5 +11,8 @@ int SpawnDetached(const std::string& path, const std::vector<std::string>& args)
 
 // Whether a process with this pid exists (and is not a zombie).
 bool ProcessAlive(int pid);
+
+// The user this process acts as (its effective uid).
+uint32_t EffectiveUserId();
 
 }  // namespace quarno::platform

@@ -85,8 +85,9 @@ bool CServerLauncher::CheckRouterAtBoot() {
 }
 
 int CServerLauncher::RestoreServer() {
-  if (system_.ftp.WritePortClosedConfig()) {
-    (void)system_.ftp.Control(kControlStartFtp);
+  // The port is closed only once the server has taken up the file: an ERR
+  // answer leaves it serving the last good one.
+  if (system_.ftp.WritePortClosedConfig() && system_.ftp.Control(kControlStartFtp)) {
     WriteLog("FTP 서버 포트 초기화 설정에 성공하였습니다.");
   } else {
     WriteLog("FTP 서버 포트 초기화 설정에 실패하였습니다.");

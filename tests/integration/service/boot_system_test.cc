@@ -36,7 +36,13 @@ TEST(RealBootSystem, UpnpWaitsForAGatewayThatTakesItsTime) {
 
 TEST(RealBootSystem, ClosedConfigurationHasOnlyTheZeroPort) {
   test::TempXdg xdg;
+  // It replaces the full file (with the account's hash) and keeps it private.
+  std::ofstream(ftpctl::FtpConfigFilePath())
+      << "<FileZillaServer><Users>...</Users></FileZillaServer>";
+  std::filesystem::permissions(ftpctl::FtpConfigFilePath(), std::filesystem::perms(0644));
   ASSERT_TRUE(MakeBootSystem()->System().ftp.WritePortClosedConfig());
+  EXPECT_EQ(std::filesystem::status(ftpctl::FtpConfigFilePath()).permissions(),
+            std::filesystem::perms(0600));
   std::ifstream in(ftpctl::FtpConfigFilePath(), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();

@@ -29,6 +29,7 @@ class BootServiceRun {
   // Starts `program` in namespace `ns` with the launcher's timings; true at READY=1.
   bool Start(const std::string& ns, const std::string& program, const std::string& timings,
              const std::string& notify_path) {
+    if (fd_ >= 0) close(fd_);  // a boot before this one
     fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -76,6 +77,14 @@ class BootServiceRun {
   // From the start to the end of the boot work.
   std::chrono::milliseconds Elapsed() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(ended_ - started_);
+  }
+
+  // SIGKILL, as a power cut ends it; reaped at once.
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
 
   // SIGTERM; true when the process ended with status 0 within `limit`.

@@ -1,8 +1,10 @@
 // quarno-bootup-service end to end in the home-network lab: the real program
 // in the pc namespace, quarno-ftpd under the built-in supervisor beside it,
 // miniupnpd and the simulators as its peers, clients in the internet.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sched.h>
 
 #include <chrono>
@@ -13,6 +15,8 @@
 #include "ftpctl/ftp_server.h"
 #include "lab/service/boot_driver.h"
 #include "lab/service/netns_lab.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/service_manager.h"
 #include "support/temp_xdg.h"
 
@@ -25,6 +29,27 @@ int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
+}
+
+// How many bytes of the admin greeting arrive on 127.0.0.1:port (of this
+// thread's namespace) within a second.
+int AdminGreetingBytes(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int got = 0;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    timeval tv{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buffer[15];
+    ssize_t n;
+    while (got < 15 && (n = recv(fd, buffer, sizeof buffer - got, 0)) > 0)
+      got += static_cast<int>(n);
+  }
+  close(fd);
+  return got;
 }
 
 const std::string kBinaries = std::string(QUARNO_BINARY_DIR) + "/apps/";
@@ -201,6 +226,75 @@ TEST_F(BootLab, FiveFailedAttemptsLeaveNoServerMapping) {
   const std::string table = lab().Mappings();
   EXPECT_EQ(table.find("Quarno_Server"), std::string::npos) << table;
   EXPECT_EQ(ddns.find("02:00:00:12:AB:CD\": {"), std::string::npos) << ddns;  // host deleted
+}
+
+// Reboots in a row: the FTP server service starts by itself from the file the
+// last boot wrote and listens on the stored FTP port before the boot service
+// runs. The boot service must take that port away and start the servers on
+// the stored ports again; the mappings stay on the router throughout.
+TEST_F(BootLab, BootsInARowStartTheServersOnTheStoredPorts) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord);
+  lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
+  lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
+  const std::string table = lab().Mappings();
+  const std::string wan = lab()["ROUTER_WAN_IP"], file = share_ + "/hello.bin";
+  auto expect_served = [&](const std::string& boot) {
+    EXPECT_NE(Log().find("FTP 서버 포트 초기화 설정에 성공하였습니다."), std::string::npos)
+        << boot << Log();
+    EXPECT_NE(Log().find("서버를 시작합니다. 1"), std::string::npos) << boot << Log();
+    EXPECT_EQ(Setting(setting::kHttpPort), "8080") << boot;  // no renewal
+    EXPECT_EQ(lab().Mappings(), table) << boot;
+    // The admin port left in ADMIN_PORT answers with the greeting.
+    const int admin = std::atoi(Setting(setting::kAdminPort).c_str());
+    EXPECT_GT(admin, 0) << boot;
+    EXPECT_EQ(AdminGreetingBytes(admin), 15) << boot;
+    int status = 0;
+    std::remove((xdg_.root() + "/ftp.bin").c_str());
+    std::remove((xdg_.root() + "/http.bin").c_str());
+    lab().Exec("internet",
+               "curl -sS -m 20 --ftp-port - -u joe:s3cret ftp://" + wan +
+                   ":2121/photos/hello.bin -o " + xdg_.root() + "/ftp.bin",
+               &status);
+    EXPECT_EQ(status, 0) << boot;
+    EXPECT_EQ(ReadFile(xdg_.root() + "/ftp.bin"), ReadFile(file)) << boot;
+    lab().Exec("internet",
+               "curl -fsS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
+                   xdg_.root() + "/http.bin",
+               &status);
+    EXPECT_EQ(status, 0) << boot;
+    EXPECT_EQ(ReadFile(xdg_.root() + "/http.bin"), ReadFile(file)) << boot;
+  };
+
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  expect_served("first boot: ");
+  ASSERT_TRUE(StopBootService(5s));
+
+  // Reboot: the service restarts from the first boot's file and serves 2121.
+  ASSERT_TRUE(ftpctl::StartFtpService(*services_, kBinaries + "quarno-ftpd", 10s));
+  bool listening = false;
+  for (int i = 0; i < 100 && !listening; ++i) {
+    listening = lab().Exec("pc", "ss -ltn").find(":2121 ") != std::string::npos;
+    if (!listening) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_TRUE(listening) << "the FTP server did not take up the first boot's file";
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  EXPECT_EQ(Log().find("사용중입니다"), std::string::npos) << Log();
+  expect_served("second boot: ");
+
+  // Power cut: the pc's service processes die with SIGKILL, leaving their
+  // pid file and control socket behind; then the machine boots again.
+  boot_.Kill();
+  std::ifstream pid_file(platform::RuntimeFolder() + "/" + ftpctl::kFtpServiceName + ".pid");
+  int ftpd = 0;
+  ASSERT_TRUE(pid_file >> ftpd);
+  ASSERT_EQ(kill(ftpd, SIGKILL), 0);
+  for (int i = 0; i < 100 && platform::ProcessAlive(ftpd); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(ftpctl::StartFtpService(*services_, kBinaries + "quarno-ftpd", 10s));
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  expect_served("third boot: ");
+  EXPECT_TRUE(StopBootService(5s));
 }
 
 TEST_F(BootLab, StopDuringTheBootWorkEndsWithinASecond) {

@@ -39,6 +39,21 @@ TEST(Config, MinimalForm) {
   EXPECT_EQ(c.options.Number(kOptAdminPort), 30123);
   EXPECT_TRUE(c.users.empty());
   EXPECT_EQ(c.options.Text(kOptServerports), "");  // no FTP port until one is given
+  EXPECT_TRUE(c.admin_port_given);
+}
+
+TEST(Config, PortClosedFormNamesNoAdminPort) {
+  ServerConfig c;
+  std::string why;
+  ASSERT_TRUE(
+      ParseConfigText("<FileZillaServer><Settings><Item name=\"Serverports\" "
+                      "type=\"string\">0</Item></Settings></FileZillaServer>",
+                      c, why))
+      << why;
+  EXPECT_FALSE(c.admin_port_given);  // the daemon keeps the admin port it has
+  std::vector<uint16_t> ports{21};
+  ASSERT_TRUE(ParsePortList(c.options.Text(kOptServerports), ports));
+  EXPECT_TRUE(ports.empty());
 }
 
 TEST(Config, FullFormAsTheBootServiceWritesIt) {
@@ -95,7 +110,14 @@ TEST(Config, PortLists) {
   EXPECT_EQ(ports, (std::vector<uint16_t>{21, 2121, 990}));
   ASSERT_TRUE(ParsePortList("", ports));
   EXPECT_TRUE(ports.empty());
-  for (const char* bad : {"0", "65536", "21a", "-1", "1234567", "21;22"}) EXPECT_FALSE(ParsePortList(bad, ports)) << bad;
+  // A lone 0 is the boot service's "no FTP port", however it is spaced.
+  for (const char* none : {"0", " 0 ", "0\r\n", ",0,"}) {
+    ports = {21};
+    ASSERT_TRUE(ParsePortList(none, ports)) << none;
+    EXPECT_TRUE(ports.empty()) << none;
+  }
+  for (const char* bad : {"0 21", "21 0", "00", "65536", "21a", "-1", "1234567", "21;22"})
+    EXPECT_FALSE(ParsePortList(bad, ports)) << bad;
 }
 
 }  // namespace

@@ -52,6 +52,36 @@ TEST(NetinfoParsers, TcpTablesFromCapturedFiles) {
   EXPECT_EQ(v6[2].local_port, 0x8390);
 }
 
+// The owner of a connection's client end: the row whose own end is the peer
+// and whose other end is the listener, and only while it is established.
+TEST(NetinfoParsers, TcpPeerOwnerFromBothTables) {
+  auto v4 = ParseTcpTable(Fixture("tcp"));
+  EXPECT_EQ(FindTcpPeerOwner(v4, "127.0.0.1", 0xB066, "127.0.0.1", 0x9C55), 0u);
+  // TIME-WAIT shows uid 0 for every closed socket: never taken for root.
+  EXPECT_EQ(FindTcpPeerOwner(v4, "127.0.0.1", 0xB06C, "127.0.0.1", 0x9C55), std::nullopt);
+  EXPECT_EQ(FindTcpPeerOwner(v4, "127.0.0.2", 0xB066, "127.0.0.1", 0x9C55), std::nullopt);
+  EXPECT_EQ(FindTcpPeerOwner(v4, "127.0.0.1", 0xB066, "127.0.0.1", 0x9C56), std::nullopt);
+  EXPECT_EQ(FindTcpPeerOwner(v4, "not an address", 0xB066, "127.0.0.1", 0x9C55), std::nullopt);
+
+  const std::string text =
+      "  sl  local_address remote_address st tx_queue rx_queue tr tm->when retrnsmt uid\n"
+      // ::ffff:127.0.0.1 port 40000 -> ::ffff:127.0.0.1 port 31000, uid 65534
+      "   0: 0000000000000000FFFF00000100007F:9C40 0000000000000000FFFF00000100007F:7918 01 "
+      "00000000:00000000 00:00000000 00000000 65534        0 5001 1 0 20 0 0 10 -1\n"
+      // ::1 port 40001 -> ::1 port 31000, uid 1000
+      "   1: 00000000000000000000000001000000:9C41 00000000000000000000000001000000:7918 01 "
+      "00000000:00000000 00:00000000 00000000  1000        0 5002 1 0 20 0 0 10 -1\n"
+      // cut off before the uid column
+      "   2: 00000000000000000000000001000000:9C42 00000000000000000000000001000000:7918 01\n";
+  auto v6 = ParseTcpTable(text);
+  ASSERT_EQ(v6.size(), 3u);
+  // A client's IPv6 socket reaching an IPv4 listener shows the mapped form.
+  EXPECT_EQ(FindTcpPeerOwner(v6, "127.0.0.1", 40000, "127.0.0.1", 31000), 65534u);
+  EXPECT_EQ(FindTcpPeerOwner(v6, "::ffff:127.0.0.1", 40000, "127.0.0.1", 31000), 65534u);
+  EXPECT_EQ(FindTcpPeerOwner(v6, "::1", 40001, "::1", 31000), 1000u);
+  EXPECT_EQ(FindTcpPeerOwner(v6, "::1", 40002, "::1", 31000), std::nullopt);
+}
+
 TEST(NetinfoParsers, TcpTableSkipsMalformedRows) {
   const std::string text =
       "  sl  local_address rem_address   st\n"

@@ -294,6 +294,16 @@ TEST_F(LauncherTest, FailedControlsAreLogged) {
   world_.failing_controls = {190};
   EXPECT_EQ(Restore(), kBootOk);
   EXPECT_NE(Log().find("HTTP 서버 시작에 실패하였습니다."), std::string::npos);
+  EXPECT_NE(Log().find("FTP 서버 포트 초기화 설정에 성공하였습니다."), std::string::npos);
+
+  // The server refused the "port closed" file (it answered ERR): no success.
+  ResetLogForTesting();
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, true);
+  world_.failing_controls = {200};
+  Restore();
+  EXPECT_NE(Log().find("FTP 서버 포트 초기화 설정에 실패하였습니다."), std::string::npos) << Log();
+  EXPECT_EQ(Log().find("FTP 서버 포트 초기화 설정에 성공하였습니다."), std::string::npos) << Log();
 }
 
 }  // namespace
