@@ -117,6 +117,19 @@ std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_vi
   out += "<Item name=\"Maximum user count\" type=\"numeric\">0</Item>";
   out += "<Item name=\"Timeout\" type=\"numeric\">300</Item>";
   out += "<Item name=\"No Transfer Timeout\" type=\"numeric\">0</Item>";
+  if (account.passive.configured()) {
+    const PassiveMode& passive = account.passive;
+    out += "<Item name=\"Use custom PASV ports\" type=\"numeric\">1</Item>";
+    out += "<Item name=\"Custom PASV min port\" type=\"numeric\">" +
+           std::to_string(passive.low_port) + "</Item>";
+    out += "<Item name=\"Custom PASV max port\" type=\"numeric\">" +
+           std::to_string(passive.high_port) + "</Item>";
+    if (!passive.external_address.empty()) {
+      out += "<Item name=\"Custom PASV IP type\" type=\"numeric\">1</Item>";
+      out += "<Item name=\"Custom PASV IP\" type=\"string\">" +
+             XmlEscape(passive.external_address) + "</Item>";
+    }
+  }
   out += "</Settings></FileZillaServer>";
   return out;
 }
@@ -233,13 +246,15 @@ bool ServiceFtpServerControl::WritePortClosedConfig() { return WriteFtpPortClose
 
 FtpConfigResult ServiceFtpServerControl::WriteServerConfig(const FtpServerAccount& account,
                                                            const platform::MacAddress& router_mac,
-                                                           int ftp_port) {
+                                                           int ftp_port,
+                                                           const PassiveMode& passive) {
   FtpAccountValues values;
   values.user = account.user;
   values.password = account.password;
   values.shared_folder = account.shared_folder;
   values.ftp_port = ftp_port;
   values.router_mac = router_mac;
+  values.passive = passive;
   FtpConfigResult result;
   result.written = WriteFtpServerConfig(values, result.admin_port);
   return result;
