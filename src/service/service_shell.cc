@@ -123,14 +123,14 @@ int RunBootWork(BootSystem system, const LauncherOptions& options,
   return result;
 }
 
-void HealWhileServing(BootSystem system, CServerLauncher& launcher, const LauncherOptions& options,
-                      HealerStop& stop) {
+void HealWhileServing(BootSystem system, PortMapper& mapper, CServerLauncher& launcher,
+                      const LauncherOptions& options, HealerStop& stop) {
   HealerOptions heal;
   heal.period = options.heal_period;
   heal.poll = options.heal_poll;
   heal.after_network_back = std::min(heal.after_network_back, options.heal_period);
   heal.retry = std::min(heal.retry, options.heal_period);
-  MappingHealer healer(system.mapper, system.network, system.clock, launcher, heal);
+  MappingHealer healer(mapper, system.network, system.clock, launcher, heal);
   healer.Serve(*launcher.Serving());
   WriteLog("UPnP 포트 포워드를 %lld초마다 점검합니다.",
            static_cast<long long>(
@@ -166,7 +166,9 @@ int RunBootupService(const ShellOptions& options) {
     // keeps their mappings on the router.
     const int result = RunBootWork(system->System(), launcher, [&](CServerLauncher& started) {
       platform::daemon::NotifySupervisor("STATUS=boot work ended, result 0; serving");
-      HealWhileServing(system->System(), started, launcher, *stop);
+      PortMapper* own = system->HealMapper();
+      const BootSystem boot = system->System();
+      HealWhileServing(boot, own ? *own : boot.mapper, started, launcher, *stop);
     });
     platform::daemon::NotifySupervisor("STATUS=boot work ended, result " + std::to_string(result));
     done->store(true);

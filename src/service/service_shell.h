@@ -63,10 +63,10 @@ struct ShellOptions {
 // the result is returned.
 int RunBootWork(BootSystem system, const LauncherOptions& options,
                 const std::function<void(CServerLauncher&)>& while_serving = {});
-// Keeps the servers' mappings on the router (heal_period, heal_poll of
-// `options`) until `stop` is requested.
-void HealWhileServing(BootSystem system, CServerLauncher& launcher, const LauncherOptions& options,
-                      HealerStop& stop);
+// Keeps the servers' mappings on the router through `mapper` (heal_period,
+// heal_poll of `options`) until `stop` is requested.
+void HealWhileServing(BootSystem system, PortMapper& mapper, CServerLauncher& launcher,
+                      const LauncherOptions& options, HealerStop& stop);
 
 // Process entry of quarno-bootup-service; the exit status.
 int RunBootupService(const ShellOptions& options = {});

@@ -76,7 +76,7 @@ TEST(BootWork, AdminPortRecordsTheOutcome) {
                             std::this_thread::sleep_for(200ms);
                             stop.Request();
                           });
-                          HealWhileServing(again, launcher, options, stop);
+                          HealWhileServing(again, again, launcher, options, stop);
                           stopper.join();
                         }),
             kBootOk);
