@@ -17,7 +17,8 @@ bool IsEntityAt(std::string_view text, size_t amp) {
   size_t end = text.find(';', amp);
   if (end == std::string_view::npos || end - amp > 10) return false;
   std::string_view name = text.substr(amp + 1, end - amp - 1);
-  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") return true;
+  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
+    return true;
   if (name.size() >= 2 && name[0] == '#') {
     bool hex = name[1] == 'x';
     std::string_view digits = name.substr(hex ? 2 : 1);
@@ -38,17 +39,22 @@ std::string RepairXml(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     bool in_attr = false;
-    for (std::string_view open : {std::string_view("<User Name=\""), std::string_view("<Permission Dir=\"")}) {
+    for (std::string_view open :
+         {std::string_view("<User Name=\""), std::string_view("<Permission Dir=\"")}) {
       if (text.substr(i, open.size()) == open) {
         size_t close = text.find("\">", i + open.size());
         if (close == std::string_view::npos) break;
         out.append(open);
         for (size_t k = i + open.size(); k < close; ++k) {
           char c = text[k];
-          if (c == '"') out += "&quot;";
-          else if (c == '<') out += "&lt;";
-          else if (c == '&' && !IsEntityAt(text, k)) out += "&amp;";
-          else out += c;
+          if (c == '"')
+            out += "&quot;";
+          else if (c == '<')
+            out += "&lt;";
+          else if (c == '&' && !IsEntityAt(text, k))
+            out += "&amp;";
+          else
+            out += c;
         }
         out += "\">";
         i = close + 2;
@@ -57,8 +63,10 @@ std::string RepairXml(std::string_view text) {
       }
     }
     if (in_attr) continue;
-    if (text[i] == '&' && !IsEntityAt(text, i)) out += "&amp;";
-    else out += text[i];
+    if (text[i] == '&' && !IsEntityAt(text, i))
+      out += "&amp;";
+    else
+      out += text[i];
     ++i;
   }
   return out;
@@ -96,7 +104,8 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
     return false;
   }
   account.user_name = name;
-  for (auto* opt = user->FirstChildElement("Option"); opt; opt = opt->NextSiblingElement("Option")) {
+  for (auto* opt = user->FirstChildElement("Option"); opt;
+       opt = opt->NextSiblingElement("Option")) {
     const char* oname = opt->Attribute("Name");
     if (oname == nullptr) continue;
     std::string_view n(oname);
@@ -107,24 +116,33 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
       account.group_name = Text(opt);
     } else if (n == "Comments") {
       account.comment = Text(opt);
-    } else if (n == "User Limit" || n == "IP Limit" || n == "Enabled" || n == "Bypass server userlimit") {
+    } else if (n == "User Limit" || n == "IP Limit" || n == "Enabled" ||
+               n == "Bypass server userlimit") {
       if (!ParseNumber(opt->GetText(), v) || v < 0 || v > 0xFFFFFFFFLL) {
         why = "bad value of user option \"" + std::string(n) + "\"";
         return false;
       }
-      if (n == "User Limit") account.user_limit = static_cast<uint32_t>(v);
-      else if (n == "IP Limit") account.address_limit = static_cast<uint32_t>(v);
-      else if (n == "Enabled") account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
-      else account.bypass_user_limit = static_cast<uint8_t>(v & 3);
+      if (n == "User Limit")
+        account.user_limit = static_cast<uint32_t>(v);
+      else if (n == "IP Limit")
+        account.address_limit = static_cast<uint32_t>(v);
+      else if (n == "Enabled")
+        account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
+      else
+        account.bypass_user_limit = static_cast<uint8_t>(v & 3);
     }
   }
-  static constexpr struct { const char* name; uint16_t bit; } kRights[] = {
-      {"FileRead", kFileRead},     {"FileWrite", kFileWrite}, {"FileDelete", kFileDelete},
-      {"FileAppend", kFileAppend}, {"DirCreate", kDirCreate}, {"DirDelete", kDirDelete},
-      {"DirList", kDirList},       {"DirSubdirs", kDirSubdirs}, {"IsHome", kIsHome},
-      {"AutoCreate", kAutoCreate}};
+  static constexpr struct {
+    const char* name;
+    uint16_t bit;
+  } kRights[] = {{"FileRead", kFileRead},     {"FileWrite", kFileWrite},
+                 {"FileDelete", kFileDelete}, {"FileAppend", kFileAppend},
+                 {"DirCreate", kDirCreate},   {"DirDelete", kDirDelete},
+                 {"DirList", kDirList},       {"DirSubdirs", kDirSubdirs},
+                 {"IsHome", kIsHome},         {"AutoCreate", kAutoCreate}};
   if (auto* perms = user->FirstChildElement("Permissions")) {
-    for (auto* p = perms->FirstChildElement("Permission"); p; p = p->NextSiblingElement("Permission")) {
+    for (auto* p = perms->FirstChildElement("Permission"); p;
+         p = p->NextSiblingElement("Permission")) {
       DirectoryPermission perm;
       const char* dir = p->Attribute("Dir");
       if (dir == nullptr || *dir == '\0') {
@@ -132,7 +150,8 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
         return false;
       }
       perm.directory = dir;
-      for (auto* opt = p->FirstChildElement("Option"); opt; opt = opt->NextSiblingElement("Option")) {
+      for (auto* opt = p->FirstChildElement("Option"); opt;
+           opt = opt->NextSiblingElement("Option")) {
         const char* oname = opt->Attribute("Name");
         if (oname == nullptr) continue;
         for (const auto& r : kRights) {
@@ -162,7 +181,8 @@ bool ParseDocument(tinyxml2::XMLDocument& doc, ServerConfig& out, std::string& w
   }
   ServerConfig config;
   if (auto* settings = root->FirstChildElement("Settings")) {
-    for (auto* item = settings->FirstChildElement("Item"); item; item = item->NextSiblingElement("Item")) {
+    for (auto* item = settings->FirstChildElement("Item"); item;
+         item = item->NextSiblingElement("Item")) {
       const char* name = item->Attribute("name");
       int id = name ? FindOption(name) : 0;
       if (id == 0) continue;  // items of other versions are no reason to refuse the file
@@ -239,7 +259,8 @@ bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports) {
 
 bool ParseConfigText(std::string_view text, ServerConfig& out, std::string& why) {
   tinyxml2::XMLDocument doc;
-  if (doc.Parse(text.data(), text.size()) == tinyxml2::XML_SUCCESS) return ParseDocument(doc, out, why);
+  if (doc.Parse(text.data(), text.size()) == tinyxml2::XML_SUCCESS)
+    return ParseDocument(doc, out, why);
   std::string first_error = doc.ErrorStr() ? doc.ErrorStr() : "parse error";
   std::string repaired = RepairXml(text);
   tinyxml2::XMLDocument again;

@@ -34,8 +34,8 @@ struct OptionInfo {
   bool local;  // only the configuration file may change it, never a remote admin
 };
 
-const OptionInfo& OptionTable(int id);          // id 1..62
-int FindOption(std::string_view name);          // 0 when unknown
+const OptionInfo& OptionTable(int id);  // id 1..62
+int FindOption(std::string_view name);  // 0 when unknown
 
 struct OptionValue {
   bool is_text = false;
