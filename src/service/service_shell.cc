@@ -123,6 +123,26 @@ int RunBootWork(BootSystem system, const LauncherOptions& options,
   return result;
 }
 
+namespace {
+
+bool ServerProgramRunning() {
+  int error = 0;
+  return platform::NamedMutex::Probe(kServerStartMutexName, error) !=
+         platform::NamedMutex::Holder::kNobody;
+}
+
+// After the desktop program ran, the boot's servers are still the ones
+// served only when the stored registration still names their ports; else the
+// program registered anew (or removed the registration) and the boot's view
+// of the servers, the account and the file is out of date.
+bool StillServed(class SettingsStore& settings, const ServedMappings& served) {
+  return !settings.Read(setting::kQuarno).value_or("").empty() &&
+         settings.Read(setting::kFtpPort) == std::to_string(served.ftp_port) &&
+         settings.Read(setting::kHttpPort) == std::to_string(served.http_port);
+}
+
+}  // namespace
+
 void HealWhileServing(BootSystem system, PortMapper& mapper, CServerLauncher& launcher,
                       const LauncherOptions& options, HealerStop& stop) {
   HealerOptions heal;
@@ -135,7 +155,29 @@ void HealWhileServing(BootSystem system, PortMapper& mapper, CServerLauncher& la
   WriteLog("UPnP 포트 포워드를 %lld초마다 점검합니다.",
            static_cast<long long>(
                std::chrono::duration_cast<std::chrono::seconds>(heal.period).count()));
-  RunHealer(healer, stop);
+  // While Quarno_Server runs, it owns the servers and their mappings (and
+  // checks them itself); two checkers would put back each other's old ports.
+  bool program_ran = false;
+  while (!stop.Requested()) {
+    if (ServerProgramRunning()) {
+      if (!program_ran) WriteLog("Quarno Server가 실행 중이어서 UPnP 포트 포워드 점검을 멈춥니다.");
+      program_ran = true;
+    } else {
+      if (program_ran) {
+        program_ran = false;
+        const std::optional<ServedMappings> served = healer.Served();
+        if (served && StillServed(system.settings, *served)) {
+          healer.Serve(*served);
+          WriteLog("UPnP 포트 포워드 점검을 다시 시작합니다.");
+        } else if (served) {
+          healer.Stop();
+          WriteLog("Quarno Server에서 등록 정보가 바뀌어 UPnP 포트 포워드 점검을 끝냅니다.");
+        }
+      }
+      healer.Tick();
+    }
+    if (stop.WaitFor(heal.poll)) break;
+  }
 }
 
 int RunBootupService(const ShellOptions& options) {

@@ -85,6 +85,57 @@ TEST(BootWork, AdminPortRecordsTheOutcome) {
   EXPECT_EQ(again.PassivePorts().size(), 10u);
 }
 
+// While the desktop program runs it owns the mappings; afterwards the service
+// checks them again only when the stored registration still names its ports.
+TEST(BootWork, TheRunningProgramOwnsTheMappings) {
+  test::TempXdg xdg;
+  test::FakeBootSystem world;
+  test::RegisterHome(world, true);
+  test::LoopbackPeer router("127.0.0.1");
+  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n").Close();
+  router.Start();
+  world.router_port = router.port();
+  LauncherOptions options;
+  options.network_interval = 0ms;
+  options.heal_period = 0ms;
+  options.heal_poll = 1ms;
+  auto heal_for = [&](CServerLauncher& launcher, std::chrono::milliseconds duration) {
+    HealerStop stop;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(duration);
+      stop.Request();
+    });
+    HealWhileServing(world, world, launcher, options, stop);
+    stopper.join();
+  };
+  EXPECT_EQ(RunBootWork(world, options,
+                        [&](CServerLauncher& launcher) {
+                          std::unique_ptr<platform::NamedMutex> program;
+                          ASSERT_EQ(platform::NamedMutex::Create(kServerStartMutexName, program),
+                                    platform::NamedMutex::Result::kAcquired);
+                          world.table.clear();
+                          heal_for(launcher, 100ms);
+                          EXPECT_TRUE(world.table.empty());  // left to the program
+                          program.reset();
+                          heal_for(launcher, 100ms);
+                          EXPECT_EQ(world.table.size(), 12u);  // its own again
+
+                          // The program registered a new HTTP port meanwhile.
+                          ASSERT_EQ(platform::NamedMutex::Create(kServerStartMutexName, program),
+                                    platform::NamedMutex::Result::kAcquired);
+                          world.settings["Http_Port"] = "35009";
+                          std::thread closer([&] {
+                            std::this_thread::sleep_for(50ms);
+                            program.reset();
+                          });
+                          world.table.clear();
+                          heal_for(launcher, 150ms);
+                          closer.join();
+                          EXPECT_TRUE(world.table.empty());
+                        }),
+            kBootOk);
+}
+
 TEST(BootWork, RunningServerKeepsTheServiceIdle) {
   test::TempXdg xdg;
   std::unique_ptr<platform::NamedMutex> held;
