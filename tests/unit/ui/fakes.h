@@ -239,6 +239,10 @@ struct FakeMapper : PortMapper {
     deletes.push_back(std::stoi(m.external_port));
     return {0};
   }
+  std::optional<std::string> ExternalAddress(const UpnpControlPoint&) override {
+    return external_address;
+  }
+  std::optional<std::string> external_address = "192.0.2.10";
   int verdict = 0, classified = 0, listed = 0;
   std::string classify_ftp, classify_http, last_local;
   UpnpControlPoint last_control;
@@ -350,7 +354,8 @@ struct FakeFtp : AdminChannel, ftpctl::FtpServerControl {
   }
   bool WritePortClosedConfig() override { return true; }
   ftpctl::FtpConfigResult WriteServerConfig(const ftpctl::FtpServerAccount&,
-                                            const platform::MacAddress&, int) override {
+                                            const platform::MacAddress&, int,
+                                            const ftpctl::PassiveMode&) override {
     return {};
   }
   std::optional<ftpctl::PreparedFtpServer> Prepare() override { return std::nullopt; }
