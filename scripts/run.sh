@@ -241,7 +241,7 @@ say "starting quarno-server in the pc"
 in_pc_tied "${display_env[@]}" "$apps/quarno-server" > >(sed -u 's/^/    [quarno-server] /') 2>&1 &
 server_pid=$!
 pids+=("$server_pid")
-server_running=1
+server_running=1 server_started=$SECONDS server_announced=0
 
 # ---- the internet side, until Ctrl-C (or --for) ----
 interval=10 max_checks=720
@@ -249,6 +249,11 @@ interval=10 max_checks=720
 deadline=$((SECONDS + run_for))
 last="" fetched=0 checks=0 next_check=$SECONDS
 watch_server() {
+  if [ "$server_running" = 1 ] && [ "$server_announced" = 0 ] && [ $((SECONDS - server_started)) -ge 3 ] &&
+    kill -0 "$server_pid" 2>/dev/null; then
+    server_announced=1
+    say "quarno-server runs in the pc (its log: $state_dir/program/Logs/Quarno_Server_log.txt)"
+  fi
   if [ "$server_running" = 1 ] && ! kill -0 "$server_pid" 2>/dev/null; then
     local rc=0
     wait "$server_pid" || rc=$?

@@ -10,6 +10,7 @@
 
 #include "core/log.h"
 #include "ftpd/session.h"
+#include "httpd/http_server.h"
 #include "platform/netinfo.h"
 #include "platform/process.h"
 
@@ -191,7 +192,9 @@ class ControlConnection : public std::enable_shared_from_this<ControlConnection>
 
 Server::Server(ServerOptions options)
     : options_(std::move(options)), io_(1), signals_(io_), sweep_(io_) {
-  if (!options_.http) options_.http = MakeHttpServing(options_.listen_address);
+  if (!options_.http)
+    options_.http =
+        MakeHttpServing(options_.listen_address, options_.ftp_charset, options_.router_mac);
 }
 
 Server::~Server() {
@@ -586,6 +589,10 @@ bool PeerOnLan(const asio::ip::address& peer_in, const asio::ip::address& local_
     if ((b[bit / 8] & m) != (l[bit / 8] & m)) return false;
   }
   return true;
+}
+
+bool Server::NamesInUtf8() const {
+  return httpd::FtpCharsetIsUtf8(options_.ftp_charset ? options_.ftp_charset() : std::nullopt);
 }
 
 bool Server::IsLanPeer(const asio::ip::address& peer, const asio::ip::address& local) const {

@@ -4,6 +4,7 @@
 // Everything runs on one Asio event loop; only Stop() may be called from
 // another thread.
 #define ASIO_STANDALONE 1
+#include <array>
 #include <asio.hpp>
 #include <chrono>
 #include <cstdint>
@@ -42,7 +43,11 @@ class HttpServing {
 };
 // The main program's HTTP server (same request handling); `listen_address`
 // empty means all local addresses.
-std::unique_ptr<HttpServing> MakeHttpServing(const std::string& listen_address);
+// The charset and router MAC come from the daemon's owner, read per request.
+using CharsetProvider = std::function<std::optional<std::string>()>;
+using MacProvider = std::function<std::array<uint8_t, 6>()>;
+std::unique_ptr<HttpServing> MakeHttpServing(const std::string& listen_address,
+                                             CharsetProvider ftp_charset, MacProvider router_mac);
 
 struct ServerOptions {
   std::string config_path;     // "FileZilla Server.xml"
@@ -50,6 +55,11 @@ struct ServerOptions {
   std::string control_socket;  // Unix socket for the control codes; empty: none
   std::string home_folder;     // served over HTTP by code 190
   std::function<bool(std::string&)> http_port;  // reads BOOT_HTTP; false when unset
+  // The stored FTP charset (nullopt when missing), read when a session starts
+  // and on OPTS UTF8 OFF; one rule for FTP and HTTP: httpd::FtpCharsetIsUtf8.
+  CharsetProvider ftp_charset;
+  // The router MAC that HTTP serving's identification answer shows.
+  MacProvider router_mac;
   std::unique_ptr<HttpServing> http;
   // How long a failed login waits before its answer; tests shorten it.
   std::chrono::milliseconds failed_login_delay{1000};
@@ -96,6 +106,8 @@ class Server {
 
   // For sessions.
   const SessionSettings& settings() const { return settings_; }
+  // Whether sessions name files in UTF-8 (else CP949) until OPTS UTF8 ON.
+  bool NamesInUtf8() const;
   bool AcceptsLogins() const;
   std::shared_ptr<const Account> FindAccount(const std::string& user) const;
   int LoggedInCount(const std::string& user) const;

@@ -10,7 +10,6 @@
 #include <ctime>
 
 #include "core/log.h"
-#include "core/settings.h"
 #include "ftpd/listing.h"
 #include "platform/codepage.h"
 
@@ -125,9 +124,7 @@ FtpSession::~FtpSession() = default;
 void FtpSession::Start() {
   data_ = std::make_shared<DataChannel>(server_.io(), weak_from_this(), peer_, local_, id_);
   lan_peer_ = server_.IsLanPeer(peer_, local_);
-  std::string charset;
-  ReadSetting(setting::kFtpCharset, charset);
-  utf8_ = charset != "EUC-KR";
+  utf8_ = server_.NamesInUtf8();
   const SessionSettings& s = server_.settings();
   std::string welcome =
       s.hide_welcome || s.welcome.empty() ? std::string("Quarno FTP server ready.") : s.welcome;
@@ -508,9 +505,7 @@ void FtpSession::DoOpts(const std::string& arg) {
     return Reply(200, "UTF8 mode enabled.");
   }
   if (up == "UTF8 OFF" || up == "UTF-8 OFF") {
-    std::string charset;
-    ReadSetting(setting::kFtpCharset, charset);
-    utf8_ = charset != "EUC-KR";
+    utf8_ = server_.NamesInUtf8();
     return Reply(200, "UTF8 mode disabled.");
   }
   if (up.rfind("MLST", 0) == 0) return Reply(200, "MLST OPTS type;size;modify;perm;");

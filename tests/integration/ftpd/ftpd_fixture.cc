@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -169,6 +170,12 @@ void FtpdTest::StartServer() {
   o.control_socket = quarno::platform::RuntimeFolder() + "/Quarno_Server.ctl";
   o.home_folder = home_;
   o.http_port = [](std::string& port) { return quarno::ReadSetting(quarno::setting::kBootHttp, port); };
+  // The daemon's tests name files in UTF-8 unless they store a charset.
+  o.ftp_charset = []() -> std::optional<std::string> {
+    std::string charset;
+    if (!quarno::ReadSetting(quarno::setting::kFtpCharset, charset)) return "UTF-8";
+    return charset;
+  };
   o.failed_login_delay = login_delay_;
   AdjustOptions(o);
   server_ = std::make_unique<quarno::ftpd::Server>(std::move(o));
