@@ -84,8 +84,12 @@ bool CQuarnoUIDlg::PassiveAddress::ExternalAddressChanged(const std::string& add
 void CQuarnoUIDlg::KeepMappings(const std::string& ftp_port_text, int http_port) {
   const long ftp_port = LeadingNumber(ftp_port_text);
   if (ftp_port < 1 || ftp_port > 65535) return;
-  ServedMappings served{facts_.gateway, facts_.local_address, static_cast<int>(ftp_port),
-                        http_port, PassivePortRange(static_cast<int>(ftp_port)), ""};
+  ServedMappings served{facts_.gateway,
+                        facts_.local_address,
+                        static_cast<int>(ftp_port),
+                        http_port,
+                        PassivePortRange(static_cast<int>(ftp_port)),
+                        ""};
   {
     std::lock_guard lock(ftp_settings_mutex_);
     served_ftp_port_text_ = ftp_port_text;
@@ -480,8 +484,8 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
     // router that lost it, or a program from before the range, left none).
     const long ftp_port = LeadingNumber(ftp);
     if (ftp_port >= 1 && ftp_port <= 65535) {
-      for (const PortMapping& port : PassivePortMappings(
-               PassivePortRange(static_cast<int>(ftp_port)), facts_.local_address))
+      for (const PortMapping& port :
+           PassivePortMappings(PassivePortRange(static_cast<int>(ftp_port)), facts_.local_address))
         caps_.mapper->AddMapping(control_, port);
     }
     LearnExternalAddress();
