@@ -84,6 +84,9 @@ class Firewall {
 struct Capabilities {
   DdnsRegistry* ddns = nullptr;
   PortMapper* mapper = nullptr;
+  // The mapping healer's own, on its own thread: a check never mixes into the
+  // mapping list a workflow has just read.
+  PortMapper* heal_mapper = nullptr;
   RouterAccess* router = nullptr;
   class SettingsStore* settings = nullptr;  // "class": settings.h has a function of that name
   NetworkFacts* network = nullptr;

@@ -27,6 +27,7 @@ CQuarnoUIDlg::CQuarnoUIDlg(View& view, Timers& timers, MessageSink& self, Capabi
       self_(self),
       caps_(caps),
       autostart_(autostart),
+      healer_(*caps_.heal_mapper, *caps_.network, clock_, passive_address_),
       server_status_text_(text::kServerPreparing),
       runner_(view, Surface::kMain) {}
 
@@ -34,6 +35,7 @@ CQuarnoUIDlg::~CQuarnoUIDlg() {
   timers_.Kill(kTimerStartServices);
   timers_.Kill(kTimerKeepAlive);
   runner_.WaitIdle();
+  StopHealing();
   if (autorun_thread_.joinable()) autorun_thread_.join();
 }
 
@@ -225,6 +227,7 @@ void CQuarnoUIDlg::OnAutoRunClicked() {
 }
 
 void CQuarnoUIDlg::ExitPath() {
+  StopHealing();
   SwitchServers(nullptr, false, false, {});
   caps_.share->RemoveCurrentJunction();
   timers_.Kill(kTimerKeepAlive);

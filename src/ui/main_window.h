@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "core/messages.h"
+#include "platform/clock.h"
 #include "platform/netinfo.h"
+#include "registration/mapping_healer.h"
 #include "registration/renew_registration.h"
 #include "ui/autostart.h"
 #include "ui/capabilities.h"
@@ -128,6 +130,7 @@ class CQuarnoUIDlg {
   const std::string& DdnsServerAddress() const { return ddns_server_address_; }
   bool HttpRunning() const { return http_running_; }
   bool FtpOnline() const { return ftp_online_; }
+  MappingHealer& Healer() { return healer_; }
 
  private:
   // The servers as the register/renew procedure switches them.
@@ -140,9 +143,26 @@ class CQuarnoUIDlg {
    private:
     CQuarnoUIDlg& window_;
   };
+  // Gives the FTP server the router's new WAN address (the healer's thread).
+  class PassiveAddress final : public ExternalAddressListener {
+   public:
+    explicit PassiveAddress(CQuarnoUIDlg& window) : window_(window) {}
+    bool ExternalAddressChanged(const std::string& address) override;
+
+   private:
+    CQuarnoUIDlg& window_;
+  };
   RenewResult Renew(RenewedMappings mappings, const CancelFlag& cancel);
   uint16_t PickPort(uint16_t excluded);
+  // With the passive range of that port and the router's WAN address: the
+  // server replaces its whole option set with each one it is sent.
   ftpctl::CGeneralOption FtpSettings(const std::string& ftp_port_text) const;
+  void SendFtpSettings(const std::string& ftp_port_text);
+  // Asks the router once for its WAN address, which passive answers carry.
+  void LearnExternalAddress();
+  // The healer keeps these mapped from now on (the caller has just mapped them).
+  void KeepMappings(const std::string& ftp_port_text, int http_port);
+  void StopHealing();
   void SetStatus(const std::string& text);
   void ShowMessage(const std::string& text);
   bool Visible();
@@ -179,6 +199,17 @@ class CQuarnoUIDlg {
   bool ftp_online_ = false;
   bool http_running_ = false;
   bool http_handed_over_ = false;  // control 191 sent to the boot-up service's FTP server
+
+  // The mapping healer, on its own thread from the first mappings it keeps.
+  platform::SystemClock clock_;
+  PassiveAddress passive_address_{*this};
+  MappingHealer healer_;
+  HealerStop heal_stop_;
+  std::thread heal_thread_;
+  // The option set the FTP server was last sent, shared with the healer's thread.
+  std::mutex ftp_settings_mutex_;
+  std::string external_address_;  // the router's WAN address; empty when unknown
+  std::string served_ftp_port_text_;
 
   // FTP account.
   FtpAccount account_;

@@ -170,6 +170,7 @@ struct RealWorld::Parts {
   Parts(MessageSink& window, View& view, const WorldOptions& o)
       : ddns(DdnsOptionsFor(o, view)),
         mapper(UpnpOptionsFor(o)),
+        heal_mapper(UpnpOptionsFor(o)),
         router(RouterOptions{}, RouterDdnsOptionsFor(o)),
         ftp_service(platform::MakeServiceManager()),
         admin(window, o),
@@ -177,6 +178,7 @@ struct RealWorld::Parts {
         firewall(o) {}
   DdnsClientRegistry ddns;
   UpnpPortMapper mapper;
+  UpnpPortMapper heal_mapper;
   RouterClient router;
   KeySettingsStore settings;
   SystemNetworkFacts network;
@@ -196,6 +198,7 @@ Capabilities RealWorld::Capabilities() {
   ui::Capabilities caps;
   caps.ddns = &parts_->ddns;
   caps.mapper = &parts_->mapper;
+  caps.heal_mapper = &parts_->heal_mapper;
   caps.router = &parts_->router;
   caps.settings = &parts_->settings;
   caps.network = &parts_->network;

@@ -42,7 +42,68 @@ ftpctl::CGeneralOption CQuarnoUIDlg::FtpSettings(const std::string& ftp_port_tex
                 facts_.mac[4], facts_.mac[5]);
   options.SetText(ftpctl::OPTION_WELCOMEMESSAGE, welcome);
   options.SetNumber(ftpctl::OPTION_ADMINPORT, facts_.admin_port);
+  const long port = LeadingNumber(ftp_port_text);
+  if (port >= 1 && port <= 65535) {
+    const PortRange passive = PassivePortRange(static_cast<int>(port));
+    options.SetNumber(ftpctl::OPTION_USECUSTOMPASVPORT, 1);
+    options.SetNumber(ftpctl::OPTION_CUSTOMPASVMINPORT, passive.low);
+    options.SetNumber(ftpctl::OPTION_CUSTOMPASVMAXPORT, passive.high);
+    // Without it every client gets the LAN address, as before.
+    if (!external_address_.empty()) {
+      options.SetNumber(ftpctl::OPTION_CUSTOMPASVIPTYPE, 1);
+      options.SetText(ftpctl::OPTION_CUSTOMPASVIP, external_address_);
+    }
+  }
   return options;
+}
+
+void CQuarnoUIDlg::SendFtpSettings(const std::string& ftp_port_text) {
+  // Built and sent under one lock, so an older address never arrives last.
+  std::lock_guard lock(ftp_settings_mutex_);
+  caps_.admin->SendOptions(FtpSettings(ftp_port_text));
+}
+
+void CQuarnoUIDlg::LearnExternalAddress() {
+  if (control_.control_url.empty()) return;
+  {
+    std::lock_guard lock(ftp_settings_mutex_);
+    if (!external_address_.empty()) return;  // later changes come from the healer
+  }
+  const std::string address = caps_.mapper->ExternalAddress(control_).value_or("");
+  std::lock_guard lock(ftp_settings_mutex_);
+  external_address_ = address;
+}
+
+bool CQuarnoUIDlg::PassiveAddress::ExternalAddressChanged(const std::string& address) {
+  CQuarnoUIDlg& w = window_;
+  std::lock_guard lock(w.ftp_settings_mutex_);
+  w.external_address_ = address;
+  return w.caps_.admin->SendOptions(w.FtpSettings(w.served_ftp_port_text_));
+}
+
+void CQuarnoUIDlg::KeepMappings(const std::string& ftp_port_text, int http_port) {
+  const long ftp_port = LeadingNumber(ftp_port_text);
+  if (ftp_port < 1 || ftp_port > 65535) return;
+  ServedMappings served{facts_.gateway,
+                        facts_.local_address,
+                        static_cast<int>(ftp_port),
+                        http_port,
+                        PassivePortRange(static_cast<int>(ftp_port)),
+                        ""};
+  {
+    std::lock_guard lock(ftp_settings_mutex_);
+    served_ftp_port_text_ = ftp_port_text;
+    served.external_address = external_address_;
+  }
+  healer_.Serve(served);
+  if (!heal_thread_.joinable() && !heal_stop_.Requested())
+    heal_thread_ = std::thread([this] { RunHealer(healer_, heal_stop_); });
+}
+
+void CQuarnoUIDlg::StopHealing() {
+  heal_stop_.Request();
+  if (heal_thread_.joinable()) heal_thread_.join();
+  healer_.Stop();
 }
 
 void CQuarnoUIDlg::SwitchServers(const std::string* ftp_port_text, bool on, bool start_http,
@@ -55,7 +116,7 @@ void CQuarnoUIDlg::SwitchServers(const std::string* ftp_port_text, bool on, bool
     }
     http_handed_over_ = true;
   }
-  if (ftp_port_text != nullptr) caps_.admin->SendOptions(FtpSettings(*ftp_port_text));
+  if (ftp_port_text != nullptr) SendFtpSettings(*ftp_port_text);
   uint16_t state = caps_.admin->ServerState();
   if (on) {
     ftp_online_ = true;
@@ -83,7 +144,8 @@ void CQuarnoUIDlg::ProcedureServers::StartServing(int ftp_port, int http_port) {
   window_.ftp_port_ = ftp_port;
   window_.http_port_ = http_port;
   window_.http_port_text_ = std::to_string(http_port);
-  window_.caps_.admin->SendOptions(window_.FtpSettings(window_.ftp_port_text_));
+  window_.LearnExternalAddress();
+  window_.SendFtpSettings(window_.ftp_port_text_);
   window_.SwitchServers(nullptr, true, true, window_.http_port_text_);
 }
 
@@ -102,6 +164,7 @@ RenewResult CQuarnoUIDlg::Renew(RenewedMappings mappings, const CancelFlag& canc
   request.router_ftp_port = ftp_port_text_;
   request.mappings = mappings;
   const bool registration = mappings == RenewedMappings::kFtpAndHttp;
+  if (registration) request.passive_ports = PassivePortRange(ftp_port_);
   request.stop_on_refusal = registration;
   // A failed first registration must not leave a half-made record; a
   // registered PC keeps its record.
@@ -110,9 +173,14 @@ RenewResult CQuarnoUIDlg::Renew(RenewedMappings mappings, const CancelFlag& canc
   request.port_low = kPortLow;
   request.port_high = kPortHigh;
   request.stop_requested = [&cancel] { return static_cast<bool>(cancel); };
+  // The procedure takes the mappings down and puts new ones up: a check in
+  // between would put the old ones back.
+  healer_.Stop();
   ProcedureServers servers(*this);
-  return RenewRegistration(
+  const RenewResult result = RenewRegistration(
       request, {servers, *caps_.ddns, *caps_.mapper, *caps_.router, *caps_.network, timers_});
+  if (result.ok()) KeepMappings(ftp_port_text_, result.http_port);
+  return result;
 }
 
 void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
@@ -362,6 +430,7 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
   };
 
   if (!record_) {
+    healer_.Stop();
     caps_.mapper->RemoveServerMappings(control_);
     registered_ = false;
     SetStatus(text::kNotRegistered);
@@ -411,7 +480,17 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
     const std::string http = stored_ports ? http_port_text_ : record_->http_port;
     const std::string name = stored_ports ? name_ : record_->Name();
     const std::string email = stored_ports ? email_ : record_->email;
+    // The router kept the FTP mapping; the passive range goes beside it (a
+    // router that lost it, or a program from before the range, left none).
+    const long ftp_port = LeadingNumber(ftp);
+    if (ftp_port >= 1 && ftp_port <= 65535) {
+      for (const PortMapping& port :
+           PassivePortMappings(PassivePortRange(static_cast<int>(ftp_port)), facts_.local_address))
+        caps_.mapper->AddMapping(control_, port);
+    }
+    LearnExternalAddress();
     if (!facts_.ftp_server_running) SwitchServers(&ftp, true, true, http);
+    KeepMappings(ftp, static_cast<int>(LeadingNumber(http)));
     if (account_complete()) {
       if (facts_.ftp_server_running) {
         // The boot-up service applied the account and made the share link.
@@ -441,6 +520,7 @@ bool CQuarnoUIDlg::ValidateEmail() {
 }
 
 void CQuarnoUIDlg::ResetToUnregistered() {
+  healer_.Stop();
   caps_.mapper->ReadMappings(control_);
   caps_.mapper->RemoveServerMappings(control_);
   view_.Enable(Surface::kMain, ctl::kName, true);

@@ -15,6 +15,7 @@ class MainWindowTest : public ::testing::Test {
   MainWindowTest() {
     caps.ddns = &ddns;
     caps.mapper = &mapper;
+    caps.heal_mapper = &heal_mapper;
     caps.router = &router;
     caps.settings = &settings;
     caps.network = &ports;
@@ -70,6 +71,7 @@ class MainWindowTest : public ::testing::Test {
   QueueSink sink;
   test::FakeDdns ddns;
   test::FakeMapper mapper;
+  test::FakeMapper heal_mapper;
   test::FakeRouter router;
   test::FakeSettings settings;
   test::FakePorts ports;
@@ -176,6 +178,93 @@ TEST_F(MainWindowTest, FtpSettingsCarryPortTimeoutsWelcomeAndAdminPort) {
   EXPECT_EQ(o.Number(ftpctl::OPTION_NOTRANSFERTIMEOUT), 0);
   EXPECT_EQ(o.Text(ftpctl::OPTION_WELCOMEMESSAGE), "Ralmek_FTPD && Host-AB1222 1A2B3C");
   EXPECT_EQ(o.Number(ftpctl::OPTION_ADMINPORT), 31000);
+}
+
+// ---- passive mode through the router, mappings kept ----
+
+TEST_F(MainWindowTest, PassiveRangeIsMappedAndAnnouncedWithTheRoutersAddress) {
+  dlg->StartupDecision(std::nullopt, no_cancel);  // a PC not registered yet
+  TypeRegistration("myhome", "me@example.com", "2121");
+  ddns.answers = {"good;1;1"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+  ASSERT_TRUE(dlg->Registered());
+  std::vector<int> passive;
+  for (const auto& [port, description] : mapper.adds)
+    if (description == kPassiveMappingDescription) passive.push_back(port);
+  ASSERT_EQ(passive.size(), 10u);
+  EXPECT_EQ(passive.front(), 29900);
+  EXPECT_EQ(passive.back(), 29909);
+
+  ASSERT_FALSE(ftp.options.empty());
+  const auto& o = ftp.options.back();
+  EXPECT_EQ(o.Number(ftpctl::OPTION_USECUSTOMPASVPORT), 1);
+  EXPECT_EQ(o.Number(ftpctl::OPTION_CUSTOMPASVMINPORT), 29900);
+  EXPECT_EQ(o.Number(ftpctl::OPTION_CUSTOMPASVMAXPORT), 29909);
+  EXPECT_EQ(o.Number(ftpctl::OPTION_CUSTOMPASVIPTYPE), 1);
+  EXPECT_EQ(o.Text(ftpctl::OPTION_CUSTOMPASVIP), "192.0.2.10");
+
+  const auto served = dlg->Healer().Served();
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->ftp_port, 2121);
+  EXPECT_EQ(served->http_port, ddns.registers.back().http);
+  EXPECT_EQ(served->passive.low, 29900);
+  EXPECT_EQ(served->external_address, "192.0.2.10");
+
+  // A new WAN address reaches the server in a whole option set: the server
+  // replaces its set, so the port and welcome must ride along.
+  heal_mapper.verdict = 1;
+  heal_mapper.external_address = "192.0.2.99";
+  const std::size_t workflow_adds = mapper.adds.size();
+  EXPECT_TRUE(dlg->Healer().CheckNow().address_changed);
+  const auto& changed = ftp.options.back();
+  EXPECT_EQ(changed.Text(ftpctl::OPTION_CUSTOMPASVIP), "192.0.2.99");
+  EXPECT_EQ(changed.Text(ftpctl::OPTION_SERVERPORT), "2121");
+  EXPECT_EQ(changed.Text(ftpctl::OPTION_WELCOMEMESSAGE), "Ralmek_FTPD && Host-AB1222 1A2B3C");
+  // The check repaired through its own mapper.
+  EXPECT_EQ(mapper.adds.size(), workflow_adds);
+  EXPECT_EQ(heal_mapper.adds.size(), 12u);
+}
+
+TEST_F(MainWindowTest, MappingKeptByTheRouterGetsThePassiveRangeBesideIt) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  mapper.external_address = std::nullopt;  // a router that does not tell
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
+  ASSERT_EQ(mapper.adds.size(), 10u);
+  EXPECT_EQ(mapper.adds.front().second, kPassiveMappingDescription);
+  ASSERT_FALSE(ftp.options.empty());
+  EXPECT_EQ(ftp.options.back().Number(ftpctl::OPTION_CUSTOMPASVMINPORT), 29900);
+  // Without the router's address every client keeps getting the LAN address.
+  EXPECT_EQ(ftp.options.back().Number(ftpctl::OPTION_CUSTOMPASVIPTYPE), 0);
+  const auto served = dlg->Healer().Served();
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->http_port, 40500);
+}
+
+TEST_F(MainWindowTest, HealerStopsWhereTheMappingsGoAndOnExit) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  const auto record = Rec("myhome.quarno.example;me@example.com;2121;40500");
+  dlg->StartupDecision(record, no_cancel);
+  ASSERT_TRUE(dlg->Healer().Served());
+  view.SetText(Surface::kMain, ctl::kEmail, "me@example.com");
+  dlg->DeleteExistingAccount();
+  EXPECT_EQ(mapper.removed.size(), 1u);
+  EXPECT_FALSE(dlg->Healer().Served());
+
+  // A renewal that fails leaves nothing for the healer to put back.
+  dlg->StartupDecision(record, no_cancel);
+  ASSERT_TRUE(dlg->Healer().Served());
+  ddns.answers = {"fail"};
+  int mode = 1;
+  dlg->RegisterAddress(&mode, no_cancel);
+  EXPECT_FALSE(dlg->Healer().Served());
+
+  dlg->StartupDecision(record, no_cancel);
+  ASSERT_TRUE(dlg->Healer().Served());
+  dlg->OnCommand(kCmdTrayExit);
+  dlg->Runner().WaitIdle();
+  EXPECT_FALSE(dlg->Healer().Served());
 }
 
 TEST_F(MainWindowTest, ServerStateWordKeepsOnlyTheLockBitWhenGoingOnline) {
