@@ -9,8 +9,10 @@ normal answer. --version and --program-version publish version files
 without writing them first. See lab/README.md.
 """
 
+import hashlib
 import os
 import posixpath
+import re
 import sys
 import urllib.parse
 
@@ -25,6 +27,12 @@ def main():
                    help="publish /online_upgrade/MODEL.version (repeatable)")
     p.add_argument("--program-version", default="",
                    help="publish /online_upgrade/quarno_pcserver_setup.version")
+    p.add_argument("--sha256", action="store_true",
+                   help="publish PATH.sha256 (hex digest, two blanks, file name) beside every served file")
+    p.add_argument("--sha256-wrong", action="store_true",
+                   help="like --sha256, but every published digest is wrong")
+    p.add_argument("--no-range", action="store_true",
+                   help="ignore Range headers (always the whole file with 200)")
     args = p.parse_args()
 
     published = {}
@@ -49,15 +57,47 @@ def main():
         with open(full, "rb") as f:
             return f.read()
 
+    def digest_of(path):
+        if not (args.sha256 or args.sha256_wrong) or not path.endswith(".sha256"):
+            return None
+        data = lookup(path[:-len(".sha256")])
+        if data is None:
+            return None
+        digest = hashlib.sha256(data).hexdigest()
+        if args.sha256_wrong:
+            digest = hashlib.sha256(data + b"x").hexdigest()
+        return ("%s  %s\n" % (digest, posixpath.basename(path[:-len(".sha256")]))).encode()
+
+    def ranged(req, data):
+        """206 for a satisfiable "bytes=N-" range, 416 past the end, else None."""
+        m = re.fullmatch(r"bytes=(\d+)-", req.headers.get("range", "").strip())
+        if args.no_range or not m:
+            return None
+        start = int(m.group(1))
+        if start >= len(data):
+            return simhttp.Response(416, "Range Not Satisfiable", b"",
+                                    [("Content-Range", "bytes */%d" % len(data))])
+        return simhttp.Response(206, "Partial Content", data[start:],
+                                [("Content-Type", "application/octet-stream"),
+                                 ("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1,
+                                                                       len(data)))])
+
     def handle(req):
         with state.lock:
             state.data["requests"] = (state.data["requests"] + [
-                {"line": req.raw_head.split("\n", 1)[0].rstrip("\r")}])[-100:]
+                {"line": req.raw_head.split("\n", 1)[0].rstrip("\r"),
+                 "range": req.headers.get("range", "")}])[-100:]
             state.save()
         bare = not req.version.startswith("HTTP/")
         if req.method != "GET":
             return simhttp.Response(405, "Method Not Allowed", b"", bare=bare)
         data = lookup(req.path)
+        if data is None:
+            data = digest_of(req.path)
+        if data is not None and not bare:
+            partial = ranged(req, data)
+            if partial is not None:
+                return partial
         if data is None:
             return simhttp.Response(404, "Not Found", b"" if bare else
                                     b"<html><body>not found</body></html>", bare=bare)

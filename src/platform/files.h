@@ -10,6 +10,11 @@ namespace quarno::platform {
 // False when the file cannot be opened or read; `out` is replaced on success.
 bool ReadFile(const std::string& path, std::string& out);
 
+// Whether something (file, folder, link) exists at `path` (links not followed).
+bool PathExists(const std::string& path);
+// Removes a file or link; true when nothing is left at `path` afterwards.
+bool RemoveFile(const std::string& path);
+
 // Writes `text` to a temporary file beside `path`, syncs it, renames it over
 // `path` and syncs the folder, so a crash at any instant leaves either the old
 // file or the complete new one. `step`, when given, is called after the write

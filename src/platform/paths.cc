@@ -34,14 +34,22 @@ std::string Dirname(const std::string& path) {
 
 }  // namespace
 
-std::string ProgramFolder() {
+std::string ExecutablePath() {
   char buffer[4096];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  return Dirname(std::string(buffer, static_cast<size_t>(n)));
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<size_t>(n));
 }
 
-std::string ConfigFolder() { return XdgBase("XDG_CONFIG_HOME", ".config") + "/quarno"; }
+std::string ProgramFolder() {
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) return ".";
+  return Dirname(exe);
+}
+
+std::string XdgConfigHome() { return XdgBase("XDG_CONFIG_HOME", ".config"); }
+std::string AutostartFolder() { return XdgConfigHome() + "/autostart"; }
+std::string ConfigFolder() { return XdgConfigHome() + "/quarno"; }
 std::string StateFolder() { return XdgBase("XDG_STATE_HOME", ".local/state") + "/quarno"; }
 std::string DataFolder() { return XdgBase("XDG_DATA_HOME", ".local/share") + "/quarno"; }
 

@@ -8,6 +8,13 @@ namespace quarno::platform {
 // Folder of the running executable (no trailing slash). Shipped files
 // (quarno-ftpd beside quarno-server, help pages) are found here.
 std::string ProgramFolder();
+// Full path of the running executable.
+std::string ExecutablePath();
+
+// $XDG_CONFIG_HOME itself (default ~/.config; a relative value is ignored).
+std::string XdgConfigHome();
+// XdgConfigHome() + "/autostart": per-logon start entries of the desktop.
+std::string AutostartFolder();
 
 // $XDG_CONFIG_HOME/quarno (default ~/.config/quarno): the settings key files.
 std::string ConfigFolder();

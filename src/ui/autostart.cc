@@ -1,0 +1,130 @@
+#include "ui/autostart.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include "core/log.h"
+#include "ftpctl/ftp_server.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "ui/startup.h"
+
+namespace quarno::ui {
+namespace {
+
+std::string CurrentUser() {
+  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_name) return pw->pw_name;
+  return std::to_string(getuid());
+}
+
+// One argument of an Exec line: quoted, with the characters the desktop
+// entry format reserves escaped by a backslash, which the value's own string
+// escaping doubles again (a literal backslash becomes four); '%' doubled.
+std::string ExecArgument(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '`' || c == '$') {
+      out += "\\\\";
+      out += c;
+    } else if (c == '\\') {
+      out += "\\\\\\\\";
+    } else if (c == '%') {
+      out += "%%";
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+void SetStartType(platform::ServiceManager& manager, const std::string& name,
+                  platform::StartType type) {
+  platform::ServiceConfig config;
+  if (!manager.Exists(name) || !manager.QueryConfig(name, config)) return;
+  config.start_type = type;
+  if (!manager.ChangeConfig(config)) WriteLog("start type of %s not changed", name.c_str());
+}
+
+LingerOutcome AskForLinger(const AutoStartOptions& options) {
+  const std::string user = options.user.empty() ? CurrentUser() : options.user;
+  std::string out;
+  const int shown = options.run_command(
+      {"loginctl", "show-user", user, "--property=Linger", "--value"}, out);
+  if (shown < 0) return LingerOutcome::kUnavailable;
+  if (shown == 0 && out.rfind("yes", 0) == 0) return LingerOutcome::kAlreadyEnabled;
+  const int asked = options.run_command({"loginctl", "enable-linger", user}, out);
+  if (asked < 0) return LingerOutcome::kUnavailable;
+  return asked == 0 ? LingerOutcome::kEnabled : LingerOutcome::kRefused;
+}
+
+}  // namespace
+
+std::string AutoStartEntryPath() {
+  return platform::AutostartFolder() + "/" + kAutoStartEntryName;
+}
+
+bool IsAutoStartRegistered() { return platform::PathExists(AutoStartEntryPath()); }
+
+std::string AutoStartEntryText(const std::string& executable) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Quarno Server\n"
+         "Comment=Quarno disk server\n"
+         "Exec=" +
+         ExecArgument(executable) +
+         "\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+std::string BootServiceExecutablePath(const AutoStartOptions& options) {
+  const std::string folder =
+      options.program_folder.empty() ? platform::ProgramFolder() : options.program_folder;
+  return folder + "/" + kBootServiceExecutable;
+}
+
+AutoStartResult ApplyAutoStart(bool on, platform::ServiceManager& manager,
+                               const AutoStartOptions& options) {
+  AutoStartResult result;
+  const std::string boot_exe = BootServiceExecutablePath(options);
+
+  // The boot-up service, pointing at this folder's executable.
+  platform::ServiceConfig config;
+  if (manager.Exists(kBootServiceName) && manager.QueryConfig(kBootServiceName, config)) {
+    result.boot_service_ok = true;
+    if (config.executable != boot_exe) {
+      config.executable = boot_exe;
+      result.boot_service_ok = manager.ChangeConfig(config);
+    }
+  } else {
+    result.boot_service_ok = manager.Create(
+        {kBootServiceName, kBootServiceDisplayName, boot_exe, platform::StartType::kOnDemand});
+  }
+  if (!result.boot_service_ok) WriteLog("Quarno_Bootup_Service could not be registered");
+
+  const std::string entry = AutoStartEntryPath();
+  const auto type = on ? platform::StartType::kAutomatic : platform::StartType::kOnDemand;
+  if (on) {
+    const std::string exe =
+        options.server_executable.empty() ? platform::ExecutablePath() : options.server_executable;
+    result.entry_ok = exe.find('\n') == std::string::npos &&
+                      platform::MakeDirs(platform::AutostartFolder(), 0700) &&
+                      platform::ReplaceFile(entry, AutoStartEntryText(exe), 0644);
+  } else {
+    result.entry_ok = platform::RemoveFile(entry);
+  }
+  if (!result.entry_ok) WriteLog("autostart entry %s could not be changed", entry.c_str());
+  SetStartType(manager, ftpctl::kFtpServiceName, type);
+  SetStartType(manager, kBootServiceName, type);
+
+  if (on) {
+    result.linger = AskForLinger(options);
+    if (result.linger == LingerOutcome::kRefused)
+      WriteLog("loginctl enable-linger was refused: the servers start only after logon");
+    else if (result.linger == LingerOutcome::kUnavailable)
+      WriteLog("no loginctl: the servers start only after logon");
+  }
+  return result;
+}
+
+}  // namespace quarno::ui

@@ -1,0 +1,279 @@
+// The main window's life: set-up, the second start-up stage, the admin
+// connection's notices, timers, tray and the exit path.
+#include "ui/main_window.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "core/log.h"
+#include "core/settings.h"
+#include "ftpctl/ftp_server.h"
+#include "platform/trace.h"
+#include "ui/texts.h"
+
+namespace quarno::ui {
+
+namespace {
+constexpr char kHelpPage[] = "help_quarno.html";
+constexpr char kBootServiceMissing[] =
+    "Quarno_Bootup_Service 실행파일을 찾을 수 없습니다.\n\n해당 경로에 파일이 존재하는지 "
+    "확인하시기 바랍니다.";
+}  // namespace
+
+CQuarnoUIDlg::CQuarnoUIDlg(View& view, Timers& timers, MessageSink& self, Capabilities caps,
+                           AutoStart& autostart)
+    : view_(view),
+      timers_(timers),
+      self_(self),
+      caps_(caps),
+      autostart_(autostart),
+      server_status_text_(text::kServerPreparing),
+      runner_(view, Surface::kMain) {}
+
+CQuarnoUIDlg::~CQuarnoUIDlg() {
+  timers_.Kill(kTimerStartServices);
+  timers_.Kill(kTimerKeepAlive);
+  runner_.WaitIdle();
+  if (autorun_thread_.joinable()) autorun_thread_.join();
+}
+
+void CQuarnoUIDlg::OnInitDialog() {
+  view_.Select(Surface::kMain, ctl::kCharset, 0);
+  charset_index_ = 0;
+  ftp_charset_ = 0;
+  caps_.http->SetCharsetUtf8(false);
+  caps_.http->SetRouterMac(facts_.mac);
+  view_.SetMasked(Surface::kMain, ctl::kFtpPassword, true);
+  view_.SetChecked(Surface::kMain, ctl::kAutoRun, autostart_.IsAutoStartRegistered());
+  view_.SetChecked(Surface::kMain, ctl::kTrayStart, facts_.tray_start);
+  hidden_to_tray_ = facts_.tray_start;
+  if (facts_.init_rect) view_.MoveWindow(Surface::kMain, *facts_.init_rect);
+  view_.SetText(Surface::kMain, drawn::kPcAddress, facts_.local_address);
+  view_.SetText(Surface::kMain, drawn::kServerStatus, ServerStatusText());
+  timers_.Start(kTimerStartServices, std::chrono::milliseconds(20), &self_);
+  view_.SetOpacity(Surface::kMain, 255);
+}
+
+bool CQuarnoUIDlg::RunWorkflow(WorkflowRunner::Work work) { return runner_.Run(std::move(work)); }
+
+void CQuarnoUIDlg::OnMessage(const Message& message) {
+  switch (message.id) {
+    case WM_TIMER:
+      if (message.wparam == kTimerStartServices) {
+        timers_.Kill(kTimerStartServices);
+        RunWorkflow([this](const CancelFlag& cancel) { StartServices(cancel); });
+      } else if (message.wparam == kTimerKeepAlive) {
+        platform::Trace("%s", text::kTraceKeepAlive);
+        caps_.ftp->SendKeepAlive();
+      }
+      break;
+    case WM_START_SERVICES:
+      RunWorkflow([this](const CancelFlag& cancel) { StartServices(cancel); });
+      break;
+    case WM_FTP_STATE: {
+      const uint16_t state = caps_.ftp->ServerState();
+      const bool running = (state & 0x01) != 0 && (state & 0x0E) == 0;
+      {
+        std::lock_guard lock(text_mutex_);
+        server_status_text_ = running ? text::kServerRunning : text::kServerPreparing;
+      }
+      view_.SetText(Surface::kMain, drawn::kServerStatus, ServerStatusText());
+      view_.Repaint(Surface::kMain);
+      break;
+    }
+    case WM_FTP_CONNECTIONS:
+      if (message.lparam != 0) RefreshUsers();
+      break;
+    case WM_FATAL_START_ERROR:
+      FatalStartError(message.wparam);
+      break;
+    case WM_HELP_REQUEST:
+      view_.OpenHelp(facts_.program_folder + "/" + kHelpPage);
+      break;
+    case WM_AUTOSTART_DONE:
+      if (autorun_thread_.joinable()) autorun_thread_.join();
+      view_.Enable(Surface::kMain, ctl::kAutoRun, true);
+      EnableApplyWhenFilled();
+      break;
+    case WM_TRAY_NOTIFY:
+      if (message.lparam == kTrayDoubleClick) ShowFromTray();
+      break;
+    default:
+      break;
+  }
+}
+
+void CQuarnoUIDlg::OnCommand(unsigned command) {
+  if (command == kCmdTrayOpen) {
+    ShowFromTray();
+  } else if (command == kCmdTrayExit) {
+    platform::Trace("OnTrayExit");
+    timers_.Kill(kTimerStartServices);
+    runner_.Finish([this](const CancelFlag&) {
+      ExitPath();
+      view_.EndProgram(0);
+    });
+  }
+}
+
+void CQuarnoUIDlg::ShowFromTray() {
+  view_.ShowWindow(Surface::kMain, true);
+  hidden_to_tray_ = false;
+}
+
+void CQuarnoUIDlg::OnCloseToTray() {
+  view_.ShowWindow(Surface::kMain, false);
+  hidden_to_tray_ = true;
+}
+
+void CQuarnoUIDlg::OnHelpClicked() { self_.Post(WM_HELP_REQUEST, 0, 0); }
+
+void CQuarnoUIDlg::OnUnfoldClicked() {
+  unfolded_ = !unfolded_;
+  view_.Repaint(Surface::kMain);
+}
+
+void CQuarnoUIDlg::FatalStartError(std::uintptr_t code) {
+  const char* message = nullptr;
+  if (code == 1) message = text::kFatalDdns;
+  if (code == 2) message = text::kFatalFtp;
+  if (code == 3) message = text::kFatalUpnp;
+  // The box needs an owner on screen.
+  if (facts_.tray_start && message != nullptr) view_.ShowWindow(Surface::kMain, true);
+  if (message != nullptr) view_.MessageBox(Surface::kMain, message);
+  view_.EndProgram(0);
+}
+
+void CQuarnoUIDlg::RefreshUsers() {
+  std::vector<ftpctl::ConnectionInfo> kept;
+  std::vector<ListRow> rows;
+  for (const auto& connection : caps_.ftp->Connections()) {
+    // The registration server's own reachability test is not a user.
+    if (connection.address == ddns_server_address_) continue;
+    char number[16];
+    std::snprintf(number, sizeof number, " %d", static_cast<int>(rows.size() + 1));
+    rows.push_back(ListRow{{number, connection.address, connection.time_text}});
+    kept.push_back(connection);
+  }
+  {
+    std::lock_guard lock(users_mutex_);
+    users_ = std::move(kept);
+  }
+  view_.SetRows(Surface::kMain, ctl::kUsers, rows);
+}
+
+std::string CQuarnoUIDlg::StatusText() const {
+  std::lock_guard lock(text_mutex_);
+  return status_text_;
+}
+
+std::string CQuarnoUIDlg::ServerStatusText() const {
+  std::lock_guard lock(text_mutex_);
+  return server_status_text_;
+}
+
+void CQuarnoUIDlg::SetStatus(const std::string& status) {
+  {
+    std::lock_guard lock(text_mutex_);
+    status_text_ = status;
+  }
+  view_.SetText(Surface::kMain, drawn::kRegistrationStatus, status);
+  view_.Repaint(Surface::kMain);
+}
+
+void CQuarnoUIDlg::ShowMessage(const std::string& message) {
+  view_.MessageBox(Surface::kMain, message);
+}
+
+bool CQuarnoUIDlg::Visible() { return view_.IsVisible(Surface::kMain); }
+
+void CQuarnoUIDlg::BeginWaiting(const char* waiting_text) {
+  if (!Visible()) return;
+  view_.StartWaiting(Surface::kMain, waiting_text);
+  waiting_ = true;
+}
+
+void CQuarnoUIDlg::EndWaiting() {
+  if (!waiting_) return;
+  view_.FinishWaiting();
+  waiting_ = false;
+}
+
+void CQuarnoUIDlg::StartServices(const CancelFlag& cancel) {
+  view_.SetTrayIcon(true);
+  BeginWaiting(text::kWaitResolveDdns);
+  const std::string address = caps_.ddns->Resolve();
+  EndWaiting();
+  if (address.empty()) {
+    if (facts_.tray_start) view_.ShowWindow(Surface::kMain, true);
+    self_.Post(WM_FATAL_START_ERROR, 1, 0);
+    return;
+  }
+  ddns_server_address_ = address;
+  caps_.ddns->SetServerAddress(address);
+
+  std::vector<int> ports;
+  std::string stored;
+  if (caps_.settings->Read(setting::kFtpPort, stored)) ports.push_back(std::atoi(stored.c_str()));
+  stored.clear();
+  if (caps_.settings->Read(setting::kHttpPort, stored)) ports.push_back(std::atoi(stored.c_str()));
+  caps_.firewall->Check(ports);
+
+  const ftpctl::SetUpResult setup = caps_.ftp->SetUp(facts_.admin_port);
+  if (setup == ftpctl::SetUpResult::kFailed) {
+    // The admin client has posted start-up error 2 itself.
+    if (facts_.tray_start) view_.ShowWindow(Surface::kMain, true);
+    return;
+  }
+  if (setup == ftpctl::SetUpResult::kAuthenticated) {
+    timers_.Start(kTimerKeepAlive, std::chrono::milliseconds(10000), &self_);
+  }
+  if (cancel) return;
+  if (!facts_.ftp_server_running) SwitchServers(nullptr, false, false, {});
+  const std::string answer = caps_.ddns->GetByMac(facts_.mac);
+  platform::Trace("%s%%%%%%%%%%", answer.c_str());
+  if (cancel) return;
+  StartupDecision(answer, cancel);
+}
+
+void CQuarnoUIDlg::EnableApplyWhenFilled() {
+  if (view_.Text(Surface::kMain, ctl::kFtpUser).empty() ||
+      view_.Text(Surface::kMain, ctl::kFtpPassword).empty() ||
+      view_.Text(Surface::kMain, ctl::kSharedFolder).empty()) {
+    return;
+  }
+  view_.Enable(Surface::kMain, ctl::kApply, true);
+  settings_pending_ = true;
+}
+
+void CQuarnoUIDlg::OnAutoRunClicked() {
+  const bool checked = view_.Checked(Surface::kMain, ctl::kAutoRun);
+  if (!autostart_.BootServiceExecutablePresent()) {
+    view_.MessageBox(Surface::kMain, kBootServiceMissing);
+    view_.SetChecked(Surface::kMain, ctl::kAutoRun, !checked);
+    return;
+  }
+  if (autorun_thread_.joinable()) return;  // the box is disabled until 2031
+  view_.Enable(Surface::kMain, ctl::kAutoRun, false);
+  autorun_thread_ = std::thread([this, checked] {
+    autostart_.ApplyAutoStart(checked);
+    self_.Post(WM_AUTOSTART_DONE, 0, 0);
+  });
+}
+
+void CQuarnoUIDlg::OnTrayStartClicked() {
+  const bool checked = view_.Checked(Surface::kMain, ctl::kTrayStart);
+  caps_.settings->Write(setting::kTrayExecution, checked ? "true" : "false");
+  EnableApplyWhenFilled();
+}
+
+void CQuarnoUIDlg::ExitPath() {
+  SwitchServers(nullptr, false, false, {});
+  caps_.share->RemoveCurrentJunction();
+  timers_.Kill(kTimerKeepAlive);
+  view_.SetTrayIcon(false);
+  caps_.ftp->StopService();
+}
+
+}  // namespace quarno::ui

@@ -1,0 +1,200 @@
+#pragma once
+// CQuarnoUIDlg without its toolkit: the main window's state, its message
+// handling (second start-up stage, admin notices, timers, tray, exit) and the
+// registration and account workflows. The Qt window calls the On* handlers on
+// the GUI thread and delivers the messages posted to Sink() through
+// OnMessage; long workflows run on the WorkflowRunner's thread.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/messages.h"
+#include "platform/netinfo.h"
+#include "ui/autostart.h"
+#include "ui/capabilities.h"
+#include "ui/view.h"
+#include "ui/workflow_runner.h"
+
+namespace quarno::ui {
+
+inline constexpr unsigned kTimerStartServices = 1200;  // 20 ms, once
+inline constexpr unsigned kTimerKeepAlive = 5001;      // 10 000 ms
+inline constexpr unsigned kCmdTrayOpen = 32775;        // "Quarno Server 열기(&O)"
+inline constexpr unsigned kCmdTrayExit = 32772;        // "Quarno Server 종료(&Q)"
+inline constexpr std::intptr_t kTrayDoubleClick = 0x0203;
+inline constexpr std::intptr_t kTrayRightUp = 0x0205;
+
+inline constexpr uint16_t kPortLow = 35001;
+inline constexpr uint16_t kPortHigh = 65535;  // excluded
+inline constexpr int kRegisterAttempts = 5;
+
+// The record GetByMac returned, split at ";".
+struct AccountRecord {
+  std::string host_name, email, ftp_port, http_port;
+  std::string NamePart() const { return host_name.substr(0, host_name.find('.')); }
+};
+
+// The FTP account as applied or stored.
+struct FtpAccount {
+  std::string user, password, charset, folder;
+};
+
+// Start-up values that the initialization sequence hands over.
+struct StartupFacts {
+  std::string gateway;              // router address
+  std::string local_address;        // this PC's address on the router's network
+  platform::MacAddress mac{};       // router MAC: the key of the DDNS record
+  bool ftp_server_running = false;  // taken over from a running boot-up service
+  int admin_port = 0;
+  bool tray_start = false;
+  std::optional<Rect> init_rect;  // the initialization window's rectangle to take over
+  std::string program_folder;     // help page, HTTP start flag
+};
+
+class CQuarnoUIDlg {
+ public:
+  CQuarnoUIDlg(View& view, Timers& timers, MessageSink& self, Capabilities caps,
+               AutoStart& autostart);
+  ~CQuarnoUIDlg();
+  CQuarnoUIDlg(const CQuarnoUIDlg&) = delete;
+  CQuarnoUIDlg& operator=(const CQuarnoUIDlg&) = delete;
+
+  // Filled by the initialization sequence before OnInitDialog.
+  StartupFacts& Facts() { return facts_; }
+
+  // --- window life ---
+  // Sets up the controls and arms timer 1200 (the second start-up stage).
+  void OnInitDialog();
+  // Every message posted to Sink(): WM_TIMER, WM_FTP_STATE, WM_FTP_CONNECTIONS,
+  // WM_FATAL_START_ERROR, WM_START_SERVICES, the help request, WM_AUTOSTART_DONE,
+  // WM_TRAY_NOTIFY. GUI thread.
+  void OnMessage(const Message& message);
+  void OnCommand(unsigned command);  // tray menu
+  // The window's close button: hide to the tray.
+  void OnCloseToTray();
+  // The help button.
+  void OnHelpClicked();
+  // Unfold or fold the connected-users section.
+  void OnUnfoldClicked();
+
+  // --- controls (GUI thread; ignored while a workflow runs) ---
+  void OnRegisterClicked();
+  void OnRegisterToThisPcClicked();
+  void OnDeleteAccountClicked();
+  void OnApplyClicked();
+  void OnBrowseClicked();
+  void OnShowPasswordToggled();
+  void OnCharsetChanged();
+  void OnAutoPortToggled();
+  void OnAutoRunClicked();
+  void OnTrayStartClicked();
+  // A user edit of ctl::kName, kEmail, kPort, kFtpUser, kFtpPassword or kSharedFolder.
+  void OnEditChanged(int id);
+
+  // --- the workflows (worker thread; public for tests) ---
+  void StartServices(const CancelFlag& cancel);
+  void SwitchServers(const std::string* ftp_port_text, bool on, bool start_http,
+                     const std::string& http_port_text);
+  // mode: nullptr interactive; *mode == 1 unattended, set to 3 on success.
+  void RegisterAddress(int* mode, const CancelFlag& cancel);
+  int CheckStoredAccount(const std::optional<AccountRecord>& record, int verdict, int* result);
+  int ReRegisterAfterPortConflict(const CancelFlag& cancel);
+  void DeleteExistingAccount();
+  void RegisterToThisPc(const CancelFlag& cancel);
+  void StartupDecision(const std::string& by_mac_answer, const CancelFlag& cancel);
+  // account: nullptr interactive (from the edits), else start-up mode.
+  void ApplyFtpAccount(const FtpAccount* account);
+  void ExitPath();
+
+  // --- state, for the painter and tests ---
+  WorkflowRunner& Runner() { return runner_; }
+  MessageSink& Sink() { return self_; }
+  bool Registered() const { return registered_; }
+  std::string StatusText() const;
+  std::string ServerStatusText() const;
+  const std::string& Name() const { return name_; }
+  const std::string& Email() const { return email_; }
+  const std::string& FtpPortText() const { return ftp_port_text_; }
+  const std::string& HttpPortText() const { return http_port_text_; }
+  const FtpAccount& Account() const { return account_; }
+  bool AccountApplied() const { return account_applied_; }
+  bool SettingsPending() const { return settings_pending_; }
+  int FtpCharset() const { return ftp_charset_; }
+  bool Unfolded() const { return unfolded_; }
+  bool HiddenToTray() const { return hidden_to_tray_; }
+  const std::optional<AccountRecord>& Record() const { return record_; }
+  int Verdict() const { return verdict_; }
+  const std::string& DdnsServerAddress() const { return ddns_server_address_; }
+  bool HttpRunning() const { return http_running_; }
+  bool FtpOnline() const { return ftp_online_; }
+
+ private:
+  // One registration attempt after the servers went off; the answer.
+  std::string Attempt(bool add_ftp_mapping);
+  bool Accepted(const std::string& answer) const;
+  ftpctl::CGeneralOption FtpSettings(const std::string& ftp_port_text) const;
+  void SetStatus(const std::string& text);
+  void ShowMessage(const std::string& text);
+  bool Visible();
+  void BeginWaiting(const char* text);
+  void EndWaiting();
+  void ReadStoredAccountIntoEdits(bool with_charset);
+  bool ValidateEmail();
+  void ResetToUnregistered();
+  void RefreshUsers();
+  void ShowFromTray();
+  void FatalStartError(std::uintptr_t code);
+  void EnableApplyWhenFilled();
+  bool RunWorkflow(WorkflowRunner::Work work);
+
+  View& view_;
+  Timers& timers_;
+  MessageSink& self_;
+  Capabilities caps_;
+  AutoStart& autostart_;
+  StartupFacts facts_;
+
+  // Registration.
+  std::string name_, email_, ftp_port_text_, http_port_text_;
+  int ftp_port_ = 0;
+  int http_port_ = 0;
+  bool registered_ = false;
+  bool force_enable_ = false;
+  std::optional<AccountRecord> record_;
+  int verdict_ = 0;
+  std::string ddns_server_address_;
+
+  // Servers.
+  bool ftp_online_ = false;
+  bool http_running_ = false;
+  bool http_handed_over_ = false;  // control 191 sent to the boot-up service's FTP server
+
+  // FTP account.
+  FtpAccount account_;
+  int charset_index_ = 0;
+  int ftp_charset_ = 0;
+  bool account_applied_ = false;
+  bool settings_pending_ = false;
+
+  // Window.
+  bool unfolded_ = false;
+  bool hidden_to_tray_ = false;
+  bool keep_alive_ = false;
+  bool waiting_ = false;
+  mutable std::mutex text_mutex_;  // the drawn texts the GUI thread also writes
+  std::string status_text_;
+  std::string server_status_text_;
+  std::mutex users_mutex_;
+  std::vector<ftpctl::ConnectionInfo> users_;  // the rows of the users list
+
+  std::thread autorun_thread_;  // ApplyAutoStart, one per click
+
+  WorkflowRunner runner_;
+};
+
+}  // namespace quarno::ui

@@ -1,0 +1,52 @@
+#include "ui/qt/tray.h"
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "ui/qt/artwork.h"
+#include "ui/qt/fonts.h"
+
+namespace quarno::qt {
+
+Tray::Tray(QObject* parent) : QObject(parent), menu_(new QMenu) {
+  menu_->setFont(Gulim(12));
+  open_ = menu_->addAction(QStringLiteral("Quarno Server 열기(&O)"));
+  menu_->addSeparator();
+  exit_ = menu_->addAction(QStringLiteral("Quarno Server 종료(&Q)"));
+  open_->setObjectName(QString::number(kCommandOpen));
+  exit_->setObjectName(QString::number(kCommandExit));
+  // Queued: the exit path must not run inside the menu's own event handling.
+  connect(open_, &QAction::triggered, this, [this] { emit Command(kCommandOpen); },
+          Qt::QueuedConnection);
+  connect(exit_, &QAction::triggered, this, [this] { emit Command(kCommandExit); },
+          Qt::QueuedConnection);
+}
+
+Tray::~Tray() {
+  Remove();
+  delete menu_;
+}
+
+bool Tray::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+bool Tray::Add() {
+  if (!Available()) return false;
+  if (!icon_) {
+    icon_ = new QSystemTrayIcon(art::AppIcon(), this);
+    icon_->setToolTip(QStringLiteral("Quarno Server"));
+    icon_->setContextMenu(menu_);
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r == QSystemTrayIcon::DoubleClick) emit Command(kCommandOpen);
+    });
+  }
+  icon_->show();
+  return true;
+}
+
+void Tray::Remove() {
+  if (icon_) icon_->hide();
+}
+
+bool Tray::Shown() const { return icon_ && icon_->isVisible(); }
+
+}  // namespace quarno::qt

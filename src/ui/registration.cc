@@ -1,0 +1,543 @@
+// Registration of the PC's address: the register, re-register, delete and
+// take-over workflows, the servers' switch and the start-up decision.
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/log.h"
+#include "core/settings.h"
+#include "ddns/ddns_manager.h"
+#include "ddns/peer_exchange.h"
+#include "ftpctl/ftp_server.h"
+#include "platform/trace.h"
+#include "ui/main_window.h"
+#include "ui/texts.h"
+#include "upnp/upnp_manager.h"
+
+namespace quarno::ui {
+
+namespace {
+
+constexpr auto kShortPause = std::chrono::milliseconds(10);
+
+// The value of the leading decimal digits; 0 without any, and a value past
+// the port range (not a wrapped one) for a long run of digits.
+long LeadingNumber(const std::string& text) {
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > 1000000) return value;
+  }
+  return value;
+}
+
+bool SameOrZero(const std::string& text) { return text.empty() || text == "0"; }
+
+}  // namespace
+
+ftpctl::CGeneralOption CQuarnoUIDlg::FtpSettings(const std::string& ftp_port_text) const {
+  ftpctl::CGeneralOption options;
+  options.SetText(ftpctl::OPTION_SERVERPORT, ftp_port_text);
+  options.SetNumber(ftpctl::OPTION_TIMEOUT, 300);
+  options.SetNumber(ftpctl::OPTION_NOTRANSFERTIMEOUT, 0);
+  char welcome[64];
+  std::snprintf(welcome, sizeof welcome, "Ralmek_FTPD && Host-AB1222 %02X%02X%02X", facts_.mac[3],
+                facts_.mac[4], facts_.mac[5]);
+  options.SetText(ftpctl::OPTION_WELCOMEMESSAGE, welcome);
+  options.SetNumber(ftpctl::OPTION_ADMINPORT, facts_.admin_port);
+  return options;
+}
+
+void CQuarnoUIDlg::SwitchServers(const std::string* ftp_port_text, bool on, bool start_http,
+                                 const std::string& http_port_text) {
+  // The boot-up service's FTP server served HTTP itself; this program serves
+  // it from now on.
+  if (facts_.ftp_server_running && !http_handed_over_) {
+    caps_.ftp->Control(ftpctl::kControlStopHttp);
+    http_handed_over_ = true;
+  }
+  if (ftp_port_text != nullptr) caps_.ftp->SendOptions(FtpSettings(*ftp_port_text));
+  uint16_t state = caps_.ftp->ServerState();
+  if (on) {
+    ftp_online_ = true;
+    state = static_cast<uint16_t>((state & 0x10) | 0x01);
+    if (!http_running_ && start_http && !http_port_text.empty()) {
+      http_running_ = caps_.http->Start(http_port_text);
+      if (!http_running_) WriteLog("HTTP 서버를 시작하지 못했습니다. [%s]", http_port_text.c_str());
+    }
+  } else {
+    ftp_online_ = false;
+    state = static_cast<uint16_t>(state | 0x02);
+    if (http_running_) {
+      caps_.http->Stop();
+      http_running_ = false;
+    }
+  }
+  caps_.ftp->SendServerState(state);
+}
+
+bool CQuarnoUIDlg::Accepted(const std::string& answer) const {
+  return ClassifyRegisterAnswer(answer) == RegisterVerdict::kComplete;
+}
+
+void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
+  const bool interactive = mode == nullptr || *mode != 1;
+  if (interactive) {
+    SwitchServers(nullptr, false, false, {});
+    const std::string name = view_.Text(Surface::kMain, ctl::kName);
+    if (name.empty() || name.find('_') != std::string::npos) {
+      ShowMessage(name.empty() ? text::kEnterName : text::kNoUnderscore);
+      view_.Focus(Surface::kMain, ctl::kName);
+      return;
+    }
+    const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
+    if (email.empty() || email.find('@') == std::string::npos) {
+      ShowMessage(email.empty() ? text::kEnterEmail : text::kEmailForm);
+      view_.Focus(Surface::kMain, ctl::kEmail);
+      return;
+    }
+    std::string port_text = view_.Text(Surface::kMain, ctl::kPort);
+    const bool automatic = view_.Checked(Surface::kMain, ctl::kAutoPort);
+    if (port_text.empty() && !automatic) {
+      ShowMessage(text::kEnterPort);
+      view_.Focus(Surface::kMain, ctl::kPort);
+      return;
+    }
+    if (automatic) {
+      port_text = std::to_string(caps_.ports->PickFreePort(kPortLow, kPortHigh, 0));
+      view_.SetText(Surface::kMain, ctl::kPort, port_text);
+    }
+    const long port = LeadingNumber(port_text);
+    if (port < 1 || port > 65535) {
+      ShowMessage(text::kPortRange);
+      view_.Focus(Surface::kMain, ctl::kPort);
+      return;
+    }
+    if (!caps_.ports->IsPortFree(static_cast<uint16_t>(port))) {
+      ShowMessage(text::kPortInUse);
+      view_.Focus(Surface::kMain, ctl::kPort);
+      return;
+    }
+    name_ = name;
+    email_ = email;
+    ftp_port_text_ = port_text;
+    ftp_port_ = static_cast<int>(port);
+  }
+
+  BeginWaiting(text::kWaitRegister);
+  caps_.mapper->List(facts_.gateway);
+  caps_.mapper->RemoveServerMappings(facts_.gateway);
+
+  bool success = false;
+  for (int attempt = 0; attempt < kRegisterAttempts; ++attempt) {
+    SwitchServers(nullptr, false, false, {});
+    timers_.Sleep(kShortPause);
+    if (cancel) break;
+    if (!interactive) ftp_port_ = static_cast<int>(LeadingNumber(ftp_port_text_));
+    http_port_ = caps_.ports->PickFreePort(kPortLow, kPortHigh, static_cast<uint16_t>(ftp_port_));
+    http_port_text_ = std::to_string(http_port_);
+    caps_.ftp->SendOptions(FtpSettings(ftp_port_text_));
+    SwitchServers(nullptr, true, true, http_port_text_);
+    caps_.mapper->Add(facts_.gateway, ftp_port_, kFtpMappingDescription, facts_.local_address);
+    caps_.mapper->Add(facts_.gateway, http_port_, kHttpMappingDescription, facts_.local_address);
+    platform::Trace("%s", text::kTraceRegister);
+    timers_.Sleep(kShortPause);
+    const std::string answer =
+        caps_.ddns->RegisterHost(email_, name_, facts_.mac, ftp_port_, http_port_);
+    platform::Trace("%s   %%%%%%%%%%", answer.c_str());
+    const bool not_yours = answer.find("!yours") != std::string::npos;
+    if (not_yours || answer.find("!badsys") != std::string::npos) {
+      SwitchServers(nullptr, false, false, {});
+      view_.Enable(Surface::kMain, ctl::kApply, false);
+      SetStatus(not_yours ? text::kNameTaken : text::kBadParameters);
+      break;
+    }
+    if (Accepted(answer)) {
+      const std::string router_answer =
+          caps_.router->Set(facts_.gateway, name_, email_, ftp_port_text_, http_port_text_);
+      platform::Trace("%s%%%%%%%%%%", router_answer.c_str());
+      success = true;
+      break;
+    }
+    caps_.mapper->Delete(facts_.gateway, ftp_port_);
+    caps_.mapper->Delete(facts_.gateway, http_port_);
+  }
+  EndWaiting();
+
+  if (success) {
+    if (!caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_) &&
+        Visible()) {
+      ShowMessage(text::kRegistrySaveFailed);
+    }
+    registered_ = true;
+    force_enable_ = false;
+    if (Visible()) ShowMessage(text::kRegisterDone);
+    SetStatus(text::kRegistered);
+    view_.Enable(Surface::kMain, ctl::kRegister, false);
+    view_.Enable(Surface::kMain, ctl::kApply, true);
+    caps_.firewall->Check({ftp_port_, http_port_});
+    if (mode != nullptr && *mode == 1) *mode = 3;
+    return;
+  }
+  SwitchServers(nullptr, false, false, {});
+  if (Visible()) ShowMessage(text::kRegisterFailed);
+  // A first registration that failed must not leave a half-made record.
+  if (!registered_) caps_.ddns->DeleteHost(email_, name_, facts_.mac);
+  SetStatus(text::kRegistrationFailed);
+  view_.Enable(Surface::kMain, ctl::kApply, false);
+}
+
+int CQuarnoUIDlg::ReRegisterAfterPortConflict(const CancelFlag& cancel) {
+  for (const Mapping& mapping : caps_.mapper->List(facts_.gateway)) {
+    if (mapping.description == kHttpMappingDescription) {
+      caps_.mapper->Delete(facts_.gateway, static_cast<int>(LeadingNumber(mapping.external_port)));
+    }
+  }
+  for (int attempt = 0; attempt < kRegisterAttempts && !cancel; ++attempt) {
+    SwitchServers(nullptr, false, false, {});
+    timers_.Sleep(kShortPause);
+    caps_.ftp->SendOptions(FtpSettings(ftp_port_text_));
+    http_port_ = caps_.ports->PickFreePort(kPortLow, kPortHigh, static_cast<uint16_t>(ftp_port_));
+    http_port_text_ = std::to_string(http_port_);
+    SwitchServers(nullptr, true, true, http_port_text_);
+    caps_.mapper->Add(facts_.gateway, http_port_, kHttpMappingDescription, facts_.local_address);
+    timers_.Sleep(kShortPause);
+    platform::Trace("%s", text::kTraceRegister);
+    const std::string answer =
+        caps_.ddns->RegisterHost(email_, name_, facts_.mac, ftp_port_, http_port_);
+    if (Accepted(answer)) {
+      caps_.router->Set(facts_.gateway, name_, email_, ftp_port_text_, http_port_text_);
+      if (!caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_)) {
+        ShowMessage(text::kRegistrySaveFailed);
+      }
+      return 1;
+    }
+    caps_.mapper->Delete(facts_.gateway, http_port_);
+  }
+  SwitchServers(nullptr, false, false, {});
+  ShowMessage(text::kReRegisterFailed);
+  view_.Enable(Surface::kMain, ctl::kApply, false);
+  return 0;
+}
+
+void CQuarnoUIDlg::ReadStoredAccountIntoEdits(bool with_charset) {
+  std::string value;
+  if (caps_.settings->Read(setting::kFtpUser, value)) account_.user = value;
+  value.clear();
+  if (caps_.settings->Read(setting::kFtpPassword, value)) account_.password = value;
+  value.clear();
+  if (caps_.settings->Read(setting::kFtpSharedFolder, value)) account_.folder = value;
+  view_.SetText(Surface::kMain, ctl::kFtpUser, account_.user);
+  view_.SetText(Surface::kMain, ctl::kFtpPassword, account_.password);
+  view_.SetText(Surface::kMain, ctl::kSharedFolder, account_.folder);
+  if (!with_charset) return;
+  value.clear();
+  if (!caps_.settings->Read(setting::kFtpCharset, value)) return;
+  if (value != text::kCharsetEucKr && value != text::kCharsetUtf8) return;
+  account_.charset = value;
+  charset_index_ = value == text::kCharsetUtf8 ? 1 : 0;
+  ftp_charset_ = charset_index_;
+  caps_.http->SetCharsetUtf8(ftp_charset_ == 1);
+  view_.Select(Surface::kMain, ctl::kCharset, charset_index_);
+}
+
+int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record, int verdict,
+                                     int* result) {
+  BeginWaiting(text::kWaitCheckAccount);
+  std::string stored_name;
+  if (caps_.settings->Read(setting::kQuarno, stored_name) && !stored_name.empty()) {
+    std::string stored_email, stored_ftp, stored_http;
+    caps_.settings->Read(setting::kEmail, stored_email);
+    caps_.settings->Read(setting::kFtpPort, stored_ftp);
+    caps_.settings->Read(setting::kHttpPort, stored_http);
+    name_ = stored_name;
+    view_.SetText(Surface::kMain, ctl::kName, stored_name);
+    if (!stored_email.empty()) {
+      email_ = stored_email;
+      view_.SetText(Surface::kMain, ctl::kEmail, stored_email);
+    }
+    if (!stored_ftp.empty()) {
+      ftp_port_text_ = stored_ftp;
+      ftp_port_ = static_cast<int>(LeadingNumber(stored_ftp));
+      view_.SetText(Surface::kMain, ctl::kPort, stored_ftp);
+    }
+    if (!stored_http.empty()) {
+      http_port_text_ = stored_http;
+      http_port_ = static_cast<int>(LeadingNumber(stored_http));
+    }
+
+    if (verdict != 0) {
+      bool ftp_port_taken = false;
+      if (!facts_.ftp_server_running) {
+        if (!caps_.ports->IsPortFree(static_cast<uint16_t>(ftp_port_))) {
+          EndWaiting();
+          if (Visible()) ShowMessage(text::kStoredFtpPortTaken);
+          if (result != nullptr) *result = 3;
+          ftp_port_taken = true;
+        } else if (!caps_.ports->IsPortFree(static_cast<uint16_t>(http_port_))) {
+          platform::Trace("http Port가 다른 프로세스에서 사용중 %%%%%%%%%%");
+          if (ReRegisterAfterPortConflict(CancelFlag{}) == 0) {
+            EndWaiting();
+            if (Visible()) ShowMessage(text::kAutoReRegisterFailed);
+          }
+        }
+      }
+      ReadStoredAccountIntoEdits(true);
+      view_.Enable(Surface::kMain, ctl::kApply, !ftp_port_taken);
+      EndWaiting();
+      return 1;
+    }
+
+    if (record && record->NamePart() == stored_name && record->email == stored_email) {
+      AccountRecord taken = *record;
+      if (taken.ftp_port == "0" || taken.http_port == "0") {
+        taken.ftp_port = stored_ftp;
+        taken.http_port = stored_http;
+      }
+      name_ = taken.NamePart();
+      email_ = taken.email;
+      ftp_port_text_ = taken.ftp_port;
+      ftp_port_ = static_cast<int>(LeadingNumber(taken.ftp_port));
+      http_port_text_ = taken.http_port;
+      http_port_ = static_cast<int>(LeadingNumber(taken.http_port));
+      view_.SetText(Surface::kMain, ctl::kName, name_);
+      view_.SetText(Surface::kMain, ctl::kEmail, email_);
+      view_.SetText(Surface::kMain, ctl::kPort, ftp_port_text_);
+      ReadStoredAccountIntoEdits(true);
+      caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_);
+      EndWaiting();
+      return 1;
+    }
+    EndWaiting();
+    return 2;
+  }
+
+  if (verdict == 1 && record) {
+    name_ = record->NamePart();
+    email_ = record->email;
+    ftp_port_text_ = record->ftp_port;
+    ftp_port_ = static_cast<int>(LeadingNumber(record->ftp_port));
+    http_port_text_ = record->http_port;
+    http_port_ = static_cast<int>(LeadingNumber(record->http_port));
+    view_.SetText(Surface::kMain, ctl::kName, name_);
+    view_.SetText(Surface::kMain, ctl::kEmail, email_);
+    view_.SetText(Surface::kMain, ctl::kPort, ftp_port_text_);
+    caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_);
+    ReadStoredAccountIntoEdits(false);
+    EndWaiting();
+    return 1;
+  }
+  EndWaiting();
+  return 2;
+}
+
+void CQuarnoUIDlg::StartupDecision(const std::string& by_mac_answer, const CancelFlag& cancel) {
+  record_.reset();
+  if (auto parsed = ParseGetByMacAnswer(by_mac_answer)) {
+    record_ = AccountRecord{parsed->host_name, parsed->email, parsed->ftp_port, parsed->http_port};
+  }
+  BeginWaiting(text::kWaitUpnpList);
+  std::string ftp_port, http_port;
+  if (record_) {
+    ftp_port = record_->ftp_port;
+    http_port = record_->http_port;
+  }
+  verdict_ = caps_.mapper->Classify(facts_.gateway, facts_.local_address, ftp_port, http_port);
+  if (verdict_ == -1) {
+    EndWaiting();
+    if (facts_.tray_start) view_.ShowWindow(Surface::kMain, true);
+    self_.Post(WM_FATAL_START_ERROR, 3, 0);
+    return;
+  }
+  if (record_) {
+    record_->ftp_port = ftp_port;
+    record_->http_port = http_port;
+  }
+  caps_.mapper->List(facts_.gateway);
+  EndWaiting();
+  if (cancel) return;
+
+  auto hide_account_buttons = [&] {
+    view_.ShowControl(Surface::kMain, ctl::kDeleteAccount, false);
+    view_.ShowControl(Surface::kMain, ctl::kRegisterToThisPc, false);
+  };
+  auto other_pc = [&](bool clear_email) {
+    SetStatus(text::kRegisteredElsewhere);
+    view_.SetText(Surface::kMain, ctl::kName, record_->NamePart());
+    view_.Enable(Surface::kMain, ctl::kName, false);
+    view_.SetText(Surface::kMain, ctl::kPort, record_->ftp_port);
+    if (clear_email) view_.SetText(Surface::kMain, ctl::kEmail, "");
+    view_.Enable(Surface::kMain, ctl::kApply, false);
+    view_.ShowControl(Surface::kMain, ctl::kRegister, false);
+    view_.ShowControl(Surface::kMain, ctl::kRegisterToThisPc, true);
+    view_.ShowControl(Surface::kMain, ctl::kDeleteAccount, true);
+  };
+  auto account_complete = [&] {
+    return !account_.user.empty() && !account_.password.empty() && !account_.folder.empty();
+  };
+
+  if (!record_) {
+    caps_.mapper->RemoveServerMappings(facts_.gateway);
+    registered_ = false;
+    SetStatus(text::kNotRegistered);
+    view_.Enable(Surface::kMain, ctl::kApply, false);
+    view_.Enable(Surface::kMain, ctl::kRegister, false);
+    hide_account_buttons();
+    return;
+  }
+
+  if (verdict_ == 0) {
+    if (CheckStoredAccount(record_, 0, nullptr) == 2) {
+      other_pc(true);
+      return;
+    }
+    registered_ = true;
+    SetStatus(text::kRegistered);
+    int mode = 1;
+    RegisterAddress(&mode, cancel);
+    if (mode != 3) {
+      SetStatus(text::kRegistrationFailed);
+      view_.Enable(Surface::kMain, ctl::kApply, false);
+      view_.Enable(Surface::kMain, ctl::kRegister, true);
+    } else {
+      if (account_complete()) {
+        const FtpAccount stored = account_;
+        ApplyFtpAccount(&stored);
+      }
+      view_.Enable(Surface::kMain, ctl::kRegister, false);
+    }
+    hide_account_buttons();
+    return;
+  }
+
+  if (verdict_ == 1) {
+    int result = 0;
+    CheckStoredAccount(record_, 1, &result);
+    registered_ = true;
+    SetStatus(text::kRegistered);
+    if (result == 3) {
+      SetStatus(text::kRegistrationFailed);
+      view_.Enable(Surface::kMain, ctl::kRegister, true);
+      hide_account_buttons();
+      return;
+    }
+    const bool stored_ports = !SameOrZero(ftp_port_text_) && !SameOrZero(http_port_text_);
+    const std::string ftp = stored_ports ? ftp_port_text_ : record_->ftp_port;
+    const std::string http = stored_ports ? http_port_text_ : record_->http_port;
+    const std::string name = stored_ports ? name_ : record_->NamePart();
+    const std::string email = stored_ports ? email_ : record_->email;
+    if (!facts_.ftp_server_running) SwitchServers(&ftp, true, true, http);
+    if (account_complete()) {
+      if (facts_.ftp_server_running) {
+        // The boot-up service applied the account and made the share link.
+        account_applied_ = true;
+        caps_.share->SetCurrentJunctionPath(caps_.share->JunctionPath(account_.folder));
+      } else {
+        const FtpAccount stored = account_;
+        ApplyFtpAccount(&stored);
+      }
+      view_.Enable(Surface::kMain, ctl::kApply, false);
+    }
+    caps_.router->Set(facts_.gateway, name, email, ftp, http);
+    view_.Enable(Surface::kMain, ctl::kRegister, false);
+    hide_account_buttons();
+    return;
+  }
+
+  other_pc(false);
+}
+
+bool CQuarnoUIDlg::ValidateEmail() {
+  const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
+  if (!email.empty() && email.find('@') != std::string::npos) return true;
+  ShowMessage(email.empty() ? text::kEnterEmail : text::kEmailForm);
+  view_.Focus(Surface::kMain, ctl::kEmail);
+  return false;
+}
+
+void CQuarnoUIDlg::ResetToUnregistered() {
+  caps_.mapper->List(facts_.gateway);
+  caps_.mapper->RemoveServerMappings(facts_.gateway);
+  view_.Enable(Surface::kMain, ctl::kName, true);
+  view_.ShowControl(Surface::kMain, ctl::kDeleteAccount, false);
+  view_.ShowControl(Surface::kMain, ctl::kRegisterToThisPc, false);
+  view_.ShowControl(Surface::kMain, ctl::kRegister, true);
+  view_.SetText(Surface::kMain, ctl::kName, "");
+  view_.SetText(Surface::kMain, ctl::kEmail, "");
+  view_.SetText(Surface::kMain, ctl::kPort, "");
+  registered_ = false;
+  view_.Enable(Surface::kMain, ctl::kRegister, false);
+  SetStatus(text::kNotRegistered);
+}
+
+void CQuarnoUIDlg::DeleteExistingAccount() {
+  if (!ValidateEmail()) return;
+  const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
+  const std::string name = record_ ? record_->NamePart() : std::string();
+  if (!caps_.ddns->DeleteHost(email, name, facts_.mac)) {
+    ShowMessage(text::kDeleteFailed);
+    return;
+  }
+  ResetToUnregistered();
+  ShowMessage(text::kDeleteDone);
+}
+
+void CQuarnoUIDlg::RegisterToThisPc(const CancelFlag& cancel) {
+  if (!ValidateEmail()) return;
+  const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
+  const std::string port_text = view_.Text(Surface::kMain, ctl::kPort);
+  const long port = LeadingNumber(port_text);
+  if (port < 1 || port > 65535 || !caps_.ports->IsPortFree(static_cast<uint16_t>(port))) {
+    ShowMessage(port < 1 || port > 65535 ? text::kPortRange : text::kPortInUse);
+    view_.Focus(Surface::kMain, ctl::kPort);
+    return;
+  }
+  name_ = record_ ? record_->NamePart() : std::string();
+  email_ = email;
+  http_port_text_ = record_ ? record_->http_port : std::string();
+  ftp_port_text_ = port_text;
+  ftp_port_ = static_cast<int>(port);
+  if (!caps_.ddns->DeleteHost(email_, name_, facts_.mac)) {
+    ShowMessage(text::kThisPcDeleteFailed);
+    return;
+  }
+  ResetToUnregistered();
+  int mode = 1;
+  RegisterAddress(&mode, cancel);
+  if (mode != 3) {
+    ShowMessage(text::kThisPcFailed);
+    return;
+  }
+  view_.Enable(Surface::kMain, ctl::kName, true);
+  view_.ShowControl(Surface::kMain, ctl::kDeleteAccount, false);
+  view_.ShowControl(Surface::kMain, ctl::kRegisterToThisPc, false);
+  view_.ShowControl(Surface::kMain, ctl::kRegister, true);
+  view_.Enable(Surface::kMain, ctl::kRegister, false);
+  registered_ = true;
+  view_.SetText(Surface::kMain, ctl::kName, name_);
+  view_.SetText(Surface::kMain, ctl::kEmail, email_);
+  view_.SetText(Surface::kMain, ctl::kPort, ftp_port_text_);
+  SetStatus(text::kRegistered);
+  ShowMessage(text::kThisPcDone);
+}
+
+void CQuarnoUIDlg::OnRegisterClicked() {
+  RunWorkflow([this](const CancelFlag& cancel) { RegisterAddress(nullptr, cancel); });
+}
+
+void CQuarnoUIDlg::OnRegisterToThisPcClicked() {
+  RunWorkflow([this](const CancelFlag& cancel) { RegisterToThisPc(cancel); });
+}
+
+void CQuarnoUIDlg::OnDeleteAccountClicked() {
+  RunWorkflow([this](const CancelFlag&) { DeleteExistingAccount(); });
+}
+
+void CQuarnoUIDlg::OnAutoPortToggled() {
+  const bool automatic = view_.Checked(Surface::kMain, ctl::kAutoPort);
+  view_.Enable(Surface::kMain, ctl::kPort, !automatic);
+  view_.Enable(Surface::kMain, ctl::kRegister, true);
+  force_enable_ = true;
+}
+
+}  // namespace quarno::ui

@@ -1,0 +1,722 @@
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include "core/settings.h"
+#include "ui/texts.h"
+#include "unit/ui/fakes.h"
+
+namespace quarno::ui {
+namespace {
+
+using test::FakeView;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() {
+    caps.ddns = &ddns;
+    caps.mapper = &mapper;
+    caps.router = &router;
+    caps.settings = &settings;
+    caps.ports = &ports;
+    caps.ftp = &ftp;
+    caps.http = &http;
+    caps.share = &share;
+    caps.firewall = &firewall;
+    dlg = std::make_unique<CQuarnoUIDlg>(view, timers, sink, caps, autostart);
+    auto& f = dlg->Facts();
+    f.gateway = "127.0.0.2";
+    f.local_address = "127.0.0.1";
+    f.mac = {0x00, 0x11, 0x22, 0x1A, 0x2B, 0x3C};
+    f.admin_port = 31000;
+    f.program_folder = "/opt/quarno";
+  }
+
+  void TypeRegistration(const std::string& name, const std::string& email,
+                        const std::string& port) {
+    view.SetText(Surface::kMain, ctl::kName, name);
+    view.SetText(Surface::kMain, ctl::kEmail, email);
+    view.SetText(Surface::kMain, ctl::kPort, port);
+  }
+  void TypeAccount(const std::string& user, const std::string& password,
+                   const std::string& folder) {
+    view.SetText(Surface::kMain, ctl::kFtpUser, user);
+    view.SetText(Surface::kMain, ctl::kFtpPassword, password);
+    view.SetText(Surface::kMain, ctl::kSharedFolder, folder);
+  }
+  void StoreRegistration() {
+    settings.values = {{"Quarno", "myhome"},
+                       {"email", "me@example.com"},
+                       {"Ftp_Port", "2121"},
+                       {"Http_Port", "40500"},
+                       {"Ftp_user", "user"},
+                       {"Ftp_password", "secret"},
+                       {"Ftp_sharedfolder", "/srv/share"},
+                       {"Ftp_charset", "UTF-8"}};
+  }
+  // Drains what the window posted to itself, as the toolkit's loop would.
+  void Pump() {
+    while (auto m = sink.Wait(std::chrono::milliseconds(0))) dlg->OnMessage(*m);
+  }
+  std::vector<std::string> StatusHistory() {
+    return view.history[{Surface::kMain, drawn::kRegistrationStatus}];
+  }
+
+  FakeView view;
+  test::ManualTimers timers;
+  QueueSink sink;
+  test::FakeDdns ddns;
+  test::FakeMapper mapper;
+  test::FakeRouter router;
+  test::FakeSettings settings;
+  test::FakePorts ports;
+  test::FakeFtp ftp;
+  test::FakeHttp http;
+  test::FakeShare share;
+  test::FakeFirewall firewall;
+  test::FakeAutoStart autostart;
+  Capabilities caps;
+  std::unique_ptr<CQuarnoUIDlg> dlg;
+  CancelFlag no_cancel;
+};
+
+// ---- first registration ----
+
+TEST_F(MainWindowTest, RegistrationAcceptedStoresValuesAndSwitchesServersOn) {
+  TypeRegistration("MyHome", "me@example.com", "2121");
+  ddns.answers = {"good;2121;40001"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+
+  ASSERT_EQ(ddns.registers.size(), 1u);
+  EXPECT_EQ(ddns.registers[0].name, "MyHome");  // sent as typed
+  EXPECT_EQ(ddns.registers[0].ftp, 2121);
+  EXPECT_EQ(ddns.registers[0].http, 40001);
+  EXPECT_EQ(mapper.removed_server, 1);
+  ASSERT_EQ(mapper.adds.size(), 2u);
+  EXPECT_EQ(mapper.adds[0], std::make_pair(2121, std::string("Quarno_Server_FTP")));
+  EXPECT_EQ(mapper.adds[1], std::make_pair(40001, std::string("Quarno_Server_HTTP")));
+  EXPECT_EQ(mapper.last_local, "127.0.0.1");
+  ASSERT_EQ(router.calls.size(), 1u);
+  EXPECT_EQ(router.calls[0],
+            (std::vector<std::string>{"MyHome", "me@example.com", "2121", "40001"}));
+  EXPECT_EQ(settings.values["Quarno"], "MyHome");
+  EXPECT_EQ(settings.values["Http_Port"], "40001");
+  EXPECT_TRUE(dlg->Registered());
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+  EXPECT_EQ(view.messages, std::vector<std::string>{"Quarno 계정이 등록되었습니다."});
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  EXPECT_TRUE(view.IsEnabled(ctl::kApply));
+  EXPECT_TRUE(dlg->FtpOnline());
+  EXPECT_EQ(http.starts, std::vector<std::string>{"40001"});
+  EXPECT_EQ(ftp.states.back(), 0x0001);
+  EXPECT_EQ(view.waiting.front(), "Quarno 계정을 등록중 입니다.|잠시만 기다려 주시기 바랍니다.");
+  EXPECT_FALSE(view.waiting_open);
+}
+
+TEST_F(MainWindowTest, FiveRefusedAttemptsFailAndDeleteTheHalfMadeRecord) {
+  TypeRegistration("myhome", "me@example.com", "2121");
+  ddns.answers = {"good;0;0", "good;2121;0", "fail", "", "good"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+
+  EXPECT_EQ(ddns.registers.size(), 5u);
+  // Each refused attempt takes back both of its mappings.
+  EXPECT_EQ(mapper.deletes.size(), 10u);
+  EXPECT_EQ(ddns.deletes.size(), 1u);
+  EXPECT_EQ(dlg->StatusText(), "등록실패");
+  EXPECT_EQ(view.messages, std::vector<std::string>{"DDNS 서버 등록에 실패했습니다."});
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  EXPECT_FALSE(dlg->FtpOnline());
+  EXPECT_FALSE(dlg->HttpRunning());
+  EXPECT_TRUE(settings.values.empty());
+}
+
+TEST_F(MainWindowTest, TwoPieceAnswerIsAcceptedButAZeroPieceIsNot) {
+  TypeRegistration("myhome", "me@example.com", "2121");
+  ddns.answers = {"good;0;40001", "good;2121"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+  EXPECT_EQ(ddns.registers.size(), 2u);
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+}
+
+TEST_F(MainWindowTest, NameOfAnotherUserOrBadParametersStopAfterOneAttempt) {
+  for (const auto& [answer, status] :
+       {std::pair<std::string, std::string>{"!yours", "다른 사용자가 사용중인 Quarno 주소입니다."},
+        {"err !badsys", "입력 파라미터 오류입니다."}}) {
+    ddns.registers.clear();
+    view.history.clear();
+    view.messages.clear();
+    TypeRegistration("myhome", "me@example.com", "2121");
+    ddns.answers = {answer, "good;1;1"};
+    dlg->RegisterAddress(nullptr, no_cancel);
+    EXPECT_EQ(ddns.registers.size(), 1u) << answer;
+    const auto history = StatusHistory();
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0], status);
+    EXPECT_EQ(history[1], "등록실패");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"DDNS 서버 등록에 실패했습니다."});
+  }
+}
+
+TEST_F(MainWindowTest, FailedRenewalOfARegisteredPcKeepsTheRecord) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  ASSERT_TRUE(dlg->Registered());
+  ddns.answers = {"fail"};
+  int mode = 1;
+  dlg->RegisterAddress(&mode, no_cancel);
+  EXPECT_EQ(mode, 1);
+  EXPECT_EQ(ddns.registers.size(), 5u);
+  EXPECT_EQ(ddns.registers[0].ftp, 2121);
+  EXPECT_TRUE(ddns.deletes.empty());
+}
+
+TEST_F(MainWindowTest, AutomaticPortReplacesTheTypedPort) {
+  TypeRegistration("myhome", "me@example.com", "21");
+  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
+  ports.next = 35500;
+  ddns.answers = {"good;35500;35501"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+  EXPECT_EQ(view.At(ctl::kPort), "35500");
+  EXPECT_EQ(ddns.registers.at(0).ftp, 35500);
+  EXPECT_NE(ddns.registers.at(0).http, 35500);
+}
+
+TEST_F(MainWindowTest, RegistrationInputIsCheckedInOrder) {
+  struct Case {
+    std::string name, email, port;
+    std::string message;
+    int focus;
+  };
+  ports.taken = {2121};
+  const Case cases[] = {
+      {"", "me@example.com", "21", "Quarno 주소를 입력하세요", ctl::kName},
+      {"my_home", "", "", "under bar(\"_\") 문자는 Quarno 주소명에 포함될 수 없습니다.",
+       ctl::kName},
+      {"myhome", "", "21", "Quarno E-mail 주소를 입력하세요", ctl::kEmail},
+      {"myhome", "me.example.com", "21", "Quarno E-mail 주소형식에 맞게 입력하세요", ctl::kEmail},
+      {"myhome", "@x", "", "Quarno Server Port를 입력하세요", ctl::kPort},
+      {"myhome", "@x", "0", "사용가능한 Port 범위를 벗어났습니다.", ctl::kPort},
+      {"myhome", "@x", "70000", "사용가능한 Port 범위를 벗어났습니다.", ctl::kPort},
+      {"myhome", "@x", "abc", "사용가능한 Port 범위를 벗어났습니다.", ctl::kPort},
+      {"myhome", "@x", "99999999999999999999", "사용가능한 Port 범위를 벗어났습니다.", ctl::kPort},
+      {"myhome", "@x", "2121", "다른 응용 프로그램에서 사용 중인 포트입니다.", ctl::kPort},
+  };
+  for (const Case& c : cases) {
+    view.messages.clear();
+    TypeRegistration(c.name, c.email, c.port);
+    dlg->RegisterAddress(nullptr, no_cancel);
+    EXPECT_EQ(view.messages, std::vector<std::string>{c.message}) << c.name << c.port;
+    ASSERT_TRUE(view.focus);
+    EXPECT_EQ(view.focus->second, c.focus);
+  }
+  EXPECT_TRUE(ddns.registers.empty());
+  // The servers went off before the first check and stayed so.
+  EXPECT_FALSE(dlg->FtpOnline());
+}
+
+TEST_F(MainWindowTest, FtpSettingsCarryPortTimeoutsWelcomeAndAdminPort) {
+  TypeRegistration("myhome", "me@example.com", "65535");
+  ddns.answers = {"good;1;1"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+  ASSERT_FALSE(ftp.options.empty());
+  const auto& o = ftp.options.front();
+  EXPECT_EQ(o.Text(ftpctl::OPTION_SERVERPORT), "65535");
+  EXPECT_EQ(o.Number(ftpctl::OPTION_TIMEOUT), 300);
+  EXPECT_EQ(o.Number(ftpctl::OPTION_NOTRANSFERTIMEOUT), 0);
+  EXPECT_EQ(o.Text(ftpctl::OPTION_WELCOMEMESSAGE), "Ralmek_FTPD && Host-AB1222 1A2B3C");
+  EXPECT_EQ(o.Number(ftpctl::OPTION_ADMINPORT), 31000);
+}
+
+TEST_F(MainWindowTest, ServerStateWordKeepsOnlyTheLockBitWhenGoingOnline) {
+  ftp.state = 0x0017;
+  dlg->SwitchServers(nullptr, true, true, "40001");
+  EXPECT_EQ(ftp.states.back(), 0x0011);
+  dlg->SwitchServers(nullptr, false, false, {});
+  EXPECT_EQ(ftp.states.back(), 0x0017 | 0x0002);
+  EXPECT_EQ(http.stops, 1);
+  // The boot-up service's FTP server is told once to leave HTTP to this program.
+  dlg->Facts().ftp_server_running = true;
+  dlg->SwitchServers(nullptr, false, false, {});
+  dlg->SwitchServers(nullptr, false, false, {});
+  EXPECT_EQ(ftp.controls, std::vector<int>{191});
+}
+
+// ---- start-up decision ----
+
+TEST_F(MainWindowTest, NoRecordMeansNotRegistered) {
+  dlg->StartupDecision("NULL", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "미등록");
+  EXPECT_EQ(mapper.removed_server, 1);
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
+  EXPECT_FALSE(view.IsShown(ctl::kRegisterToThisPc));
+  // Too few pieces count as no record.
+  dlg->StartupDecision("a.b;c", no_cancel);
+  EXPECT_FALSE(dlg->Record());
+}
+
+TEST_F(MainWindowTest, NoUpnpGatewayIsStartUpErrorThree) {
+  mapper.verdict = -1;
+  dlg->StartupDecision("myhome.q;me@example.com;2121;40500", no_cancel);
+  auto m = sink.Wait(std::chrono::milliseconds(0));
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->id, WM_FATAL_START_ERROR);
+  EXPECT_EQ(m->wparam, 3u);
+  dlg->OnMessage(*m);
+  EXPECT_EQ(view.messages.back(),
+            "Ralmek 공유기에 설정된 UPNP 포트 포워드 리스트를 가져오지 못했습니다.\r\n\r\n ☞ "
+            "공유기의 UPNP 설정이 실행 중인지 확인 하시기 바랍니다.");
+  EXPECT_EQ(view.exit_code, 0);
+}
+
+TEST_F(MainWindowTest, RecordWithoutMappingAndMatchingStoredAccountRegistersAgainAndApplies) {
+  StoreRegistration();
+  mapper.verdict = 0;
+  ddns.answers = {"good;2121;40001"};
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;0;0", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+  ASSERT_EQ(ddns.registers.size(), 1u);
+  // Ports "0" in the record are replaced by the stored ones.
+  EXPECT_EQ(ddns.registers[0].ftp, 2121);
+  EXPECT_EQ(share.links, std::vector<std::string>{"/srv/share"});
+  EXPECT_EQ(ftp.accounts.size(), 1u);
+  EXPECT_TRUE(dlg->AccountApplied());
+  EXPECT_TRUE(http.utf8);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
+  // Start-up mode shows no success box for the account.
+  for (const auto& m : view.messages) EXPECT_NE(m, "사용자 설정을 저장하였습니다.");
+}
+
+TEST_F(MainWindowTest, RecordWithoutMappingWhoseRenewalFailsShowsFailure) {
+  StoreRegistration();
+  ddns.answers = {"fail"};
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "등록실패");
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  EXPECT_TRUE(ftp.accounts.empty());
+}
+
+TEST_F(MainWindowTest, RecordOfAnotherRegistrationShowsTheOtherPcState) {
+  StoreRegistration();
+  view.SetText(Surface::kMain, ctl::kEmail, "typed@example.com");
+  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
+  EXPECT_EQ(view.At(ctl::kName), "friend");
+  EXPECT_FALSE(view.IsEnabled(ctl::kName));
+  EXPECT_EQ(view.At(ctl::kPort), "2200");
+  EXPECT_EQ(view.At(ctl::kEmail), "");
+  EXPECT_FALSE(view.IsShown(ctl::kRegister));
+  EXPECT_TRUE(view.IsShown(ctl::kRegisterToThisPc));
+  EXPECT_TRUE(view.IsShown(ctl::kDeleteAccount));
+}
+
+TEST_F(MainWindowTest, MappingOfAnotherPcShowsTheOtherPcStateKeepingTheEmail) {
+  mapper.verdict = 2;
+  mapper.classify_ftp = "2300";
+  view.SetText(Surface::kMain, ctl::kEmail, "typed@example.com");
+  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
+  // The router's mapping names the port actually forwarded.
+  EXPECT_EQ(view.At(ctl::kPort), "2300");
+  EXPECT_EQ(view.At(ctl::kEmail), "typed@example.com");
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+}
+
+TEST_F(MainWindowTest, MappingOfThisPcSwitchesServersOnAndAppliesTheStoredAccount) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+  EXPECT_TRUE(dlg->Registered());
+  EXPECT_TRUE(ddns.registers.empty());
+  EXPECT_EQ(http.starts.front(), "40500");
+  EXPECT_EQ(ftp.options.front().Text(ftpctl::OPTION_SERVERPORT), "2121");
+  EXPECT_EQ(share.links, std::vector<std::string>{"/srv/share"});
+  ASSERT_EQ(router.calls.size(), 1u);
+  EXPECT_EQ(router.calls[0][0], "myhome");
+  EXPECT_EQ(view.At(ctl::kFtpUser), "user");
+  EXPECT_EQ(view.Selection(Surface::kMain, ctl::kCharset), 1);
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+}
+
+TEST_F(MainWindowTest, MappingOfThisPcAfterTheBootServiceKeepsItsServersAndLink) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  dlg->Facts().ftp_server_running = true;
+  ports.taken = {2121, 40500};  // its own servers hold the ports
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+  EXPECT_TRUE(http.starts.empty());
+  EXPECT_TRUE(share.links.empty());
+  EXPECT_EQ(share.current, "/home/zelhome/share");
+  EXPECT_TRUE(dlg->AccountApplied());
+}
+
+TEST_F(MainWindowTest, StoredFtpPortTakenFailsTheStartUp) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  ports.taken = {2121};
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  EXPECT_EQ(dlg->StatusText(), "등록실패");
+  EXPECT_EQ(view.messages,
+            std::vector<std::string>{"등록된 FTP Port가 다른 응용프로그램에서 사용중입니다.\r\n\r\n"
+                                     "다른 포트로 다시 등록하시기 바랍니다"});
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  EXPECT_TRUE(http.starts.empty());
+}
+
+TEST_F(MainWindowTest, StoredHttpPortTakenRegistersAgainWithAFreshPort) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  ports.taken = {40500};
+  mapper.table = {{"40500", "127.0.0.8", "Quarno_Server_HTTP"},
+                  {"2121", "127.0.0.1", "Quarno_Server_FTP"}};
+  ddns.answers = {"good;0;0", "good;2121;40002"};
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  // Every HTTP mapping goes, whatever PC it names; the FTP one stays.
+  EXPECT_EQ(mapper.deletes.front(), 40500);
+  EXPECT_EQ(ddns.registers.size(), 2u);
+  EXPECT_EQ(settings.values["Http_Port"], "40002");
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+  EXPECT_EQ(http.starts.back(), "40002");
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  ports.taken = {40500};
+  ddns.answers = {"fail"};
+  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  EXPECT_EQ(ddns.registers.size(), 5u);
+  EXPECT_EQ(view.messages,
+            (std::vector<std::string>{"DDNS 서버 재등록에 실패했습니다.",
+                                      "DDNS 자동 재등록에 실패하였습니다.\r\n\r\n다른 포트로 다시 "
+                                      "등록 하시기 바랍니다."}));
+  EXPECT_TRUE(ddns.deletes.empty());
+}
+
+// ---- delete the existing account, register to this PC ----
+
+TEST_F(MainWindowTest, DeleteExistingAccount) {
+  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  view.SetText(Surface::kMain, ctl::kEmail, "friend");
+  dlg->DeleteExistingAccount();
+  EXPECT_EQ(view.messages.back(), "Quarno E-mail 주소형식에 맞게 입력하세요");
+  EXPECT_TRUE(ddns.deletes.empty());
+
+  view.SetText(Surface::kMain, ctl::kEmail, "friend@example.com");
+  ddns.delete_result = false;
+  dlg->DeleteExistingAccount();
+  EXPECT_EQ(view.messages.back(), "기존계정 삭제에 실패했습니다");
+  EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
+
+  ddns.delete_result = true;
+  dlg->DeleteExistingAccount();
+  EXPECT_EQ(ddns.deletes.back(),
+            std::make_pair(std::string("friend@example.com"), std::string("friend")));
+  EXPECT_EQ(view.messages.back(), "기존계정 삭제에 성공했습니다");
+  EXPECT_EQ(dlg->StatusText(), "미등록");
+  EXPECT_TRUE(view.IsEnabled(ctl::kName));
+  EXPECT_EQ(view.At(ctl::kName), "");
+  EXPECT_TRUE(view.IsShown(ctl::kRegister));
+  EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
+  EXPECT_EQ(mapper.removed_server, 1);
+}
+
+TEST_F(MainWindowTest, RegisterToThisPc) {
+  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  view.SetText(Surface::kMain, ctl::kEmail, "friend@example.com");
+
+  ddns.delete_result = false;
+  dlg->RegisterToThisPc(no_cancel);
+  EXPECT_EQ(view.messages.back(), "현재PC 등록에 실패했습니다");
+
+  ddns.delete_result = true;
+  ddns.answers = {"good;2200;40001"};
+  dlg->RegisterToThisPc(no_cancel);
+  EXPECT_EQ(view.messages.back(), "현재PC등록에 성공했습니다");
+  ASSERT_EQ(ddns.registers.size(), 1u);
+  EXPECT_EQ(ddns.registers[0].name, "friend");
+  EXPECT_EQ(ddns.registers[0].ftp, 2200);
+  EXPECT_EQ(dlg->StatusText(), "등록됨");
+  EXPECT_EQ(view.At(ctl::kName), "friend");
+  EXPECT_EQ(view.At(ctl::kPort), "2200");
+  EXPECT_FALSE(view.IsShown(ctl::kRegisterToThisPc));
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  EXPECT_EQ(settings.values["Quarno"], "friend");
+
+  ddns.answers = {"fail"};
+  view.SetText(Surface::kMain, ctl::kPort, "2200");
+  dlg->RegisterToThisPc(no_cancel);
+  EXPECT_EQ(view.messages.back(), "현재PC등록에 실패했습니다");
+}
+
+// ---- the FTP account ----
+
+TEST_F(MainWindowTest, AccountInputIsCheckedInOrder) {
+  share.kinds = {{"/nowhere", FolderKind::kInvalid},
+                 {"/mnt/nfs/x", FolderKind::kNetwork},
+                 {"/media/cdrom/x", FolderKind::kCdrom}};
+  struct Case {
+    std::string user, password, folder, message;
+  };
+  const Case cases[] = {
+      {"", "pw", "/srv", "사용자 ID를 입력하세요"},
+      {"u", "pw", "", "서버폴더를 설정하세요"},
+      {"u", "pw", "/nowhere", "잘못된 공유 디렉토리 경로입니다. 다시 설정하시기 바랍니다"},
+      {"u", "pw", "/mnt/nfs/x", "네트워크 드라이브를 공유 디렉토리로 설정할 수 없습니다"},
+      {"u", "pw", "/media/cdrom/x", "CD-ROM 드라이브를 공유 디렉토리로 설정할 수 없습니다"},
+      {"u", "", "/srv", "사용자 암호를 입력하세요"},
+  };
+  for (const Case& c : cases) {
+    view.messages.clear();
+    TypeAccount(c.user, c.password, c.folder);
+    dlg->ApplyFtpAccount(nullptr);
+    EXPECT_EQ(view.messages, std::vector<std::string>{c.message});
+  }
+  EXPECT_TRUE(share.links.empty());
+  EXPECT_TRUE(ftp.accounts.empty());
+  EXPECT_TRUE(dlg->Account().user.empty());
+}
+
+TEST_F(MainWindowTest, AccountApplySendsStoresAndSetsTheCharset) {
+  ddns.by_mac = "null";
+  TypeAccount("user", "secret", "/srv/share");
+  view.Select(Surface::kMain, ctl::kCharset, 1);
+  dlg->OnCharsetChanged();
+  EXPECT_FALSE(http.utf8);  // only an applied account changes what HTTP reports
+  dlg->ApplyFtpAccount(nullptr);
+  ASSERT_EQ(ftp.accounts.size(), 1u);
+  EXPECT_EQ(ftp.accounts[0].users()[0].password, ftpctl::PasswordHash("secret"));
+  EXPECT_EQ(settings.values["Ftp_charset"], "UTF-8");
+  EXPECT_EQ(settings.values["Ftp_sharedfolder"], "/srv/share");
+  EXPECT_TRUE(http.utf8);
+  EXPECT_EQ(dlg->FtpCharset(), 1);
+  EXPECT_TRUE(dlg->AccountApplied());
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  EXPECT_EQ(view.messages, std::vector<std::string>{"사용자 설정을 저장하였습니다."});
+  EXPECT_TRUE(dlg->FtpOnline());
+
+  view.messages.clear();
+  settings.fail_writes = true;
+  view.Select(Surface::kMain, ctl::kCharset, 0);
+  dlg->OnCharsetChanged();
+  dlg->ApplyFtpAccount(nullptr);
+  EXPECT_FALSE(http.utf8);
+  EXPECT_EQ(view.messages,
+            (std::vector<std::string>{"FTP 사용자 정보를 레지스트리에 저장하는데 실패하였습니다.",
+                                      "사용자 설정을 저장하였습니다."}));
+}
+
+TEST_F(MainWindowTest, ConnectedUsersWarningAnsweredNoChangesNothing) {
+  dlg->StartServices(no_cancel);  // learns the DDNS server's address
+  ftp.connections = {
+      {1, "u", "203.0.113.5", "t1"}, {2, "u", "127.0.0.9", "t2"}, {3, "u", "198.51.100.7", "t3"}};
+  sink.Post(WM_FTP_CONNECTIONS, 0, 1);
+  Pump();
+  TypeAccount("user", "secret", "/srv/share");
+  const auto states_before = ftp.states.size();
+  view.answers = {Answer::kNo};
+  dlg->ApplyFtpAccount(nullptr);
+  ASSERT_EQ(view.questions.size(), 1u);
+  EXPECT_EQ(
+      view.questions[0],
+      "현재 2명의 사용자가 접속 중입니다.\r\n설정을 변경하면 기존 연결이 끊어집니다.\r\n\r\n ☞ "
+      "계속하시겠습니까?");
+  EXPECT_EQ(view.captions[0], "알림");
+  EXPECT_EQ(view.icons[0], Icon::kExclamation);
+  EXPECT_TRUE(share.links.empty());
+  EXPECT_TRUE(ftp.accounts.empty());
+  EXPECT_EQ(ftp.states.size(), states_before);
+  EXPECT_EQ(settings.values.count("Ftp_user"), 0u);
+
+  view.answers = {Answer::kYes};
+  dlg->ApplyFtpAccount(nullptr);
+  EXPECT_EQ(share.links.size(), 1u);
+  EXPECT_EQ(ftp.accounts.size(), 1u);
+  EXPECT_EQ(settings.values["Ftp_user"], "user");
+}
+
+TEST_F(MainWindowTest, OnlyTheRegistrationServersOwnConnectionAsksNothing) {
+  dlg->StartServices(no_cancel);
+  ftp.connections = {{2, "u", "127.0.0.9", "t2"}};
+  sink.Post(WM_FTP_CONNECTIONS, 0, 1);
+  Pump();
+  TypeAccount("user", "secret", "/srv/share");
+  dlg->ApplyFtpAccount(nullptr);
+  EXPECT_TRUE(view.questions.empty());
+  EXPECT_EQ(ftp.accounts.size(), 1u);
+}
+
+TEST_F(MainWindowTest, ApplyIsEnabledByEditsOnlyAfterTheFirstApply) {
+  TypeAccount("user", "secret", "/srv/share");
+  view.Enable(Surface::kMain, ctl::kApply, false);
+  dlg->OnEditChanged(ctl::kFtpUser);
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+  dlg->ApplyFtpAccount(nullptr);
+  view.SetText(Surface::kMain, ctl::kFtpUser, "other");
+  dlg->OnEditChanged(ctl::kFtpUser);
+  EXPECT_TRUE(view.IsEnabled(ctl::kApply));
+  view.SetText(Surface::kMain, ctl::kFtpUser, " user ");
+  dlg->OnEditChanged(ctl::kFtpUser);
+  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+}
+
+// ---- window messages, timers, tray, exit ----
+
+TEST_F(MainWindowTest, ServerStateWordDecidesTheServerStatus) {
+  for (const auto& [word, text] : {std::pair<uint16_t, std::string>{0x0011, "서버실행중"},
+                                   {0x0001, "서버실행중"},
+                                   {0x0003, "서버준비중"},
+                                   {0x0012, "서버준비중"},
+                                   {0x0009, "서버준비중"}}) {
+    ftp.state = word;
+    dlg->OnMessage({WM_FTP_STATE, 0, 0});
+    EXPECT_EQ(dlg->ServerStatusText(), text) << word;
+    EXPECT_EQ(view.Text(Surface::kMain, drawn::kServerStatus), text);
+  }
+}
+
+TEST_F(MainWindowTest, UsersListSkipsTheRegistrationServerAndNumbersRowsContiguously) {
+  dlg->StartServices(no_cancel);
+  ftp.connections = {{1, "u", "127.0.0.9", "a"},
+                     {2, "u", "203.0.113.5", "b"},
+                     {3, "u", "127.0.0.9", "c"},
+                     {4, "u", "198.51.100.7", "d"}};
+  dlg->OnMessage({WM_FTP_CONNECTIONS, 0, 1});
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0], (ListRow{{" 1", "203.0.113.5", "b"}}));
+  EXPECT_EQ(view.rows[1], (ListRow{{" 2", "198.51.100.7", "d"}}));
+  ftp.connections.clear();
+  dlg->OnMessage({WM_FTP_CONNECTIONS, 0, 0});  // no list: nothing changes
+  EXPECT_EQ(view.rows.size(), 2u);
+}
+
+TEST_F(MainWindowTest, StartUpStageArmsKeepAliveAfterAuthentication) {
+  dlg->OnInitDialog();
+  EXPECT_TRUE(timers.Running(kTimerStartServices));
+  EXPECT_EQ((view.masked[{Surface::kMain, ctl::kFtpPassword}]), true);
+  EXPECT_EQ(view.Selection(Surface::kMain, ctl::kCharset), 0);
+  dlg->OnMessage({WM_TIMER, kTimerStartServices, 0});
+  dlg->Runner().WaitIdle();
+  EXPECT_FALSE(timers.Running(kTimerStartServices));
+  EXPECT_TRUE(view.tray);
+  EXPECT_EQ(ftp.admin_port, 31000);
+  EXPECT_EQ(ddns.address, "127.0.0.9");
+  EXPECT_TRUE(timers.Running(kTimerKeepAlive));
+  EXPECT_EQ(view.waiting.front(),
+            "DDNS 서버 IP주소를 받아오는 중입니다.|잠시만 기다려 주시기 바랍니다.");
+  EXPECT_EQ(dlg->StatusText(), "미등록");
+  EXPECT_GE(view.dim_count, 1);
+  EXPECT_FALSE(view.dimmed);
+
+  dlg->OnMessage({WM_TIMER, kTimerKeepAlive, 0});
+  dlg->OnMessage({WM_TIMER, kTimerKeepAlive, 0});
+  EXPECT_EQ(ftp.keep_alives, 2);
+}
+
+TEST_F(MainWindowTest, StartUpErrorsShowTheirTextAndEndTheProgram) {
+  dlg->Facts().tray_start = true;
+  view.visible[Surface::kMain] = false;
+  ddns.resolved = "";
+  dlg->StartServices(no_cancel);
+  EXPECT_TRUE(view.visible[Surface::kMain]);  // the box needs an owner on screen
+  Pump();
+  EXPECT_EQ(view.messages, std::vector<std::string>{
+                               "DDNS 서버의 주소를 가져오는데 실패했습니다.\r\n네트워크 상태를 "
+                               "확인하시기 바랍니다."});
+  EXPECT_EQ(view.exit_code, 0);
+
+  view.messages.clear();
+  dlg->OnMessage({WM_FATAL_START_ERROR, 2, 0});
+  EXPECT_EQ(view.messages, std::vector<std::string>{
+                               "FTP 서버 초기화에 실패하였습니다.\r\n잠시 후 다시 실행하여 주시기 "
+                               "바랍니다."});
+  view.messages.clear();
+  dlg->OnMessage({WM_FATAL_START_ERROR, 7, 0});
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(MainWindowTest, FailedAdminSetUpEndsTheStageWithoutKeepAlive) {
+  ftp.setup = ftpctl::SetUpResult::kFailed;
+  dlg->StartServices(no_cancel);
+  EXPECT_FALSE(timers.Running(kTimerKeepAlive));
+  EXPECT_EQ(mapper.classified, 0);
+}
+
+TEST_F(MainWindowTest, TrayExitSwitchesOffRemovesTheLinkAndStopsTheFtpService) {
+  dlg->OnInitDialog();
+  dlg->SwitchServers(nullptr, true, true, "40001");
+  timers.Start(kTimerKeepAlive, std::chrono::milliseconds(10000), &sink);
+  view.tray = true;
+  dlg->OnCommand(kCmdTrayExit);
+  dlg->Runner().WaitIdle();
+  EXPECT_FALSE(dlg->FtpOnline());
+  EXPECT_EQ(http.stops, 1);
+  EXPECT_EQ(share.removed, 1);
+  EXPECT_FALSE(timers.Running(kTimerKeepAlive));
+  EXPECT_FALSE(view.tray);
+  EXPECT_EQ(ftp.stops, 1);
+  EXPECT_EQ(view.exit_code, 0);
+  // Nothing starts once the program is ending.
+  dlg->OnRegisterClicked();
+  dlg->Runner().WaitIdle();
+  EXPECT_TRUE(ddns.registers.empty());
+}
+
+TEST_F(MainWindowTest, CloseHidesToTrayAndTheTrayBringsItBack) {
+  dlg->OnCloseToTray();
+  EXPECT_TRUE(dlg->HiddenToTray());
+  EXPECT_FALSE(view.IsVisible(Surface::kMain));
+  dlg->OnMessage({WM_TRAY_NOTIFY, 0, kTrayRightUp});
+  EXPECT_TRUE(dlg->HiddenToTray());
+  dlg->OnMessage({WM_TRAY_NOTIFY, 0, kTrayDoubleClick});
+  EXPECT_FALSE(dlg->HiddenToTray());
+  EXPECT_TRUE(view.IsVisible(Surface::kMain));
+}
+
+TEST_F(MainWindowTest, StartOptionBoxes) {
+  TypeAccount("user", "secret", "/srv/share");
+  view.Enable(Surface::kMain, ctl::kApply, false);
+  view.SetChecked(Surface::kMain, ctl::kTrayStart, true);
+  dlg->OnTrayStartClicked();
+  EXPECT_EQ(settings.values["tray_execution"], "true");
+  EXPECT_TRUE(view.IsEnabled(ctl::kApply));
+  EXPECT_TRUE(dlg->SettingsPending());
+  view.SetChecked(Surface::kMain, ctl::kTrayStart, false);
+  dlg->OnTrayStartClicked();
+  EXPECT_EQ(settings.values["tray_execution"], "false");
+
+  view.SetChecked(Surface::kMain, ctl::kAutoRun, true);
+  dlg->OnAutoRunClicked();
+  EXPECT_FALSE(view.IsEnabled(ctl::kAutoRun));
+  auto done = sink.Wait(std::chrono::seconds(5));
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->id, WM_AUTOSTART_DONE);
+  dlg->OnMessage(*done);
+  EXPECT_TRUE(view.IsEnabled(ctl::kAutoRun));
+  EXPECT_EQ(autostart.applied, std::vector<bool>{true});
+
+  autostart.present = false;
+  dlg->OnAutoRunClicked();
+  EXPECT_EQ(view.messages.back(),
+            "Quarno_Bootup_Service 실행파일을 찾을 수 없습니다.\n\n해당 경로에 파일이 존재하는지 "
+            "확인하시기 바랍니다.");
+  EXPECT_FALSE(view.Checked(Surface::kMain, ctl::kAutoRun));
+}
+
+TEST_F(MainWindowTest, HelpRequestOpensTheShippedPage) {
+  dlg->OnHelpClicked();
+  Pump();
+  EXPECT_EQ(view.help, std::vector<std::string>{"/opt/quarno/help_quarno.html"});
+}
+
+}  // namespace
+}  // namespace quarno::ui
