@@ -56,8 +56,7 @@ std::string CDDNS_Manager::GetByMacBody(const platform::MacAddress& mac) const {
 int CDDNS_Manager::SendRequest(const std::string& request, std::string& response) {
   platform::TcpSocket socket;
   bool no_socket = false;
-  if (!ConnectPeer(socket, server_address_, options_.port, options_.connect_timeout,
-                   &no_socket)) {
+  if (!ConnectPeer(socket, server_address_, options_.port, options_.connect_timeout, &no_socket)) {
     if (no_socket) {
       std::fputs("socket creating error!!\n", stdout);
       std::fflush(stdout);
@@ -160,5 +159,38 @@ std::optional<DdnsRecord> ParseGetByMacAnswer(const std::string& body) {
 }
 
 std::string ResolveDdnsServer(const std::string& host) { return platform::ResolveIPv4(host); }
+
+}  // namespace quarno
+
+namespace quarno {
+
+DdnsClientRegistry::DdnsClientRegistry(DdnsOptions options) : client_(std::move(options)) {}
+
+std::optional<std::string> DdnsClientRegistry::LocateServer() {
+  const std::string address = ResolveDdnsServer(client_.Options().host_header);
+  if (address.empty()) return std::nullopt;
+  client_.SetServerAddress(address);
+  return address;
+}
+
+RegisterResult DdnsClientRegistry::Register(const DdnsRegistration& registration) {
+  RegisterResult result;
+  result.answer = client_.RegisterHost(registration.email, registration.name, registration.mac,
+                                       registration.ftp_port, registration.http_port);
+  result.verdict = ClassifyRegisterAnswer(result.answer);
+  return result;
+}
+
+bool DdnsClientRegistry::Delete(const std::string& email, const std::string& name,
+                                const platform::MacAddress& mac) {
+  return client_.DeleteHost(email, name, mac);
+}
+
+DdnsLookup DdnsClientRegistry::LookupByMac(const platform::MacAddress& mac) {
+  DdnsLookup lookup;
+  lookup.answer = client_.GetByMac(mac);
+  lookup.record = ParseGetByMacAnswer(lookup.answer);
+  return lookup;
+}
 
 }  // namespace quarno

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "core/endpoints.h"
-#include "ddns/peer_exchange.h"
+#include "ddns/ddns_registry.h"
+#include "net/peer_exchange.h"
 #include "platform/netinfo.h"
 
 namespace quarno {
@@ -78,32 +79,31 @@ class CDDNS_Manager {
   std::string server_address_;
 };
 
-// What a registration answer means to the workflows.
-enum class RegisterVerdict {
-  kComplete,    // "good" with second and third fields both other than "0"
-  kIncomplete,  // "good" but the second or third field is "0", or no second field
-  kNotYours,    // contains "!yours": the name belongs to another user
-  kBadSys,      // contains "!badsys": parameters rejected
-  kFailed,      // anything else, including an empty answer
-};
 RegisterVerdict ClassifyRegisterAnswer(const std::string& body);
 
 // Splits at ";" and skips empty fields.
 std::vector<std::string> SplitAnswerFields(const std::string& body);
 
-struct DdnsRecord {
-  std::string host_name;  // name "." suffix
-  std::string email;
-  std::string ftp_port;
-  std::string http_port;
-  // The host name up to its first ".".
-  std::string Name() const { return host_name.substr(0, host_name.find('.')); }
-};
 // nullopt for an empty answer, "null" (any case) or fewer than three fields;
 // a missing HTTP port stays empty.
 std::optional<DdnsRecord> ParseGetByMacAnswer(const std::string& body);
 
 // Resolves the registration server's name once (first IPv4 address); empty on failure.
 std::string ResolveDdnsServer(const std::string& host = endpoints::kDdnsServerHost);
+
+// The registry over the DDNS client.
+class DdnsClientRegistry final : public DdnsRegistry {
+ public:
+  explicit DdnsClientRegistry(DdnsOptions options = {});
+  std::optional<std::string> LocateServer() override;
+  RegisterResult Register(const DdnsRegistration& registration) override;
+  bool Delete(const std::string& email, const std::string& name,
+              const platform::MacAddress& mac) override;
+  DdnsLookup LookupByMac(const platform::MacAddress& mac) override;
+  CDDNS_Manager& Client() { return client_; }
+
+ private:
+  CDDNS_Manager client_;
+};
 
 }  // namespace quarno

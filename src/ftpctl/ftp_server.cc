@@ -212,4 +212,51 @@ bool SendFtpControl(platform::ServiceManager& manager, int code,
   return manager.Control(kFtpServiceName, code, timeout);
 }
 
+ServiceFtpServerControl::ServiceFtpServerControl(std::unique_ptr<platform::ServiceManager> manager,
+                                                 std::chrono::milliseconds control_timeout,
+                                                 std::chrono::milliseconds start_wait)
+    : manager_(std::move(manager)), control_timeout_(control_timeout), start_wait_(start_wait) {}
+
+bool ServiceFtpServerControl::ServiceExists() {
+  return manager_ && manager_->Exists(kFtpServiceName);
+}
+
+platform::ServiceState ServiceFtpServerControl::QueryService() {
+  return manager_ ? manager_->Query(kFtpServiceName) : platform::ServiceState::kUnknown;
+}
+
+bool ServiceFtpServerControl::Control(ControlCode code) {
+  return manager_ && SendFtpControl(*manager_, code, control_timeout_);
+}
+
+bool ServiceFtpServerControl::WritePortClosedConfig() { return WriteFtpPortClosedConfig(); }
+
+FtpConfigResult ServiceFtpServerControl::WriteServerConfig(const FtpServerAccount& account,
+                                                           const platform::MacAddress& router_mac,
+                                                           int ftp_port) {
+  FtpAccountValues values;
+  values.user = account.user;
+  values.password = account.password;
+  values.shared_folder = account.shared_folder;
+  values.ftp_port = ftp_port;
+  values.router_mac = router_mac;
+  FtpConfigResult result;
+  result.written = WriteFtpServerConfig(values, result.admin_port);
+  return result;
+}
+
+std::optional<PreparedFtpServer> ServiceFtpServerControl::Prepare() {
+  PreparedFtpServer prepared;
+  if (!PrepareFtpServer(prepared.executable, prepared.admin_port)) return std::nullopt;
+  return prepared;
+}
+
+bool ServiceFtpServerControl::StartService(const std::string& executable) {
+  return manager_ && StartFtpService(*manager_, executable, start_wait_);
+}
+
+void ServiceFtpServerControl::StopService() {
+  if (manager_) StopFtpService(*manager_);
+}
+
 }  // namespace quarno::ftpctl

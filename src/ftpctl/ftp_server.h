@@ -4,9 +4,12 @@
 // stopping and the control codes.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "ftpctl/admin_protocol.h"
+#include "ftpctl/ftp_server_control.h"
 #include "platform/netinfo.h"
 #include "platform/service_manager.h"
 
@@ -16,11 +19,6 @@ inline constexpr char kFtpServiceName[] = "Quarno_Server";
 inline constexpr char kFtpServiceDisplayName[] = "Quarno Server ftp";
 inline constexpr char kFtpServerExecutable[] = "quarno-ftpd";
 inline constexpr char kFtpConfigFileName[] = "FileZilla Server.xml";
-
-// Control codes the FTP server acts on.
-inline constexpr int kControlStartFtp = 200;   // take up the configuration file, serve FTP
-inline constexpr int kControlStartHttp = 190;  // start HTTP serving
-inline constexpr int kControlStopHttp = 191;   // stop HTTP serving
 
 inline constexpr uint16_t kAdminPortLow = 30000;
 inline constexpr uint16_t kAdminPortHigh = 35000;
@@ -42,7 +40,7 @@ bool WriteFtpPortClosedConfig();
 
 struct FtpAccountValues {
   std::string user;
-  std::string password;       // plain; the file carries its hash
+  std::string password;  // plain; the file carries its hash
   std::string shared_folder;
   int ftp_port = 21;
   platform::MacAddress router_mac{};
@@ -71,5 +69,28 @@ bool StartFtpService(platform::ServiceManager& manager, const std::string& ftp_s
 void StopFtpService(platform::ServiceManager& manager);
 bool SendFtpControl(platform::ServiceManager& manager, int code,
                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// The FTP server control over the functions above and a service manager.
+class ServiceFtpServerControl final : public FtpServerControl {
+ public:
+  explicit ServiceFtpServerControl(
+      std::unique_ptr<platform::ServiceManager> manager,
+      std::chrono::milliseconds control_timeout = std::chrono::seconds(10),
+      std::chrono::milliseconds start_wait = std::chrono::seconds(60));
+  bool ServiceExists() override;
+  platform::ServiceState QueryService() override;
+  bool Control(ControlCode code) override;
+  bool WritePortClosedConfig() override;
+  FtpConfigResult WriteServerConfig(const FtpServerAccount& account,
+                                    const platform::MacAddress& router_mac, int ftp_port) override;
+  std::optional<PreparedFtpServer> Prepare() override;
+  bool StartService(const std::string& executable) override;
+  void StopService() override;
+
+ private:
+  std::unique_ptr<platform::ServiceManager> manager_;
+  std::chrono::milliseconds control_timeout_;
+  std::chrono::milliseconds start_wait_;
+};
 
 }  // namespace quarno::ftpctl

@@ -10,15 +10,21 @@
 namespace quarno {
 namespace {
 
-std::mutex g_credential_mutex;
-std::string g_credential;
-
 RawHttpOptions RawOptions(const RouterOptions& options) {
   RawHttpOptions raw;
   raw.port = options.port;
   raw.connect_timeout = options.connect_timeout;
   raw.receive_timeout = options.receive_timeout;
   return raw;
+}
+
+void LogProbeFailure(RecvOutcome outcome) {
+  if (outcome == RecvOutcome::kTimeout)
+    WriteLog("Ralmek 공유기와 통신중 Timeout이 발생하였습니다.");
+  else if (outcome == RecvOutcome::kClosed)
+    WriteLog("Ralmek 공유기와 연결이 끊어졌습니다.");
+  else
+    WriteLog("Ralmek 공유기와 통신 중 오류가 발생하였습니다.");
 }
 
 void ShowIfServer(const RouterOptions& options, const char* text) {
@@ -31,17 +37,15 @@ bool ProbeRouter(const std::string& address, std::string& model_name,
                  const RouterOptions& options) {
   platform::TcpSocket socket;
   if (!ConnectPeer(socket, address, options.port, options.connect_timeout)) return false;
+  // The boot service logs the connection and leaves the failures to its caller's line.
+  const bool boot = options.program == Program::kBootup;
+  if (boot) WriteLog("게이트웨이와 Connection 성공");
   std::string answer;
   RecvOutcome outcome = RecvOutcome::kError;
   if (socket.Send(kCheckupRequest))
     outcome = ReceiveChunk(socket, answer, options.chunk_size, options.receive_timeout);
   if (outcome != RecvOutcome::kData) {
-    if (outcome == RecvOutcome::kTimeout)
-      WriteLog("Ralmek 공유기와 통신중 Timeout이 발생하였습니다.");
-    else if (outcome == RecvOutcome::kClosed)
-      WriteLog("Ralmek 공유기와 연결이 끊어졌습니다.");
-    else
-      WriteLog("Ralmek 공유기와 통신 중 오류가 발생하였습니다.");
+    if (!boot) LogProbeFailure(outcome);
     socket.Close();
     return false;
   }
@@ -136,14 +140,14 @@ std::string MakeRouterCredential(const std::string& user, const std::string& pas
   return Base64Encode(user + ":" + password);
 }
 
-void SetRouterCredential(const std::string& credential) {
-  std::lock_guard<std::mutex> lock(g_credential_mutex);
-  g_credential = credential;
+void RouterCredential::Set(const std::string& credential) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  credential_ = credential;
 }
 
-std::string RouterCredential() {
-  std::lock_guard<std::mutex> lock(g_credential_mutex);
-  return g_credential;
+std::string RouterCredential::Get() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return credential_;
 }
 
 std::string SysinfoRequest(const std::string& credential) {
@@ -167,7 +171,7 @@ int RouterWantsPassword(const std::string& address, const RouterOptions& options
   return ClassifySysinfoAnswer(response) == SysinfoAnswer::kUnauthorized ? 1 : 0;
 }
 
-const char* AdminNoticeText(int notice) {
+const char* AdminNoticeText(AdminNotice notice) {
   switch (notice) {
     case kNoticeEnterUser:
       return "관리자 계정을 입력하세요";
@@ -196,7 +200,7 @@ CredentialCheck CheckAdminCredentials(const std::string& address, const std::str
     return check;
   }
   const std::string credential = MakeRouterCredential(user, password);
-  SetRouterCredential(credential);
+  if (options.credential) options.credential->Set(credential);
   std::string response;
   if (RawHttpExchange(address, SysinfoRequest(credential), response, RawOptions(options)) != 0) {
     check.notice = kNoticeCommError;
@@ -258,6 +262,39 @@ std::string SetRouterDdns(const std::string& gateway, const std::string& name,
   std::string body = BodyBetweenMarkers(answer, found);
   platform::Trace("%s\n", answer.c_str());
   return found ? body : answer;
+}
+
+RouterClient::RouterClient(RouterOptions probe, RouterDdnsOptions ddns)
+    : probe_(std::move(probe)), ddns_(std::move(ddns)) {}
+
+std::optional<std::string> RouterClient::Probe(const std::string& address) {
+  std::string model_name;
+  if (!ProbeRouter(address, model_name, probe_)) return std::nullopt;
+  return model_name;
+}
+
+FirmwareVersion RouterClient::Firmware(const std::string& address) {
+  FirmwareVersion result;
+  result.status =
+      static_cast<FirmwareStatus>(GetRouterFirmwareVersion(address, result.version, probe_));
+  return result;
+}
+
+PasswordQuestion RouterClient::WantsPassword(const std::string& address) {
+  return static_cast<PasswordQuestion>(RouterWantsPassword(address, probe_));
+}
+
+CredentialCheck RouterClient::CheckCredentials(const std::string& address, const std::string& user,
+                                               const std::string& password) {
+  return CheckAdminCredentials(address, user, password, probe_);
+}
+
+std::optional<std::string> RouterClient::SetDdns(const std::string& gateway,
+                                                 const RouterDdnsSetting& setting) {
+  std::string answer = SetRouterDdns(gateway, setting.name, setting.email, setting.ftp_port,
+                                     setting.http_port, ddns_);
+  if (answer.empty()) return std::nullopt;
+  return answer;
 }
 
 }  // namespace quarno

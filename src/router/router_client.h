@@ -12,7 +12,8 @@
 
 #include "core/endpoints.h"
 #include "core/netprobe.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
+#include "router/router_access.h"
 
 namespace quarno {
 
@@ -29,6 +30,8 @@ struct RouterOptions {
     return FindGateway(info);
   };
   UserMessageSink show_message;  // used only when program == kServer
+  // Where CheckAdminCredentials keeps the credential entered (the program's one instance).
+  RouterCredential* credential = nullptr;
 };
 
 // The two probe requests, sent as they stand.
@@ -61,11 +64,6 @@ int GetRouterFirmwareVersion(const std::string& address, std::string& version,
 std::string MakeRouterCredential(const std::string& user, const std::string& password);
 std::string Base64Encode(const std::string& bytes);
 
-// The process-wide router credential: the last pair entered, kept even when
-// the router refused it.
-void SetRouterCredential(const std::string& credential);
-std::string RouterCredential();
-
 // "GET /cgi-bin/corvane.cgi?tmenu=sysinfo&smenu=internet HTTP/1.1\r\n" plus,
 // with a credential, "Authorization: Basic <credential>\r\n"; then "\r\n".
 std::string SysinfoRequest(const std::string& credential = {});
@@ -82,24 +80,9 @@ SysinfoAnswer ClassifySysinfoAnswer(const std::string& response);
 // "401 unauthorized", 0 otherwise, -1 when the exchange failed.
 int RouterWantsPassword(const std::string& address, const RouterOptions& options = {});
 
-// Notice lines of the credentials page.
-enum AdminNotice : int {
-  kNoticeNone = 0,
-  kNoticeEnterUser = 1,
-  kNoticeEnterPassword = 2,
-  kNoticeAuthFailed = 3,
-  kNoticeCommError = 4,
-};
-const char* AdminNoticeText(int notice);
-
-struct CredentialCheck {
-  int notice = kNoticeNone;     // what the page shows
-  bool focus_user = false;      // focus the user-name field
-  bool focus_password = false;  // focus the password field
-  bool accepted = false;        // go on to the upgrade page
-};
-// Validates the fields, stores the credential, sends the sysinfo request with
-// it (RawHttpExchange) and says what the page does next.
+// Validates the fields, keeps the credential in options.credential (when
+// given), sends the sysinfo request with it (RawHttpExchange) and says what
+// the page does next.
 CredentialCheck CheckAdminCredentials(const std::string& address, const std::string& user,
                                       const std::string& password,
                                       const RouterOptions& options = {});
@@ -126,5 +109,25 @@ struct RouterDdnsOptions : RouterOptions {
 std::string SetRouterDdns(const std::string& gateway, const std::string& name,
                           const std::string& email, const std::string& ftp_port,
                           const std::string& http_port, const RouterDdnsOptions& options = {});
+
+// The router access over the functions above. The probe uses `probe`
+// (program kBootup: the boot check's log line after connecting, no log lines
+// on failure), the DDNS setting `ddns`.
+class RouterClient final : public RouterAccess {
+ public:
+  // `probe.credential` receives the credential of CheckCredentials.
+  explicit RouterClient(RouterOptions probe = {}, RouterDdnsOptions ddns = {});
+  std::optional<std::string> Probe(const std::string& address) override;
+  FirmwareVersion Firmware(const std::string& address) override;
+  PasswordQuestion WantsPassword(const std::string& address) override;
+  CredentialCheck CheckCredentials(const std::string& address, const std::string& user,
+                                   const std::string& password) override;
+  std::optional<std::string> SetDdns(const std::string& gateway,
+                                     const RouterDdnsSetting& setting) override;
+
+ private:
+  RouterOptions probe_;
+  RouterDdnsOptions ddns_;
+};
 
 }  // namespace quarno

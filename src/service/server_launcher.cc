@@ -1,58 +1,27 @@
 #include "service/server_launcher.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "core/log.h"
+#include "core/netprobe.h"
 #include "core/settings.h"
-#include "platform/tcp_socket.h"
 #include "platform/trace.h"
 
 namespace quarno {
 
 namespace {
 
-using std::chrono::milliseconds;
-
-constexpr int kControlStartFtp = 200;
-constexpr int kControlStartHttp = 190;
-constexpr int kControlStopHttp = 191;
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-// Splits at ";" and drops empty fields, as the DDNS answers are read.
-std::vector<std::string> SplitFields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(';', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) fields.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return fields;
-}
+using ftpctl::kControlStartFtp;
+using ftpctl::kControlStartHttp;
+using ftpctl::kControlStopHttp;
 
 int ToInt(const std::string& text) { return std::atoi(text.c_str()); }
-
-std::string MacTail(const platform::MacAddress& mac) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X%02X%02X", mac[3], mac[4], mac[5]);
-  return text;
-}
 
 bool PortTextSet(const std::string& text) { return !text.empty() && text != "0"; }
 
 }  // namespace
 
-CServerLauncher::CServerLauncher(BootSystem& system, LauncherOptions options)
+CServerLauncher::CServerLauncher(BootSystem system, LauncherOptions options)
     : system_(system), options_(options) {}
 
 CServerLauncher::~CServerLauncher() = default;
@@ -69,19 +38,19 @@ int CServerLauncher::RunBootSequence() {
 }
 
 int CServerLauncher::WaitForFtpService() {
-  if (!system_.OpenFtpService()) {
+  if (!system_.ftp.ServiceExists()) {
     WriteLog("FTP Server 실행에 실패하였습니다.");
     return kBootFtpService;
   }
-  if (system_.QueryFtpService() == platform::ServiceState::kRunning) {
+  if (system_.ftp.QueryService() == platform::ServiceState::kRunning) {
     WriteLog("FTP 서버가 실행중입니다.");
   } else {
     WriteLog("FTP 서버가 실행되기를 기다리고 있습니다.");
-    const auto start = system_.Now();
+    const auto start = system_.clock.Now();
     for (;;) {
-      system_.Sleep(options_.ftp_service_poll);
-      if (system_.QueryFtpService() == platform::ServiceState::kRunning) break;
-      if (system_.Now() - start >= options_.ftp_service_wait) {
+      system_.clock.Sleep(options_.ftp_service_poll);
+      if (system_.ftp.QueryService() == platform::ServiceState::kRunning) break;
+      if (system_.clock.Now() - start >= options_.ftp_service_wait) {
         WriteLog("FTP Server 실행에 실패하였습니다.");
         return kBootFtpService;
       }
@@ -93,8 +62,8 @@ int CServerLauncher::WaitForFtpService() {
 
 bool CServerLauncher::WaitForNetwork() {
   for (int i = 0; i < options_.network_tries; ++i) {
-    const bool ready = system_.NetworkReady();
-    system_.Sleep(options_.network_interval);
+    const bool ready = system_.network.NetworkReady();
+    system_.clock.Sleep(options_.network_interval);
     if (ready) return true;
   }
   return false;
@@ -102,76 +71,59 @@ bool CServerLauncher::WaitForNetwork() {
 
 bool CServerLauncher::CheckRouterAtBoot() {
   platform::Trace("isRalmek_CONNECTED ~@@@@@");
-  if (!system_.BestGateway(gateway_)) return false;
-  if (std::string local; system_.LocalAddressFor(gateway_, local)) {
-    WriteLog("기본 게이트웨이: %s, IP주소: %s", gateway_.c_str(), local.c_str());
-    local_address_ = local;
+  const std::optional<std::string> gateway = system_.network.DefaultGateway();
+  if (!gateway) return false;
+  gateway_ = *gateway;
+  if (auto local = system_.network.LocalAddressFor(gateway_)) {
+    WriteLog("기본 게이트웨이: %s, IP주소: %s", gateway_.c_str(), local->c_str());
+    local_address_ = *local;
   }
-  if (!system_.ResolveMac(gateway_, router_mac_)) return false;
-
-  platform::TcpSocket socket;
-  if (!socket.Connect(gateway_, options_.router_port, options_.router_connect_timeout)) {
-    return false;
-  }
-  WriteLog("게이트웨이와 Connection 성공");
-  if (!socket.Send("GET /checkup HTTP/1.1\r\n\r\n")) return false;
-  std::string answer;
-  if (socket.Recv(answer, 255, options_.router_receive_timeout) <= 0) return false;
-  std::string more;
-  if (socket.Peek(more, 255, options_.router_receive_timeout) > 0 &&
-      socket.Recv(more, 255, options_.router_receive_timeout) > 0) {
-    answer += more;
-  }
-  socket.SetLingerZero();
-  socket.Close();
-
-  answer = Lower(answer);
-  const std::size_t line_end = answer.find("\r\n");
-  if (line_end == std::string::npos) return false;
-  return answer.substr(0, line_end).find("200 ok") != std::string::npos;
+  const std::optional<platform::MacAddress> mac = system_.network.GatewayMac(gateway_);
+  if (!mac) return false;
+  router_mac_ = *mac;
+  return system_.router.Probe(gateway_).has_value();
 }
 
 int CServerLauncher::RestoreServer() {
   // The port is closed only once the server has taken up the file: an ERR
   // answer leaves it serving the last good one.
-  if (system_.WriteClosedFtpConfig() && system_.ControlFtpService(kControlStartFtp)) {
+  if (system_.ftp.WritePortClosedConfig() && system_.ftp.Control(kControlStartFtp)) {
     WriteLog("FTP 서버 포트 초기화 설정에 성공하였습니다.");
   } else {
     WriteLog("FTP 서버 포트 초기화 설정에 실패하였습니다.");
   }
 
-  const std::string ddns_address = system_.ResolveDdnsServer();
-  if (ddns_address.empty()) return kBootDdnsUnresolved;
-  system_.SetDdnsServerAddress(ddns_address);
+  if (!system_.ddns.LocateServer()) return kBootDdnsUnresolved;
   WriteLog("DDNS Server IP얻기에 성공하였습니다.");
 
-  const std::string answer = system_.GetByMac(router_mac_);
-  WriteLog("DDNS에 등록된 정보 : %s", answer.c_str());
-  if (answer.empty() || Lower(answer) == "null") {
+  const DdnsLookup lookup = system_.ddns.LookupByMac(router_mac_);
+  WriteLog("DDNS에 등록된 정보 : %s", lookup.answer.c_str());
+  if (!lookup.record) {
     WriteLog("DDNS 서버에 등록되어 있지 않습니다.");
     return kBootNotRegistered;
   }
-  const std::vector<std::string> fields = SplitFields(answer);
-  std::string* targets[] = {&ddns_host_, &ddns_email_, &ddns_ftp_port_, &ddns_http_port_};
-  for (std::size_t i = 0; i < fields.size() && i < 4; ++i) *targets[i] = fields[i];
+  ddns_host_ = lookup.record->host_name;
+  ddns_email_ = lookup.record->email;
+  ddns_ftp_port_ = lookup.record->ftp_port;
+  ddns_http_port_ = lookup.record->http_port;
 
-  upnp_.ftp_port = ddns_ftp_port_;
-  upnp_.http_port = ddns_http_port_;
-  classification_ = system_.ClassifyServerMapping(gateway_, local_address_, upnp_);
-  ddns_ftp_port_ = upnp_.ftp_port;
-  ddns_http_port_ = upnp_.http_port;
-  if (classification_ < 0 || classification_ > 2) {
+  const ServerMappingReading reading =
+      system_.mapper.ClassifyServerMappings(gateway_, local_address_);
+  classification_ = reading.kind;
+  upnp_ = reading.control;
+  if (reading.ftp_port) ddns_ftp_port_ = *reading.ftp_port;
+  if (reading.http_port) ddns_http_port_ = *reading.http_port;
+  if (classification_ == kNoUpnpGateway) {
     WriteLog("UPnP 포트 포워드 리스트를 가져 오지 못하였습니다. Ralmek 공유기의 UPnP 기능이 활성화 되어 있는지 확인하시기 바랍니다.");
     return kBootNoUpnp;
   }
-  system_.ListPortMappings(gateway_, upnp_);
+  system_.mapper.ReadMappings(upnp_);
 
-  if (classification_ == 0 || classification_ == 1) {
-    std::string value;
+  if (classification_ == kNoServerMapping || classification_ == kMappedToThisPc) {
     const char* required[] = {setting::kFtpUser, setting::kFtpPassword,
                               setting::kFtpSharedFolder, setting::kFtpPort, setting::kHttpPort};
     for (const char* name : required) {
-      if (!system_.ReadSetting(name, value)) {
+      if (!Setting(name)) {
         WriteLog("서버를 실행하기 위한 정보가 준비되어 있지 않습니다.");
         return kBootIncompleteSettings;
       }
@@ -179,7 +131,7 @@ int CServerLauncher::RestoreServer() {
     WriteLog("서버를 실행하기 위한 정보가 준비되어 있습니다.");
   }
 
-  if (classification_ == 0) {
+  if (classification_ == kNoServerMapping) {
     WriteLog("UPNP 포트 포워드 리스트에 Quarno Server 등록정보가 없습니다.");
     WriteLog("레지스트리에 등록된 정보를 확인합니다.");
     if (ReconcileRegistration(Mode::kNoMapping).verdict == 1) {
@@ -194,7 +146,7 @@ int CServerLauncher::RestoreServer() {
     return kBootOtherPcNoMapping;
   }
 
-  if (classification_ == 1) {
+  if (classification_ == kMappedToThisPc) {
     WriteLog("현재 PC에 등록되어 있습니다.");
     if (ReconcileRegistration(Mode::kThisPc).ftp_port_taken) {
       WriteLog("등록된 FTP Port [%d]가 다른 응용 프로그램에서 사용중입니다.", ftp_port_);
@@ -203,14 +155,14 @@ int CServerLauncher::RestoreServer() {
     if (PortTextSet(stored_ftp_port_) && PortTextSet(stored_http_port_)) {
       WriteLog("서버를 시작합니다. 1");
       StartServers();
-      system_.Sleep(options_.settle_after_start);
-      system_.SetRouterDdns(gateway_, stored_name_, stored_email_, stored_ftp_port_,
-                            stored_http_port_);
+      system_.clock.Sleep(options_.settle_after_start);
+      system_.router.SetDdns(gateway_,
+                             {stored_name_, stored_email_, stored_ftp_port_, stored_http_port_});
     } else {
       WriteLog("서버를 시작합니다. 2");
       StartServers();
-      system_.Sleep(options_.settle_after_start);
-      system_.SetRouterDdns(gateway_, DdnsName(), ddns_email_, ddns_ftp_port_, ddns_http_port_);
+      system_.clock.Sleep(options_.settle_after_start);
+      system_.router.SetDdns(gateway_, {DdnsName(), ddns_email_, ddns_ftp_port_, ddns_http_port_});
     }
     return kBootOk;
   }
@@ -221,15 +173,19 @@ int CServerLauncher::RestoreServer() {
 
 CServerLauncher::Reconciled CServerLauncher::ReconcileRegistration(Mode mode) {
   Reconciled result;
-  stored_name_.clear();
-  const bool has_name = system_.ReadSetting(setting::kQuarno, stored_name_) && !stored_name_.empty();
+  stored_name_ = Setting(setting::kQuarno).value_or("");
+  const bool has_name = !stored_name_.empty();
   // The account is read before anything may start the servers, so a renewal
   // never writes a configuration file without it.
   auto read_account = [&](bool with_charset) {
-    system_.ReadSetting(setting::kFtpUser, account_.user);
-    system_.ReadSetting(setting::kFtpPassword, account_.password);
-    system_.ReadSetting(setting::kFtpSharedFolder, account_.shared_folder);
-    if (with_charset) system_.ReadSetting(setting::kFtpCharset, account_.charset);
+    // A missing value leaves what was read before.
+    auto read = [&](const char* name, std::string& value) {
+      if (auto text = Setting(name)) value = *text;
+    };
+    read(setting::kFtpUser, account_.user);
+    read(setting::kFtpPassword, account_.password);
+    read(setting::kFtpSharedFolder, account_.shared_folder);
+    if (with_charset) read(setting::kFtpCharset, account_.charset);
   };
 
   if (!has_name) {
@@ -239,21 +195,22 @@ CServerLauncher::Reconciled CServerLauncher::ReconcileRegistration(Mode mode) {
     }
     ftp_port_ = ToInt(ddns_ftp_port_);
     http_port_ = ToInt(ddns_http_port_);
-    system_.WriteRegistration(DdnsName(), ddns_email_, ddns_ftp_port_, ddns_http_port_);
+    (void)system_.settings.WriteRegistration(
+        {DdnsName(), ddns_email_, ddns_ftp_port_, ddns_http_port_});
     read_account(false);
     result.verdict = 1;
     return result;
   }
 
-  if (std::string text; system_.ReadSetting(setting::kFtpPort, text) && !text.empty()) {
-    stored_ftp_port_ = text;
-    ftp_port_ = ToInt(text);
+  if (auto text = Setting(setting::kFtpPort); text && !text->empty()) {
+    stored_ftp_port_ = *text;
+    ftp_port_ = ToInt(*text);
   }
-  if (std::string text; system_.ReadSetting(setting::kHttpPort, text) && !text.empty()) {
-    stored_http_port_ = text;
-    http_port_ = ToInt(text);
+  if (auto text = Setting(setting::kHttpPort); text && !text->empty()) {
+    stored_http_port_ = *text;
+    http_port_ = ToInt(*text);
   }
-  system_.ReadSetting(setting::kEmail, stored_email_);
+  if (auto text = Setting(setting::kEmail)) stored_email_ = *text;
 
   if (mode == Mode::kNoMapping) {
     // Exact comparison: the DDNS answer is always lower case.
@@ -268,103 +225,82 @@ CServerLauncher::Reconciled CServerLauncher::ReconcileRegistration(Mode mode) {
     stored_name_ = DdnsName();
     stored_email_ = ddns_email_;
     read_account(true);
-    system_.WriteRegistration(DdnsName(), ddns_email_, ddns_ftp_port_, ddns_http_port_);
+    (void)system_.settings.WriteRegistration(
+        {DdnsName(), ddns_email_, ddns_ftp_port_, ddns_http_port_});
     result.verdict = 1;
     return result;
   }
 
-  if (!system_.IsPortFree(static_cast<uint16_t>(ftp_port_))) {
+  if (!system_.network.IsPortFree(static_cast<uint16_t>(ftp_port_))) {
     result.ftp_port_taken = true;
     result.verdict = 1;
     return result;
   }
   read_account(true);
-  if (!system_.IsPortFree(static_cast<uint16_t>(http_port_))) RenewRegistration();
+  if (!system_.network.IsPortFree(static_cast<uint16_t>(http_port_))) RenewRegistration();
   result.verdict = 1;
   return result;
 }
 
 bool CServerLauncher::RenewRegistration() {
-  system_.ListPortMappings(gateway_, upnp_);
-  system_.RemoveServerMappings(gateway_, upnp_);
+  RenewRequest request;
+  request.email = stored_email_;
+  request.name = stored_name_;
+  request.router_mac = router_mac_;
+  request.local_address = local_address_;
+  request.control = upnp_;
+  request.ftp_port = ftp_port_;
+  request.router_ftp_port = stored_ftp_port_;
+  request.attempts = options_.renew_attempts;
+  request.port_low = options_.renew_port_low;
+  request.port_high = options_.renew_port_high;
+  request.settle_after_start = options_.settle_after_renew;
+  request.short_pause = options_.short_pause;
+  const RenewResult result =
+      quarno::RenewRegistration(request, {*this, system_.ddns, system_.mapper, system_.router,
+                                          system_.network, system_.clock});
+  if (!result.ok()) return false;
+  (void)system_.settings.WriteRegistration({stored_name_, stored_email_, std::to_string(ftp_port_),
+                                            std::to_string(http_port_)});
+  return true;
+}
 
-  bool success = false;
-  for (int attempt = 0;; ++attempt) {
-    ControlOrLog(kControlStopHttp, "HTTP 서버 중지에 실패하였습니다.");
-    system_.Sleep(options_.short_pause);
-    if (attempt >= options_.renew_attempts) break;
-
-    http_port_ = system_.PickFreePort(options_.renew_port_low, options_.renew_port_high,
-                                      static_cast<uint16_t>(ftp_port_));
-    stored_http_port_ = std::to_string(http_port_);
-    StartServers();
-    system_.Sleep(options_.settle_after_renew);
-
-    const PortMapping ftp = ServerMapping(ftp_port_, kServerFtpDescription);
-    const PortMapping http = ServerMapping(http_port_, kServerHttpDescription);
-    system_.AddPortMapping(gateway_, upnp_, ftp);
-    system_.AddPortMapping(gateway_, upnp_, http);
-
-    platform::Trace("Quarno 등록 - 계정등록 %%%%%%%%%%");
-    system_.Sleep(options_.short_pause);
-    const std::string answer =
-        system_.RegisterHost(stored_email_, stored_name_, router_mac_, ftp_port_, http_port_);
-    platform::Trace("%s   %%%%%%%%%%", answer.c_str());
-
-    if (answer.find("!yours") != std::string::npos ||
-        answer.find("!badsys") != std::string::npos) {
-      ControlOrLog(kControlStopHttp, "HTTP 서버 중지에 실패하였습니다.");
-      break;
-    }
-    const std::vector<std::string> fields = SplitFields(answer);
-    // As the DDNS client reads a registration answer: a missing third field
-    // is not "0", a missing second one is no registration.
-    success = fields.size() >= 2 && fields[0] == "good" && fields[1] != "0" &&
-              (fields.size() < 3 || fields[2] != "0");
-    if (success) {
-      const std::string reply = system_.SetRouterDdns(gateway_, stored_name_, stored_email_,
-                                                      stored_ftp_port_, stored_http_port_);
-      platform::Trace("%s%%%%%%%%%%", reply.c_str());
-      system_.WriteRegistration(stored_name_, stored_email_, std::to_string(ftp_port_),
-                                std::to_string(http_port_));
-      return true;
-    }
-    system_.DeletePortMapping(gateway_, upnp_, ftp);
-    system_.DeletePortMapping(gateway_, upnp_, http);
-  }
-
+void CServerLauncher::StopServing() {
   ControlOrLog(kControlStopHttp, "HTTP 서버 중지에 실패하였습니다.");
-  system_.DeleteHost(stored_email_, stored_name_, router_mac_);
-  return false;
+}
+
+void CServerLauncher::StartServing(int /*ftp_port*/, int http_port) {
+  http_port_ = http_port;
+  stored_http_port_ = std::to_string(http_port_);
+  StartServers();
 }
 
 void CServerLauncher::StartServers() {
-  system_.WriteSetting(setting::kBootHttp, std::to_string(http_port_));
-  if (!system_.WriteSetting(setting::kMac, MacTail(router_mac_))) {
+  (void)system_.settings.Write(setting::kBootHttp, std::to_string(http_port_));
+  if (!system_.settings.Write(setting::kMac, FormatMacTail(router_mac_))) {
     WriteLog("MAC 주소를 레지스트리에 저장하는데 실패하였습니다.");
   }
-  admin_port_ = system_.WriteFtpServerConfig(account_, router_mac_, ftp_port_);
+  admin_port_ = system_.ftp.WriteServerConfig(account_, router_mac_, ftp_port_).admin_port;
   ControlOrLog(kControlStartFtp, "FTP 서버 시작에 실패하였습니다.");
 
-  const auto start = system_.Now();
+  const auto start = system_.clock.Now();
   for (;;) {
-    if (!system_.IsPortFree(static_cast<uint16_t>(ftp_port_))) {
+    if (!system_.network.IsPortFree(static_cast<uint16_t>(ftp_port_))) {
       WriteLog("Ftp 서버 포트가 open 되었습니다.");
       break;
     }
-    if (system_.Now() - start >= options_.ftp_port_open_wait) break;
-    system_.Sleep(options_.ftp_port_poll);
+    if (system_.clock.Now() - start >= options_.ftp_port_open_wait) break;
+    system_.clock.Sleep(options_.ftp_port_poll);
   }
   ControlOrLog(kControlStartHttp, "HTTP 서버 시작에 실패하였습니다.");
 }
 
-void CServerLauncher::ControlOrLog(int code, const char* failure_line) {
-  if (!system_.ControlFtpService(code)) WriteLog("%s", failure_line);
+void CServerLauncher::ControlOrLog(ftpctl::ControlCode code, const char* failure_line) {
+  if (!system_.ftp.Control(code)) WriteLog("%s", failure_line);
 }
 
-PortMapping CServerLauncher::ServerMapping(int port, const char* description) const {
-  const std::string text = std::to_string(port);
-  return PortMapping{text, "TCP", text, local_address_, "1", description};
+std::optional<std::string> CServerLauncher::Setting(const char* name) {
+  return system_.settings.Read(name);
 }
 
 std::string CServerLauncher::DdnsName() const { return ddns_host_.substr(0, ddns_host_.find('.')); }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/netinfo.h"
+#include "registration/renew_registration.h"
 #include "service/boot_system.h"
 
 namespace quarno {
@@ -36,11 +37,8 @@ struct LauncherOptions {
   std::chrono::milliseconds ftp_service_poll{250};
   int network_tries = 180;
   std::chrono::milliseconds network_interval{1000};
-  uint16_t router_port = 80;
-  std::chrono::milliseconds router_connect_timeout{10000};
-  std::chrono::milliseconds router_receive_timeout{15000};
-  std::chrono::milliseconds settle_after_start{5000};   // before the router's DDNS setting
-  std::chrono::milliseconds settle_after_renew{3000};   // before mapping a new port
+  std::chrono::milliseconds settle_after_start{5000};  // before the router's DDNS setting
+  std::chrono::milliseconds settle_after_renew{3000};  // before mapping a new port
   std::chrono::milliseconds short_pause{10};
   std::chrono::milliseconds ftp_port_open_wait{5000};
   std::chrono::milliseconds ftp_port_poll{10};
@@ -49,9 +47,9 @@ struct LauncherOptions {
   uint16_t renew_port_high = 65535;  // excluded
 };
 
-class CServerLauncher {
+class CServerLauncher : private RegistrationServers {
  public:
-  CServerLauncher(BootSystem& system, LauncherOptions options = {});
+  CServerLauncher(BootSystem system, LauncherOptions options = {});
   virtual ~CServerLauncher();
 
   // The whole sequence; a BootResult.
@@ -66,7 +64,7 @@ class CServerLauncher {
   int RestoreServer();
   enum class Mode { kNoMapping, kThisPc };
   struct Reconciled {
-    int verdict = 0;            // 1 go on, 2 registered from another PC
+    int verdict = 0;  // 1 go on, 2 registered from another PC
     bool ftp_port_taken = false;
   };
   Reconciled ReconcileRegistration(Mode mode);
@@ -82,24 +80,28 @@ class CServerLauncher {
   const std::string& StoredHttpPort() const { return stored_http_port_; }
 
  private:
-  void ControlOrLog(int code, const char* failure_line);
-  PortMapping ServerMapping(int port, const char* description) const;
+  // RegistrationServers: what the renewal does around each attempt.
+  void StopServing() override;
+  void StartServing(int ftp_port, int http_port) override;
+
+  void ControlOrLog(ftpctl::ControlCode code, const char* failure_line);
+  std::optional<std::string> Setting(const char* name);
   std::string DdnsName() const;
 
-  BootSystem& system_;
+  BootSystem system_;
   LauncherOptions options_;
 
   std::string gateway_;
   std::string local_address_;
   platform::MacAddress router_mac_{};
   std::string ddns_host_, ddns_email_, ddns_ftp_port_, ddns_http_port_;
-  UpnpFacts upnp_;
-  int classification_ = -1;
+  UpnpControlPoint upnp_;
+  MappingClass classification_ = kNoUpnpGateway;
   int admin_port_ = 0;
   int ftp_port_ = 0;
   int http_port_ = 0;
   std::string stored_name_, stored_email_, stored_ftp_port_, stored_http_port_;
-  FtpServerAccount account_;
+  ftpctl::FtpServerAccount account_;
 };
 
 }  // namespace quarno

@@ -9,9 +9,9 @@
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "platform/daemon.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
-#include "platform/daemon.h"
 
 namespace quarno {
 
@@ -30,9 +30,37 @@ bool StartedBySupervisor() {
   return !platform::daemon::HasControllingTerminal();
 }
 
-LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
+namespace {
+
+// Calls `apply(name, value)` for each well-formed "name=value" item of
+// QUARNO_BOOT_TIMINGS (values 0 to one hour).
+template <typename Apply>
+void ForEachBootTiming(Apply apply) {
   const char* text = std::getenv("QUARNO_BOOT_TIMINGS");
-  if (text == nullptr) return options;
+  if (text == nullptr) return;
+  const std::string list = text;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(start, end - start);
+    start = end + 1;
+    const std::size_t eq = item.find('=');
+    if (eq == std::string::npos) continue;
+    char* rest = nullptr;
+    errno = 0;
+    const long value = std::strtol(item.c_str() + eq + 1, &rest, 10);
+    if (errno != 0 || rest == item.c_str() + eq + 1 || *rest != '\0' || value < 0 ||
+        value > 3600 * 1000L) {
+      continue;
+    }
+    apply(item.substr(0, eq), value);
+  }
+}
+
+}  // namespace
+
+LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
   using Ms = std::chrono::milliseconds;
   struct Entry {
     const char* name;
@@ -42,41 +70,33 @@ LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
       {"ftp_service_wait", &options.ftp_service_wait},
       {"ftp_service_poll", &options.ftp_service_poll},
       {"network_interval", &options.network_interval},
-      {"router_connect_timeout", &options.router_connect_timeout},
-      {"router_receive_timeout", &options.router_receive_timeout},
       {"settle_after_start", &options.settle_after_start},
       {"settle_after_renew", &options.settle_after_renew},
       {"short_pause", &options.short_pause},
       {"ftp_port_open_wait", &options.ftp_port_open_wait},
       {"ftp_port_poll", &options.ftp_port_poll},
   };
-  std::string list = text;
-  std::size_t start = 0;
-  while (start < list.size()) {
-    std::size_t end = list.find(',', start);
-    if (end == std::string::npos) end = list.size();
-    const std::string item = list.substr(start, end - start);
-    start = end + 1;
-    const std::size_t eq = item.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string name = item.substr(0, eq);
-    char* rest = nullptr;
-    errno = 0;
-    const long value = std::strtol(item.c_str() + eq + 1, &rest, 10);
-    if (errno != 0 || rest == item.c_str() + eq + 1 || *rest != '\0' || value < 0 ||
-        value > 3600 * 1000L) {
-      continue;
-    }
+  ForEachBootTiming([&](const std::string& name, long value) {
     if (name == "network_tries") options.network_tries = static_cast<int>(value);
     if (name == "renew_attempts") options.renew_attempts = static_cast<int>(value);
     for (const Entry& entry : entries) {
       if (name == entry.name) *entry.value = Ms(value);
     }
-  }
+  });
   return options;
 }
 
-int RunBootWork(BootSystem& system, const LauncherOptions& options) {
+BootSystemOptions BootSystemOptionsFromEnvironment(BootSystemOptions options) {
+  ForEachBootTiming([&](const std::string& name, long value) {
+    if (name == "router_connect_timeout")
+      options.router_connect_timeout = std::chrono::milliseconds(value);
+    if (name == "router_receive_timeout")
+      options.router_receive_timeout = std::chrono::milliseconds(value);
+  });
+  return options;
+}
+
+int RunBootWork(BootSystem system, const LauncherOptions& options) {
   // Only a start mutex that is certainly free lets the boot work run: the
   // program holds it while it runs and owns the servers, and when the lock
   // cannot even be checked the servers are left alone too.
@@ -89,10 +109,10 @@ int RunBootWork(BootSystem& system, const LauncherOptions& options) {
   CServerLauncher launcher(system, options);
   const int result = launcher.RunBootSequence();
   if (result != kBootOk) {
-    system.WriteSetting(setting::kAdminPort, "0");
+    (void)system.settings.Write(setting::kAdminPort, "0");
     WriteLog("윈도우 시작시 자동실행에 실패하였습니다.");
   } else {
-    system.WriteSetting(setting::kAdminPort, std::to_string(launcher.AdminPort()));
+    (void)system.settings.Write(setting::kAdminPort, std::to_string(launcher.AdminPort()));
     WriteLog("윈도우 시작시 자동실행에 성공하였습니다.");
   }
   return result;
@@ -111,7 +131,7 @@ int RunBootupService(const ShellOptions& options) {
   platform::daemon::BlockStopSignals();
   platform::daemon::NotifySupervisor("STATUS=starting");
 
-  std::unique_ptr<BootSystem> system = options.make_system ? options.make_system() : nullptr;
+  std::unique_ptr<BootWorld> system = options.make_system ? options.make_system() : nullptr;
   if (!system) {
     std::fprintf(stderr, "quarno-bootup-service: no boot system\n");
     return 1;
@@ -119,9 +139,9 @@ int RunBootupService(const ShellOptions& options) {
   // Shared with the worker, which is never joined: it may outlive this frame
   // until the process ends.
   auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread([system = std::shared_ptr<BootSystem>(std::move(system)),
-               launcher = options.launcher, done] {
-    const int result = RunBootWork(*system, launcher);
+  std::thread([system = std::shared_ptr<BootWorld>(std::move(system)), launcher = options.launcher,
+               done] {
+    const int result = RunBootWork(system->System(), launcher);
     platform::daemon::NotifySupervisor("STATUS=boot work ended, result " + std::to_string(result));
     done->store(true);
   }).detach();

@@ -41,18 +41,21 @@ bool StartedBySupervisor();
 // e.g. "settle_after_start=100,network_interval=10"; also network_tries=N).
 // The lab and the benchmark use it; unknown names are ignored.
 LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions base = {});
+// The same list for the real clients' waits: router_connect_timeout and
+// router_receive_timeout (the router check at boot).
+BootSystemOptions BootSystemOptionsFromEnvironment(BootSystemOptions base = {});
 
 struct ShellOptions {
   LauncherOptions launcher = LauncherOptionsFromEnvironment();
-  BootSystemOptions system;
+  BootSystemOptions system = BootSystemOptionsFromEnvironment();
   // The world the launcher acts on: MakeBootSystem(system) in the program,
   // a fake in tests.
-  std::function<std::unique_ptr<BootSystem>()> make_system;
+  std::function<std::unique_ptr<BootWorld>()> make_system;
 };
 
 // The boot worker: the single-instance check, the launcher, ADMIN_PORT.
 // Returns the launcher's result, or -1 when Quarno_Server was running.
-int RunBootWork(BootSystem& system, const LauncherOptions& options);
+int RunBootWork(BootSystem system, const LauncherOptions& options);
 
 // Process entry of quarno-bootup-service; the exit status.
 int RunBootupService(const ShellOptions& options = {});

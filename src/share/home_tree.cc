@@ -69,9 +69,6 @@ LinkWorker& Worker() {
   return worker;
 }
 
-std::mutex g_current_mutex;
-std::string g_current_junction;
-
 bool IsDriveRoot(const std::string& text) {
   if (text.size() != 3) return false;
   const char letter = text[0];
@@ -109,14 +106,14 @@ std::string JunctionPath(const std::string& shared_folder) {
   return name.empty() ? "" : platform::HomeFolder() + "/" + name;
 }
 
-std::string CurrentJunctionPath() {
-  std::lock_guard lock(g_current_mutex);
-  return g_current_junction;
+std::string ShareLink::CurrentPath() const {
+  std::lock_guard lock(mutex_);
+  return current_;
 }
 
-void SetCurrentJunctionPath(const std::string& junction_path) {
-  std::lock_guard lock(g_current_mutex);
-  g_current_junction = junction_path;
+void ShareLink::SetCurrentPath(const std::string& junction_path) {
+  std::lock_guard lock(mutex_);
+  current_ = junction_path;
 }
 
 void RemoveHomeJunctions() {
@@ -126,14 +123,14 @@ void RemoveHomeJunctions() {
   });
 }
 
-bool LinkShareJunction(const std::string& shared_folder) {
+bool ShareLink::Link(const std::string& shared_folder) {
   const std::string junction = JunctionPath(shared_folder);
   if (junction.empty()) return false;
   std::string previous;
   {
-    std::lock_guard lock(g_current_mutex);
-    previous = g_current_junction;
-    g_current_junction = junction;
+    std::lock_guard lock(mutex_);
+    previous = current_;
+    current_ = junction;
   }
   if (!previous.empty() && previous != junction) {
     Worker().Post([previous] { RemoveJunction(previous); });
@@ -147,8 +144,8 @@ bool LinkShareJunction(const std::string& shared_folder) {
   return true;
 }
 
-void RemoveCurrentJunctionAtExit() {
-  const std::string current = CurrentJunctionPath();
+void ShareLink::RemoveAtExit() {
+  const std::string current = CurrentPath();
   if (!current.empty()) Worker().Post([current] { RemoveJunction(current); });
   WaitForLinkWork();
 }

@@ -4,9 +4,10 @@
 // re-points a link and the servers' root never changes.
 //
 // Link work runs on one background thread in the order it was asked for; the
-// callers never wait for it (except RemoveCurrentJunctionAtExit). Only
+// callers never wait for it (except ShareLink::RemoveAtExit). Only
 // symbolic links directly inside the home folder are ever removed, and no
 // link is followed to remove anything.
+#include <mutex>
 #include <string>
 
 namespace quarno::share {
@@ -18,23 +19,32 @@ std::string LinkName(const std::string& shared_folder);
 // HomeFolder() + "/" + LinkName(shared_folder); empty when the name is.
 std::string JunctionPath(const std::string& shared_folder);
 
-// The junction made by the last LinkSharedFolder of this run; empty at start.
-// The start-up decision sets it to the link the boot-up service made.
-std::string CurrentJunctionPath();
-void SetCurrentJunctionPath(const std::string& junction_path);
-
 // Removes every symbolic link directly inside the home folder (stale share
 // links of an earlier run). Folders, files and the links' targets stay.
 void RemoveHomeJunctions();
 
-// Re-points the share link: removes the previous current junction when its
-// path differs, makes the new one current, and links it to `shared_folder`.
-// False (and nothing changes) when the shared folder yields no link name.
-bool LinkShareJunction(const std::string& shared_folder);
+// The share link of one program: the junction it made last, so that
+// re-pointing removes the previous link and the exit removes the current one.
+class ShareLink {
+ public:
+  // Empty until the first Link; the start-up decision sets it to the link
+  // the boot-up service made.
+  std::string CurrentPath() const;
+  void SetCurrentPath(const std::string& junction_path);
 
-// At program exit: removes the current junction and waits until all link work
-// queued so far is done, so the home folder is left without the share link.
-void RemoveCurrentJunctionAtExit();
+  // Re-points the share link: removes the previous current junction when its
+  // path differs, makes the new one current, and links it to `shared_folder`.
+  // False (and nothing changes) when the shared folder yields no link name.
+  bool Link(const std::string& shared_folder);
+
+  // At program exit: removes the current junction and waits until all link
+  // work queued so far is done, so the home folder is left without the share link.
+  void RemoveAtExit();
+
+ private:
+  mutable std::mutex mutex_;
+  std::string current_;
+};
 
 // Blocks until the link work queued so far is done (tests, orderly exit).
 void WaitForLinkWork();

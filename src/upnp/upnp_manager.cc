@@ -363,7 +363,12 @@ int CPortMappingContainer::DeletePortMapping(const std::string& gateway, int por
 
 CPortMappingContainer ServerMapping(const std::string& description, int port,
                                     const std::string& local_address) {
-  CPortMappingContainer m;
+  return CPortMappingContainer(ServerPortMapping(description, port, local_address));
+}
+
+PortMapping ServerPortMapping(const std::string& description, int port,
+                              const std::string& local_address) {
+  PortMapping m;
   m.external_port = std::to_string(port);
   m.protocol = "TCP";
   m.internal_port = m.external_port;
@@ -461,42 +466,95 @@ int CUPnPManager::ListPortMappings(const std::string& gateway, int port,
   return 0;
 }
 
-int CUPnPManager::ClassifyServerMapping(const std::string& gateway,
-                                        const std::string& local_address, MappingOwner& owner) {
+ServerMappingReading CUPnPManager::ReadServerMappings(const std::string& gateway,
+                                                      const std::string& local_address) {
+  ServerMappingReading reading;
   int port = 0;
   std::string control_url;
   DiscoverGateway(gateway, control_url, port);
-  if (port == 0 && control_url.empty()) return kNoUpnpGateway;
+  if (port == 0 && control_url.empty()) return reading;
   mappings_.clear();
-  if (port == 0 || control_url.empty()) return kNoUpnpGateway;
-  owner.control_url = control_url;
-  owner.upnp_port = std::to_string(port);
+  if (port == 0 || control_url.empty()) return reading;
+  reading.control = UpnpControlPoint{gateway, port, control_url};
 
   const int count = GetMappingEntryNumbers(gateway, port, control_url);
   if (count >= 1) ReadTable(gateway, port, control_url, count);
 
-  int result = kNoServerMapping;
+  reading.kind = kNoServerMapping;
   for (const CPortMappingContainer& m : mappings_) {
     if (m.description == kFtpMappingDescription) {
-      result = m.internal_client == local_address ? kMappedToThisPc : kMappedToOtherPc;
-      owner.ftp_port = m.external_port;
+      reading.kind = m.internal_client == local_address ? kMappedToThisPc : kMappedToOtherPc;
+      reading.ftp_port = m.external_port;
     } else if (m.description == kHttpMappingDescription && m.internal_client == local_address) {
-      owner.http_port = m.external_port;
+      reading.http_port = m.external_port;
     }
   }
-  return result;
+  return reading;
+}
+
+MappingClass CUPnPManager::ClassifyServerMapping(const std::string& gateway,
+                                                 const std::string& local_address,
+                                                 MappingOwner& owner) {
+  const ServerMappingReading reading = ReadServerMappings(gateway, local_address);
+  if (reading.kind == kNoUpnpGateway) return kNoUpnpGateway;
+  owner.control_url = reading.control.control_url;
+  owner.upnp_port = std::to_string(reading.control.port);
+  if (reading.ftp_port) owner.ftp_port = *reading.ftp_port;
+  if (reading.http_port) owner.http_port = *reading.http_port;
+  return reading.kind;
 }
 
 void CUPnPManager::RemoveServerMappings(const std::string& gateway, int port,
-                                        const std::string& control_url) {
+                                        const std::string& control_url, ServerMappingScope scope) {
   for (const CPortMappingContainer& m : mappings_) {
-    if (m.description != kFtpMappingDescription && m.description != kHttpMappingDescription)
+    const bool ftp = m.description == kFtpMappingDescription;
+    if (!(ftp && scope == ServerMappingScope::kFtpAndHttp) &&
+        m.description != kHttpMappingDescription)
       continue;
     CPortMappingContainer target;
     target.external_port = m.external_port;
     target.protocol = m.protocol;
     target.DeletePortMapping(gateway, port, control_url, options_);
   }
+}
+
+UpnpPortMapper::UpnpPortMapper(UpnpOptions options) : client_(std::move(options)) {}
+
+std::optional<UpnpControlPoint> UpnpPortMapper::Discover(const std::string& gateway) {
+  UpnpControlPoint control{gateway, 0, {}};
+  client_.DiscoverGateway(gateway, control.control_url, control.port);
+  if (control.port == 0 || control.control_url.empty()) return std::nullopt;
+  return control;
+}
+
+ServerMappingReading UpnpPortMapper::ClassifyServerMappings(const std::string& gateway,
+                                                            const std::string& local_address) {
+  return client_.ReadServerMappings(gateway, local_address);
+}
+
+bool UpnpPortMapper::ReadMappings(const UpnpControlPoint& control) {
+  return client_.ListPortMappings(control.gateway, control.port, control.control_url) == 0;
+}
+
+std::vector<PortMapping> UpnpPortMapper::Mappings() const {
+  return {client_.Mappings().begin(), client_.Mappings().end()};
+}
+
+void UpnpPortMapper::RemoveServerMappings(const UpnpControlPoint& control,
+                                          ServerMappingScope scope) {
+  client_.RemoveServerMappings(control.gateway, control.port, control.control_url, scope);
+}
+
+UpnpActionResult UpnpPortMapper::AddMapping(const UpnpControlPoint& control,
+                                            const PortMapping& mapping) {
+  return {CPortMappingContainer(mapping).AddPortMapping(control.gateway, control.port,
+                                                        control.control_url, client_.Options())};
+}
+
+UpnpActionResult UpnpPortMapper::DeleteMapping(const UpnpControlPoint& control,
+                                               const PortMapping& mapping) {
+  return {CPortMappingContainer(mapping).DeletePortMapping(control.gateway, control.port,
+                                                           control.control_url, client_.Options())};
 }
 
 }  // namespace quarno

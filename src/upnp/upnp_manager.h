@@ -18,16 +18,10 @@
 #include <vector>
 
 #include "core/endpoints.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
+#include "upnp/port_mapper.h"
 
 namespace quarno {
-
-inline constexpr char kFtpMappingDescription[] = "Quarno_Server_FTP";
-inline constexpr char kHttpMappingDescription[] = "Quarno_Server_HTTP";
-
-// AddPortMapping/DeletePortMapping result when the answer was empty or held
-// neither a 200 status nor a usable errorCode: a failure, never success.
-inline constexpr int kUpnpNoAnswer = -1;
 
 struct UpnpOptions {
   Program program = Program::kServer;
@@ -47,19 +41,13 @@ struct UpnpOptions {
 };
 
 // One port mapping as the router lists it and as the actions send it.
-class CPortMappingContainer {
+class CPortMappingContainer : public PortMapping {
  public:
   CPortMappingContainer() = default;
+  explicit CPortMappingContainer(const PortMapping& mapping) : PortMapping(mapping) {}
   CPortMappingContainer(const CPortMappingContainer&) = default;
   CPortMappingContainer& operator=(const CPortMappingContainer&) = default;
   virtual ~CPortMappingContainer() = default;
-
-  std::string external_port;
-  std::string protocol;
-  std::string internal_port;
-  std::string internal_client;
-  std::string enabled;
-  std::string description;
 
   // 0 on success, the router's UPnP error code (e.g. 718), or kUpnpNoAnswer.
   int AddPortMapping(const std::string& gateway, int port, const std::string& control_url,
@@ -82,14 +70,6 @@ struct MappingOwner {
   std::string http_port;  // external port of the server's HTTP mapping of this PC
 };
 
-// Results of ClassifyServerMapping.
-enum MappingClass : int {
-  kNoUpnpGateway = -1,
-  kNoServerMapping = 0,
-  kMappedToThisPc = 1,
-  kMappedToOtherPc = 2,
-};
-
 class CUPnPManager {
  public:
   explicit CUPnPManager(UpnpOptions options = {});
@@ -110,11 +90,15 @@ class CUPnPManager {
 
   // Appends every entry in index order; 0, or -1 when the count is unknown or < 1.
   int ListPortMappings(const std::string& gateway, int port, const std::string& control_url);
-  // Discovery + table + classification of the last "Quarno_Server_FTP" entry.
-  int ClassifyServerMapping(const std::string& gateway, const std::string& local_address,
-                            MappingOwner& owner);
+  // Discovery + table (kept) + classification of the last "Quarno_Server_FTP" entry.
+  ServerMappingReading ReadServerMappings(const std::string& gateway,
+                                          const std::string& local_address);
+  // The same, with the control point and the ports written into `owner`.
+  MappingClass ClassifyServerMapping(const std::string& gateway, const std::string& local_address,
+                                     MappingOwner& owner);
   // DeletePortMapping for every listed server mapping, whatever PC it names.
-  void RemoveServerMappings(const std::string& gateway, int port, const std::string& control_url);
+  void RemoveServerMappings(const std::string& gateway, int port, const std::string& control_url,
+                            ServerMappingScope scope = ServerMappingScope::kFtpAndHttp);
 
   std::vector<CPortMappingContainer>& Mappings() { return mappings_; }
   const std::vector<CPortMappingContainer>& Mappings() const { return mappings_; }
@@ -126,6 +110,25 @@ class CUPnPManager {
 
   UpnpOptions options_;
   std::vector<CPortMappingContainer> mappings_;
+};
+
+// The port mapper over the UPnP client; keeps the client's list of mappings.
+class UpnpPortMapper final : public PortMapper {
+ public:
+  explicit UpnpPortMapper(UpnpOptions options = {});
+  std::optional<UpnpControlPoint> Discover(const std::string& gateway) override;
+  ServerMappingReading ClassifyServerMappings(const std::string& gateway,
+                                              const std::string& local_address) override;
+  bool ReadMappings(const UpnpControlPoint& control) override;
+  std::vector<PortMapping> Mappings() const override;
+  void RemoveServerMappings(const UpnpControlPoint& control, ServerMappingScope scope) override;
+  UpnpActionResult AddMapping(const UpnpControlPoint& control, const PortMapping& mapping) override;
+  UpnpActionResult DeleteMapping(const UpnpControlPoint& control,
+                                 const PortMapping& mapping) override;
+  CUPnPManager& Client() { return client_; }
+
+ private:
+  CUPnPManager client_;
 };
 
 // One request, one response over a fresh connection; the response (header

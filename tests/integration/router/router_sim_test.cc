@@ -131,14 +131,17 @@ TEST_F(RouterSimTest, VersionFailures) {
 TEST_F(RouterSimTest, AdministratorCredentialIsCheckedAndKept) {
   LabSimulator sim = Router({"--admin", "admin:s3cret"});
   EXPECT_EQ(RouterWantsPassword(sim.address(), Options(sim)), 1);
-  CredentialCheck wrong = CheckAdminCredentials(sim.address(), "admin", "guess", Options(sim));
+  RouterCredential kept;
+  RouterOptions options = Options(sim);
+  options.credential = &kept;
+  CredentialCheck wrong = CheckAdminCredentials(sim.address(), "admin", "guess", options);
   EXPECT_EQ(wrong.notice, kNoticeAuthFailed);
   EXPECT_TRUE(wrong.focus_user);
-  EXPECT_EQ(RouterCredential(), MakeRouterCredential("admin", "guess"));  // kept even when refused
-  CredentialCheck right = CheckAdminCredentials(sim.address(), "admin", "s3cret", Options(sim));
+  EXPECT_EQ(kept.Get(), MakeRouterCredential("admin", "guess"));  // kept even when refused
+  CredentialCheck right = CheckAdminCredentials(sim.address(), "admin", "s3cret", options);
   EXPECT_TRUE(right.accepted);
   EXPECT_EQ(right.notice, kNoticeNone);
-  EXPECT_EQ(RouterCredential(), "YWRtaW46czNjcmV0");
+  EXPECT_EQ(kept.Get(), "YWRtaW46czNjcmV0");
 }
 
 TEST_F(RouterSimTest, AdministratorCheckWithoutRouterShowsTheCommunicationNotice) {

@@ -1,6 +1,7 @@
 // The boot service's real world against simulators on loopback.
-#include <gtest/gtest.h>
+#include "service/boot_system.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -9,7 +10,6 @@
 #include <sstream>
 
 #include "ftpctl/ftp_server.h"
-#include "service/boot_system.h"
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
 
@@ -22,16 +22,16 @@ TEST(RealBootSystem, UpnpWaitsForAGatewayThatTakesItsTime) {
   test::TempXdg xdg;
   // A gateway that answers each control request after 200 ms.
   test::LabSimulator igd("igd_sim.py", "127.0.0.2", {"--delay", "0.2"}, xdg.root() + "/igd.json");
-  UpnpFacts facts{std::to_string(igd.port()), "/ctl/IPConn", "", ""};
+  const UpnpControlPoint control{"127.0.0.2", igd.port(), "/ctl/IPConn"};
   const PortMapping mapping{"2121", "TCP", "2121", "127.0.0.1", "1", "Quarno_Server_FTP"};
 
-  EXPECT_EQ(MakeBootSystem()->AddPortMapping("127.0.0.2", facts, mapping), 0);
+  EXPECT_EQ(MakeBootSystem()->System().mapper.AddMapping(control, mapping).code, 0);
   EXPECT_NE(igd.State().find("Quarno_Server_FTP"), std::string::npos);
 
   // The 10 ms the boot service was once given fails against the same gateway.
   BootSystemOptions hasty;
   hasty.upnp_receive_timeout = 10ms;
-  EXPECT_NE(MakeBootSystem(hasty)->DeletePortMapping("127.0.0.2", facts, mapping), 0);
+  EXPECT_NE(MakeBootSystem(hasty)->System().mapper.DeleteMapping(control, mapping).code, 0);
 }
 
 TEST(RealBootSystem, ClosedConfigurationHasOnlyTheZeroPort) {
@@ -40,7 +40,7 @@ TEST(RealBootSystem, ClosedConfigurationHasOnlyTheZeroPort) {
   std::ofstream(ftpctl::FtpConfigFilePath())
       << "<FileZillaServer><Users>...</Users></FileZillaServer>";
   std::filesystem::permissions(ftpctl::FtpConfigFilePath(), std::filesystem::perms(0644));
-  ASSERT_TRUE(MakeBootSystem()->WriteClosedFtpConfig());
+  ASSERT_TRUE(MakeBootSystem()->System().ftp.WritePortClosedConfig());
   EXPECT_EQ(std::filesystem::status(ftpctl::FtpConfigFilePath()).permissions(),
             std::filesystem::perms(0600));
   std::ifstream in(ftpctl::FtpConfigFilePath(), std::ios::binary);

@@ -1,17 +1,26 @@
 #pragma once
 // A scripted world for the boot-time launcher: settings in a map, a UPnP
 // table that classifies like a real gateway, a fake clock that Sleep advances.
+// The router check is the real probe against a loopback peer on router_port.
 #include <deque>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "ddns/ddns_manager.h"
+#include "router/router_client.h"
 #include "service/boot_system.h"
 
 namespace quarno::test {
 
-class FakeBootSystem : public BootSystem {
+class FakeBootSystem : public SettingsStore,
+                       public ftpctl::FtpServerControl,
+                       public NetworkFacts,
+                       public DdnsRegistry,
+                       public PortMapper,
+                       public RouterAccess,
+                       public platform::Clock {
  public:
   // --- scripted world ---
   std::map<std::string, std::string, std::less<>> settings;
@@ -30,139 +39,188 @@ class FakeBootSystem : public BootSystem {
   std::set<uint16_t> taken_ports;
   std::vector<uint16_t> picked_ports{35001, 35002, 35003, 35004, 35005};
   int admin_port = 31234;
+  uint16_t router_port = 80;
+  std::chrono::milliseconds router_connect_timeout{10000};
+  std::chrono::milliseconds router_receive_timeout{15000};
 
   // --- what the launcher did ---
   std::vector<int> controls;
   int closed_configs = 0;
   std::vector<int> config_ftp_ports;
-  FtpServerAccount config_account;
+  ftpctl::FtpServerAccount config_account;
   std::vector<std::string> config_users;  // of every full configuration file
   int register_calls = 0;
-  std::vector<std::string> registrations;  // "email name ftp http" of each RegisterHost
+  std::vector<std::string> registrations;  // "email name ftp http" of each Register
   std::vector<std::vector<int>> picks;     // low, high, excluded of each PickFreePort
   int delete_host_calls = 0;
   std::vector<std::vector<std::string>> router_ddns;  // name, email, ftp, http
   std::chrono::milliseconds slept{0};
 
-  // --- BootSystem ---
-  bool ReadSetting(std::string_view name, std::string& value) override {
+  operator BootSystem() { return {*this, *this, *this, *this, *this, *this, *this}; }
+
+  // --- SettingsStore ---
+  std::optional<std::string> Read(std::string_view name) override {
     auto it = settings.find(name);
-    if (it == settings.end()) return false;
-    value = it->second;
-    return true;
+    if (it == settings.end()) return std::nullopt;
+    return it->second;
   }
-  bool WriteRegistration(std::string_view host, std::string_view email, std::string_view ftp,
-                         std::string_view http) override {
-    settings["Quarno"] = host;
-    settings["email"] = email;
-    settings["Ftp_Port"] = ftp;
-    settings["Http_Port"] = http;
-    return true;
-  }
-  bool WriteSetting(std::string_view name, std::string_view value) override {
+  bool Write(std::string_view name, std::string_view value) override {
     settings[std::string(name)] = value;
     return true;
   }
-  bool OpenFtpService() override { return service_exists; }
-  platform::ServiceState QueryFtpService() override {
+  bool WriteRegistration(const StoredRegistration& r) override {
+    settings["Quarno"] = r.name;
+    settings["email"] = r.email;
+    settings["Ftp_Port"] = r.ftp_port;
+    settings["Http_Port"] = r.http_port;
+    return true;
+  }
+  bool WriteAccount(const StoredAccount& a) override {
+    settings["Ftp_user"] = a.user;
+    settings["Ftp_password"] = a.password;
+    settings["Ftp_sharedfolder"] = a.shared_folder;
+    settings["Ftp_charset"] = a.charset;
+    return true;
+  }
+  bool Remove(std::string_view name) override {
+    settings.erase(std::string(name));
+    return true;
+  }
+
+  // --- FtpServerControl ---
+  bool ServiceExists() override { return service_exists; }
+  platform::ServiceState QueryService() override {
     if (service_runs_after_polls >= 0 && polls_++ >= service_runs_after_polls) {
       return platform::ServiceState::kRunning;
     }
     return platform::ServiceState::kStopped;
   }
-  bool ControlFtpService(int code) override {
+  bool Control(ftpctl::ControlCode code) override {
     controls.push_back(code);
     // 200 makes the FTP server listen on the configured port.
     if (code == 200 && !config_ftp_ports.empty()) taken_ports.insert(config_ftp_ports.back());
     return failing_controls.count(code) == 0;
   }
-  bool WriteClosedFtpConfig() override {
+  bool WritePortClosedConfig() override {
     ++closed_configs;
     return true;
   }
-  int WriteFtpServerConfig(const FtpServerAccount& account, const platform::MacAddress&,
-                           int ftp_port) override {
+  ftpctl::FtpConfigResult WriteServerConfig(const ftpctl::FtpServerAccount& account,
+                                            const platform::MacAddress&, int ftp_port) override {
     config_account = account;
     config_users.push_back(account.user);
     config_ftp_ports.push_back(ftp_port);
-    return admin_port;
+    return {true, static_cast<uint16_t>(admin_port)};
   }
+  std::optional<ftpctl::PreparedFtpServer> Prepare() override { return std::nullopt; }
+  bool StartService(const std::string&) override { return true; }
+  void StopService() override {}
+
+  // --- NetworkFacts ---
   bool NetworkReady() override {
     return network_ready_after >= 0 && network_tries_++ >= network_ready_after;
   }
-  bool BestGateway(std::string& out) override {
-    out = gateway;
-    return true;
-  }
-  bool LocalAddressFor(const std::string&, std::string& out) override {
-    out = local;
-    return true;
-  }
-  bool ResolveMac(const std::string&, platform::MacAddress& out) override {
-    out = mac;
-    return true;
-  }
+  std::optional<std::string> DefaultGateway() override { return gateway; }
+  std::optional<std::string> LocalAddressFor(const std::string&) override { return local; }
+  std::optional<platform::MacAddress> GatewayMac(const std::string&) override { return mac; }
   bool IsPortFree(uint16_t port) override { return taken_ports.count(port) == 0; }
-  uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) override {
+  std::optional<uint16_t> PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) override {
     picks.push_back({low, high, excluded});
-    if (picked_ports.empty()) return 0;
+    if (picked_ports.empty()) return std::nullopt;
     uint16_t port = picked_ports.front();
     picked_ports.erase(picked_ports.begin());
     return port;
   }
-  std::string ResolveDdnsServer() override { return ddns_address; }
-  void SetDdnsServerAddress(const std::string&) override {}
-  std::string GetByMac(const platform::MacAddress&) override { return get_by_mac_answer; }
-  std::string RegisterHost(const std::string& email, const std::string& name,
-                           const platform::MacAddress&, int ftp, int http) override {
-    ++register_calls;
-    registrations.push_back(email + " " + name + " " + std::to_string(ftp) + " " +
-                            std::to_string(http));
-    if (register_answers.empty()) return "good;1;1";
-    std::string answer = register_answers.front();
-    register_answers.pop_front();
-    return answer;
+
+  // --- DdnsRegistry ---
+  std::optional<std::string> LocateServer() override {
+    if (ddns_address.empty()) return std::nullopt;
+    return ddns_address;
   }
-  bool DeleteHost(const std::string&, const std::string&, const platform::MacAddress&) override {
+  RegisterResult Register(const DdnsRegistration& r) override {
+    ++register_calls;
+    registrations.push_back(r.email + " " + r.name + " " + std::to_string(r.ftp_port) + " " +
+                            std::to_string(r.http_port));
+    std::string answer = "good;1;1";
+    if (!register_answers.empty()) {
+      answer = register_answers.front();
+      register_answers.pop_front();
+    }
+    return {ClassifyRegisterAnswer(answer), answer};
+  }
+  bool Delete(const std::string&, const std::string&, const platform::MacAddress&) override {
     ++delete_host_calls;
     return true;
   }
-  int ClassifyServerMapping(const std::string&, const std::string& me, UpnpFacts& facts) override {
-    if (!upnp_present) return -1;
-    facts.upnp_port = "5000";
-    facts.control_url = "/ctl/IPConn";
-    int result = 0;
+  DdnsLookup LookupByMac(const platform::MacAddress&) override {
+    return {get_by_mac_answer, ParseGetByMacAnswer(get_by_mac_answer)};
+  }
+
+  // --- PortMapper ---
+  std::optional<UpnpControlPoint> Discover(const std::string& at) override {
+    if (!upnp_present) return std::nullopt;
+    return UpnpControlPoint{at, 5000, "/ctl/IPConn"};
+  }
+  ServerMappingReading ClassifyServerMappings(const std::string& at,
+                                              const std::string& me) override {
+    ServerMappingReading reading;
+    if (!upnp_present) return reading;
+    reading.control = UpnpControlPoint{at, 5000, "/ctl/IPConn"};
+    reading.kind = kNoServerMapping;
     for (const PortMapping& m : table) {
-      if (m.description == kServerFtpDescription) {
-        result = m.internal_client == me ? 1 : 2;
-        facts.ftp_port = m.external_port;
-      } else if (m.description == kServerHttpDescription && m.internal_client == me) {
-        facts.http_port = m.external_port;
+      if (m.description == kFtpMappingDescription) {
+        reading.kind = m.internal_client == me ? kMappedToThisPc : kMappedToOtherPc;
+        reading.ftp_port = m.external_port;
+      } else if (m.description == kHttpMappingDescription && m.internal_client == me) {
+        reading.http_port = m.external_port;
       }
     }
-    return result;
+    return reading;
   }
-  int ListPortMappings(const std::string&, const UpnpFacts&) override { return 0; }
-  void RemoveServerMappings(const std::string&, const UpnpFacts&) override {
-    std::erase_if(table, [](const PortMapping& m) {
-      return m.description == kServerFtpDescription || m.description == kServerHttpDescription;
+  bool ReadMappings(const UpnpControlPoint&) override { return true; }
+  std::vector<PortMapping> Mappings() const override { return table; }
+  void RemoveServerMappings(const UpnpControlPoint&, ServerMappingScope scope) override {
+    std::erase_if(table, [scope](const PortMapping& m) {
+      return (m.description == kFtpMappingDescription &&
+              scope == ServerMappingScope::kFtpAndHttp) ||
+             m.description == kHttpMappingDescription;
     });
   }
-  int AddPortMapping(const std::string&, const UpnpFacts&, const PortMapping& m) override {
+  UpnpActionResult AddMapping(const UpnpControlPoint&, const PortMapping& m) override {
     table.push_back(m);
-    return 0;
+    return {kUpnpActionOk};
   }
-  int DeletePortMapping(const std::string&, const UpnpFacts&, const PortMapping& m) override {
+  UpnpActionResult DeleteMapping(const UpnpControlPoint&, const PortMapping& m) override {
     std::erase_if(table, [&](const PortMapping& e) {
       return e.external_port == m.external_port && e.protocol == m.protocol;
     });
-    return 0;
+    return {kUpnpActionOk};
   }
-  std::string SetRouterDdns(const std::string&, const std::string& name, const std::string& email,
-                            const std::string& ftp, const std::string& http) override {
-    router_ddns.push_back({name, email, ftp, http});
+
+  // --- RouterAccess ---
+  std::optional<std::string> Probe(const std::string& address) override {
+    RouterOptions options;
+    options.program = Program::kBootup;
+    options.port = router_port;
+    options.connect_timeout = router_connect_timeout;
+    options.receive_timeout = router_receive_timeout;
+    options.chunk_size = 255;
+    return RouterClient(options).Probe(address);
+  }
+  FirmwareVersion Firmware(const std::string&) override { return {}; }
+  PasswordQuestion WantsPassword(const std::string&) override {
+    return PasswordQuestion::kNotNeeded;
+  }
+  CredentialCheck CheckCredentials(const std::string&, const std::string&,
+                                   const std::string&) override {
+    return {};
+  }
+  std::optional<std::string> SetDdns(const std::string&, const RouterDdnsSetting& s) override {
+    router_ddns.push_back({s.name, s.email, s.ftp_port, s.http_port});
     return "ok";
   }
+
+  // --- Clock ---
   void Sleep(std::chrono::milliseconds d) override { slept += d; }
   std::chrono::steady_clock::time_point Now() override {
     return std::chrono::steady_clock::time_point(slept);
@@ -170,7 +228,7 @@ class FakeBootSystem : public BootSystem {
 
   bool HasServerMapping() const {
     for (const PortMapping& m : table) {
-      if (m.description == kServerFtpDescription || m.description == kServerHttpDescription) {
+      if (m.description == kFtpMappingDescription || m.description == kHttpMappingDescription) {
         return true;
       }
     }
@@ -184,14 +242,18 @@ class FakeBootSystem : public BootSystem {
 
 // A registration of "home" for this PC with ports 2121 and 8080.
 inline void RegisterHome(FakeBootSystem& w, bool with_mappings) {
-  w.settings = {{"Quarno", "home"},         {"email", "me@example.org"},
-                {"Ftp_Port", "2121"},       {"Http_Port", "8080"},
-                {"Ftp_user", "joe"},        {"Ftp_password", "pw"},
-                {"Ftp_sharedfolder", "/srv/share"}, {"Ftp_charset", "UTF-8"}};
+  w.settings = {{"Quarno", "home"},
+                {"email", "me@example.org"},
+                {"Ftp_Port", "2121"},
+                {"Http_Port", "8080"},
+                {"Ftp_user", "joe"},
+                {"Ftp_password", "pw"},
+                {"Ftp_sharedfolder", "/srv/share"},
+                {"Ftp_charset", "UTF-8"}};
   w.get_by_mac_answer = "home.quarno.ralmek.co.kr;me@example.org;2121;8080";
   if (with_mappings) {
-    w.table = {{"2121", "TCP", "2121", w.local, "1", kServerFtpDescription},
-               {"8080", "TCP", "8080", w.local, "1", kServerHttpDescription}};
+    w.table = {{"2121", "TCP", "2121", w.local, "1", kFtpMappingDescription},
+               {"8080", "TCP", "8080", w.local, "1", kHttpMappingDescription}};
   }
 }
 

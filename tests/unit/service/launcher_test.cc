@@ -32,9 +32,8 @@ class LauncherTest : public ::testing::Test {
     test::LoopbackPeer router("127.0.0.1");
     router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
     router.Start();
-    LauncherOptions options;
-    options.router_port = router.port();
-    CServerLauncher launcher(world_, options);
+    world_.router_port = router.port();
+    CServerLauncher launcher(world_);
     EXPECT_TRUE(launcher.CheckRouterAtBoot());
     int result = launcher.RestoreServer();
     admin_port_ = launcher.AdminPort();
@@ -92,22 +91,20 @@ TEST_F(LauncherTest, RouterCheckNeedsStatus200OnTheFirstLine) {
     test::LoopbackPeer router("127.0.0.1");
     router.ReadUntil("\r\n\r\n").Send(c.answer).Close();
     router.Start();
-    LauncherOptions options;
-    options.router_port = router.port();
-    options.router_receive_timeout = 2s;
-    CServerLauncher launcher(world_, options);
+    world_.router_port = router.port();
+    world_.router_receive_timeout = 2s;
+    CServerLauncher launcher(world_);
     EXPECT_EQ(launcher.CheckRouterAtBoot(), c.ok) << c.answer;
     EXPECT_EQ(router.Received(), "GET /checkup HTTP/1.1\r\n\r\n");
     EXPECT_EQ(launcher.LocalAddress(), "198.18.10.10");
   }
   // Nobody listening: a refused connection is a failed check.
-  LauncherOptions options;
-  options.router_connect_timeout = 500ms;
+  world_.router_connect_timeout = 500ms;
   {
     test::LoopbackPeer gone("127.0.0.1");
-    options.router_port = gone.port();
+    world_.router_port = gone.port();
   }
-  EXPECT_FALSE(CServerLauncher(world_, options).CheckRouterAtBoot());
+  EXPECT_FALSE(CServerLauncher(world_).CheckRouterAtBoot());
 }
 
 TEST_F(LauncherTest, EarlyEndsOfTheRestore) {
@@ -263,9 +260,8 @@ TEST_F(LauncherTest, RenewalRegistersTheStoredAccountOnAPortAboveTheRange) {
   // Each pick is over 35001..65535 and never the FTP port.
   ASSERT_EQ(world_.picks.size(), 2u);
   for (const auto& pick : world_.picks) EXPECT_EQ(pick, (std::vector<int>{35001, 65535, 2121}));
-  EXPECT_EQ(world_.registrations,
-            (std::vector<std::string>{"me@example.org home 2121 35001",
-                                      "me@example.org home 2121 35002"}));
+  EXPECT_EQ(world_.registrations, (std::vector<std::string>{"me@example.org home 2121 35001",
+                                                            "me@example.org home 2121 35002"}));
   EXPECT_EQ(world_.settings["Http_Port"], "35002");
   EXPECT_EQ(world_.settings["BOOT_HTTP"], "35002");
   ASSERT_EQ(world_.router_ddns.size(), 1u);

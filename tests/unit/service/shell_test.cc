@@ -1,11 +1,11 @@
 // The boot worker's hand-over (ADMIN_PORT, the start mutex) and the shell's
 // knobs: timing overrides and the systemd notification datagram.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,8 +14,8 @@
 #include <sstream>
 
 #include "core/log.h"
-#include "platform/named_mutex.h"
 #include "platform/daemon.h"
+#include "platform/named_mutex.h"
 #include "service/service_shell.h"
 #include "support/loopback_peer.h"
 #include "support/temp_xdg.h"
@@ -37,8 +37,8 @@ TEST(BootWork, AdminPortRecordsTheOutcome) {
   test::FakeBootSystem fresh;  // "null" at the DDNS server
   LauncherOptions options;
   options.network_interval = 0ms;
-  options.router_port = 1;  // nothing listens: the router check fails
-  options.router_connect_timeout = 200ms;
+  fresh.router_port = 1;  // nothing listens: the router check fails
+  fresh.router_connect_timeout = 200ms;
   EXPECT_EQ(RunBootWork(fresh, options), kBootNotOurRouter);
   EXPECT_EQ(fresh.settings["ADMIN_PORT"], "0");
 
@@ -49,7 +49,7 @@ TEST(BootWork, AdminPortRecordsTheOutcome) {
   test::LoopbackPeer router("127.0.0.1");
   router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n").Close();
   router.Start();
-  options.router_port = router.port();
+  home.router_port = router.port();
   EXPECT_EQ(RunBootWork(home, options), kBootOk);
   EXPECT_EQ(home.settings["ADMIN_PORT"], "30777");
 }
@@ -124,8 +124,8 @@ bool SupervisedInNewSession(bool with_terminal) {
 TEST(ShellOptions, SupervisedUnlessStartedFromATerminal) {
   unsetenv("NOTIFY_SOCKET");
   unsetenv("QUARNO_SUPERVISED");
-  EXPECT_TRUE(SupervisedInNewSession(false));   // as systemd or the built-in supervisor
-  EXPECT_FALSE(SupervisedInNewSession(true));   // as from a shell
+  EXPECT_TRUE(SupervisedInNewSession(false));  // as systemd or the built-in supervisor
+  EXPECT_FALSE(SupervisedInNewSession(true));  // as from a shell
   setenv("QUARNO_SUPERVISED", "0", 1);
   EXPECT_FALSE(StartedBySupervisor());
   setenv("QUARNO_SUPERVISED", "1", 1);

@@ -31,7 +31,6 @@ class HomeTreeTest : public ::testing::Test {
   void SetUp() override {
     home_ = platform::HomeFolder();
     fs::create_directories(home_);
-    SetCurrentJunctionPath("");
     for (const char* name : {"a/Photos", "b/Photos", "c/Music"}) {
       fs::create_directories(xdg_.root() + "/" + name);
     }
@@ -41,29 +40,30 @@ class HomeTreeTest : public ::testing::Test {
 
   test::TempXdg xdg_;
   std::string home_;
+  ShareLink link_;
 };
 
 TEST_F(HomeTreeTest, RelinkingReplacesTheOneShareLink) {
-  ASSERT_TRUE(LinkShareJunction(Folder("a/Photos")));
-  EXPECT_EQ(CurrentJunctionPath(), home_ + "/Photos");
+  ASSERT_TRUE(link_.Link(Folder("a/Photos")));
+  EXPECT_EQ(link_.CurrentPath(), home_ + "/Photos");
   WaitForLinkWork();
   EXPECT_EQ(fs::read_symlink(home_ + "/Photos"), Folder("a/Photos"));
 
   // Same name: the link is re-pointed, not removed afterwards.
-  ASSERT_TRUE(LinkShareJunction(Folder("b/Photos")));
+  ASSERT_TRUE(link_.Link(Folder("b/Photos")));
   WaitForLinkWork();
   EXPECT_EQ(fs::read_symlink(home_ + "/Photos"), Folder("b/Photos"));
 
-  ASSERT_TRUE(LinkShareJunction(Folder("c/Music") + "/"));
+  ASSERT_TRUE(link_.Link(Folder("c/Music") + "/"));
   WaitForLinkWork();
   EXPECT_FALSE(fs::exists(fs::symlink_status(home_ + "/Photos")));
   EXPECT_EQ(fs::read_symlink(home_ + "/Music"), Folder("c/Music") + "/");
-  EXPECT_EQ(CurrentJunctionPath(), home_ + "/Music");
+  EXPECT_EQ(link_.CurrentPath(), home_ + "/Music");
 
-  EXPECT_FALSE(LinkShareJunction("/"));
-  EXPECT_EQ(CurrentJunctionPath(), home_ + "/Music");
+  EXPECT_FALSE(link_.Link("/"));
+  EXPECT_EQ(link_.CurrentPath(), home_ + "/Music");
 
-  RemoveCurrentJunctionAtExit();
+  link_.RemoveAtExit();
   EXPECT_FALSE(fs::exists(fs::symlink_status(home_ + "/Music")));
   EXPECT_TRUE(fs::exists(Folder("c/Music")));
   EXPECT_TRUE(fs::exists(Folder("a/Photos") + "/keep.jpg"));
@@ -77,7 +77,7 @@ TEST_F(HomeTreeTest, OnlyLinksInTheHomeFolderAreEverRemoved) {
   fs::create_directory_symlink(xdg_.root() + "/gone", home_ + "/Dangling");
 
   // A real folder of the share's name is never replaced by the link.
-  EXPECT_TRUE(LinkShareJunction(Folder("a/RealFolder")));
+  EXPECT_TRUE(link_.Link(Folder("a/RealFolder")));
   WaitForLinkWork();
   EXPECT_TRUE(fs::is_directory(fs::symlink_status(home_ + "/RealFolder")));
 
@@ -91,11 +91,11 @@ TEST_F(HomeTreeTest, OnlyLinksInTheHomeFolderAreEverRemoved) {
 
   // A current path outside the home folder (or a real folder) is left alone.
   fs::create_directory_symlink(Folder("a/Photos"), xdg_.root() + "/elsewhere");
-  SetCurrentJunctionPath(xdg_.root() + "/elsewhere");
-  RemoveCurrentJunctionAtExit();
+  link_.SetCurrentPath(xdg_.root() + "/elsewhere");
+  link_.RemoveAtExit();
   EXPECT_TRUE(fs::is_symlink(xdg_.root() + "/elsewhere"));
-  SetCurrentJunctionPath(home_ + "/RealFolder");
-  RemoveCurrentJunctionAtExit();
+  link_.SetCurrentPath(home_ + "/RealFolder");
+  link_.RemoveAtExit();
   EXPECT_TRUE(fs::exists(home_ + "/RealFolder/data.txt"));
 }
 
@@ -103,7 +103,7 @@ TEST_F(HomeTreeTest, StartupRemovalThenLinkLeavesExactlyOneLink) {
   fs::create_directory_symlink(Folder("b/Photos"), home_ + "/Photos");
   fs::create_directory_symlink(Folder("c/Music"), home_ + "/Music");
   RemoveHomeJunctions();
-  LinkShareJunction(Folder("a/Photos"));  // queued behind the removal
+  link_.Link(Folder("a/Photos"));  // queued behind the removal
   WaitForLinkWork();
   EXPECT_EQ(fs::read_symlink(home_ + "/Photos"), Folder("a/Photos"));
   EXPECT_FALSE(fs::exists(fs::symlink_status(home_ + "/Music")));

@@ -1,4 +1,4 @@
-#include "share/link_shared_folder.h"
+#include "ftpctl/link_shared_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,24 +8,24 @@
 #include "share/home_tree.h"
 #include "support/temp_xdg.h"
 
-namespace quarno::share {
+namespace quarno::ftpctl {
 namespace {
 
 TEST(LinkSharedFolder, AppendsTheAccountWithHomeThenShareLink) {
   test::TempXdg xdg;
-  SetCurrentJunctionPath("");
+  share::ShareLink share_link;
   const std::string shared = xdg.root() + "/Photos/2012";
   std::filesystem::create_directories(shared);
-  ftpctl::CUserSetting accounts;
+  CUserSetting accounts;
 
-  ASSERT_TRUE(LinkSharedFolder("kim", "secret", shared, accounts));
-  ASSERT_TRUE(LinkSharedFolder("lee", "", shared, accounts));
-  EXPECT_FALSE(LinkSharedFolder("park", "x", "/", accounts));
-  WaitForLinkWork();
+  ASSERT_TRUE(LinkSharedFolder(share_link, "kim", "secret", shared, accounts));
+  ASSERT_TRUE(LinkSharedFolder(share_link, "lee", "", shared, accounts));
+  EXPECT_FALSE(LinkSharedFolder(share_link, "park", "x", "/", accounts));
+  share::WaitForLinkWork();
   EXPECT_EQ(std::filesystem::read_symlink(platform::HomeFolder() + "/2012"), shared);
 
   ASSERT_EQ(accounts.size(), 2u);
-  const ftpctl::t_user& kim = accounts.users()[0];
+  const t_user& kim = accounts.users()[0];
   EXPECT_EQ(kim.userName, "kim");
   EXPECT_EQ(kim.password, "5ebe2294ecd0e0f08eab7690d2a6ee69");  // MD5 of "secret"
   EXPECT_EQ(accounts.users()[1].password, "");
@@ -40,8 +40,8 @@ TEST(LinkSharedFolder, AppendsTheAccountWithHomeThenShareLink) {
   EXPECT_TRUE(link.FileRead && link.FileWrite && link.FileDelete && link.FileAppend &&
               link.DirCreate && link.DirDelete && link.DirList && link.DirSubdirs);
   EXPECT_FALSE(link.IsHome || link.AutoCreate);
-  RemoveCurrentJunctionAtExit();
+  share_link.RemoveAtExit();
 }
 
 }  // namespace
-}  // namespace quarno::share
+}  // namespace quarno::ftpctl

@@ -4,15 +4,17 @@
 #include <string>
 
 #include "ftpctl/account.h"
+#include "share/home_tree.h"
 
-namespace quarno::share {
+namespace quarno::ftpctl {
 
-// Re-points the share link to `shared_folder` (see LinkShareJunction) and
+// Re-points `link` to `shared_folder` (share::ShareLink::Link) and
 // appends to `accounts` the record for `user_name` with the hashed password
 // and the two directory entries: the home folder, then the junction path.
 // False, with nothing linked or appended, when the shared folder yields no
 // link name.
-bool LinkSharedFolder(const std::string& user_name, const std::string& password,
-                      const std::string& shared_folder, ftpctl::CUserSetting& accounts);
+bool LinkSharedFolder(share::ShareLink& link, const std::string& user_name,
+                      const std::string& password, const std::string& shared_folder,
+                      CUserSetting& accounts);
 
-}  // namespace quarno::share
+}  // namespace quarno::ftpctl

@@ -1,4 +1,4 @@
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,0 @@
-#include <cstdio>
-
-int main() {
-  std::puts("quarno-bootup-service: not built yet");
-  return 0;
-}
