@@ -15,6 +15,7 @@ RenewResult RenewRegistration(const RenewRequest& request, const RenewWorld& wor
     world.servers.StopServing();
     world.clock.Sleep(request.short_pause);
     if (attempt >= request.attempts) break;
+    if (request.stop_requested && request.stop_requested()) break;
 
     result.http_port = world.network
                            .PickFreePort(request.port_low, request.port_high,

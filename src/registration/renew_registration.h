@@ -10,6 +10,7 @@
 // added and tries again. The callers store the registration themselves.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/network_facts.h"
@@ -58,6 +59,8 @@ struct RenewRequest {
   uint16_t port_high = 65535;  // excluded
   std::chrono::milliseconds settle_after_start{0};
   std::chrono::milliseconds short_pause{10};
+  // Asked before each attempt; true ends the attempts as failed (the program is ending).
+  std::function<bool()> stop_requested;
 };
 
 enum class RenewOutcome {

@@ -3,8 +3,9 @@
 #include <cstdio>
 
 #include "core/log.h"
-#include "ddns/peer_exchange.h"
+#include "core/settings.h"
 #include "ftpctl/account.h"
+#include "net/peer_exchange.h"
 #include "ui/main_window.h"
 #include "ui/texts.h"
 
@@ -81,15 +82,15 @@ void CQuarnoUIDlg::ApplyFtpAccount(const FtpAccount* given) {
     ShowMessage(text::kAccountSerializeFailed);
     return;
   }
-  caps_.ftp->SendAccounts(accounts);
+  caps_.admin->SendAccounts(accounts);
   account_ = account;
   ftp_charset_ = charset;
   caps_.http->SetCharsetUtf8(charset == 1);
 
   const std::string folder_text = view_.Text(Surface::kMain, ctl::kSharedFolder);
   SwitchServers(&ftp_port_text_, true, !folder_text.empty(), http_port_text_);
-  if (!caps_.settings->WriteAccount(account.user, account.password, account.folder,
-                                    account.charset)) {
+  if (!caps_.settings->WriteAccount(
+          {account.user, account.password, account.folder, account.charset})) {
     ShowMessage(text::kAccountStoreFailed);
   }
   account_applied_ = true;

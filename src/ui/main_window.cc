@@ -65,14 +65,14 @@ void CQuarnoUIDlg::OnMessage(const Message& message) {
         RunWorkflow([this](const CancelFlag& cancel) { StartServices(cancel); });
       } else if (message.wparam == kTimerKeepAlive) {
         platform::Trace("%s", text::kTraceKeepAlive);
-        caps_.ftp->SendKeepAlive();
+        caps_.admin->SendKeepAlive();
       }
       break;
     case WM_START_SERVICES:
       RunWorkflow([this](const CancelFlag& cancel) { StartServices(cancel); });
       break;
     case WM_FTP_STATE: {
-      const uint16_t state = caps_.ftp->ServerState();
+      const uint16_t state = caps_.admin->ServerState();
       const bool running = (state & 0x01) != 0 && (state & 0x0E) == 0;
       {
         std::lock_guard lock(text_mutex_);
@@ -148,7 +148,7 @@ void CQuarnoUIDlg::FatalStartError(std::uintptr_t code) {
 void CQuarnoUIDlg::RefreshUsers() {
   std::vector<ftpctl::ConnectionInfo> kept;
   std::vector<ListRow> rows;
-  for (const auto& connection : caps_.ftp->Connections()) {
+  for (const auto& connection : caps_.admin->Connections()) {
     // The registration server's own reachability test is not a user.
     if (connection.address == ddns_server_address_) continue;
     char number[16];
@@ -203,24 +203,22 @@ void CQuarnoUIDlg::EndWaiting() {
 void CQuarnoUIDlg::StartServices(const CancelFlag& cancel) {
   view_.SetTrayIcon(true);
   BeginWaiting(text::kWaitResolveDdns);
-  const std::string address = caps_.ddns->Resolve();
+  const std::optional<std::string> address = caps_.ddns->LocateServer();
   EndWaiting();
-  if (address.empty()) {
+  if (!address) {
     if (facts_.tray_start) view_.ShowWindow(Surface::kMain, true);
     self_.Post(WM_FATAL_START_ERROR, 1, 0);
     return;
   }
-  ddns_server_address_ = address;
-  caps_.ddns->SetServerAddress(address);
+  ddns_server_address_ = *address;
 
   std::vector<int> ports;
-  std::string stored;
-  if (caps_.settings->Read(setting::kFtpPort, stored)) ports.push_back(std::atoi(stored.c_str()));
-  stored.clear();
-  if (caps_.settings->Read(setting::kHttpPort, stored)) ports.push_back(std::atoi(stored.c_str()));
+  for (const char* name : {setting::kFtpPort, setting::kHttpPort}) {
+    if (auto stored = caps_.settings->Read(name)) ports.push_back(std::atoi(stored->c_str()));
+  }
   caps_.firewall->Check(ports);
 
-  const ftpctl::SetUpResult setup = caps_.ftp->SetUp(facts_.admin_port);
+  const ftpctl::SetUpResult setup = caps_.admin->SetUp(facts_.admin_port);
   if (setup == ftpctl::SetUpResult::kFailed) {
     // The admin client has posted start-up error 2 itself.
     if (facts_.tray_start) view_.ShowWindow(Surface::kMain, true);
@@ -231,10 +229,10 @@ void CQuarnoUIDlg::StartServices(const CancelFlag& cancel) {
   }
   if (cancel) return;
   if (!facts_.ftp_server_running) SwitchServers(nullptr, false, false, {});
-  const std::string answer = caps_.ddns->GetByMac(facts_.mac);
-  platform::Trace("%s%%%%%%%%%%", answer.c_str());
+  const DdnsLookup lookup = caps_.ddns->LookupByMac(facts_.mac);
+  platform::Trace("%s%%%%%%%%%%", lookup.answer.c_str());
   if (cancel) return;
-  StartupDecision(answer, cancel);
+  StartupDecision(lookup.record, cancel);
 }
 
 void CQuarnoUIDlg::EnableApplyWhenFilled() {
@@ -264,7 +262,9 @@ void CQuarnoUIDlg::OnAutoRunClicked() {
 
 void CQuarnoUIDlg::OnTrayStartClicked() {
   const bool checked = view_.Checked(Surface::kMain, ctl::kTrayStart);
-  caps_.settings->Write(setting::kTrayExecution, checked ? "true" : "false");
+  if (!caps_.settings->Write(setting::kTrayExecution, checked ? "true" : "false")) {
+    WriteLog("tray_execution 설정을 저장하지 못했습니다.");
+  }
   EnableApplyWhenFilled();
 }
 
@@ -273,7 +273,7 @@ void CQuarnoUIDlg::ExitPath() {
   caps_.share->RemoveCurrentJunction();
   timers_.Kill(kTimerKeepAlive);
   view_.SetTrayIcon(false);
-  caps_.ftp->StopService();
+  caps_.ftp_service->StopService();
 }
 
 }  // namespace quarno::ui

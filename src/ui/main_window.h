@@ -15,6 +15,7 @@
 
 #include "core/messages.h"
 #include "platform/netinfo.h"
+#include "registration/renew_registration.h"
 #include "ui/autostart.h"
 #include "ui/capabilities.h"
 #include "ui/view.h"
@@ -32,12 +33,6 @@ inline constexpr std::intptr_t kTrayRightUp = 0x0205;
 inline constexpr uint16_t kPortLow = 35001;
 inline constexpr uint16_t kPortHigh = 65535;  // excluded
 inline constexpr int kRegisterAttempts = 5;
-
-// The record GetByMac returned, split at ";".
-struct AccountRecord {
-  std::string host_name, email, ftp_port, http_port;
-  std::string NamePart() const { return host_name.substr(0, host_name.find('.')); }
-};
 
 // The FTP account as applied or stored.
 struct FtpAccount {
@@ -102,11 +97,12 @@ class CQuarnoUIDlg {
                      const std::string& http_port_text);
   // mode: nullptr interactive; *mode == 1 unattended, set to 3 on success.
   void RegisterAddress(int* mode, const CancelFlag& cancel);
-  int CheckStoredAccount(const std::optional<AccountRecord>& record, int verdict, int* result);
+  int CheckStoredAccount(const std::optional<DdnsRecord>& record, int verdict, int* result);
   int ReRegisterAfterPortConflict(const CancelFlag& cancel);
   void DeleteExistingAccount();
   void RegisterToThisPc(const CancelFlag& cancel);
-  void StartupDecision(const std::string& by_mac_answer, const CancelFlag& cancel);
+  // `record`: what the DDNS server holds for the router's MAC.
+  void StartupDecision(const std::optional<DdnsRecord>& record, const CancelFlag& cancel);
   // account: nullptr interactive (from the edits), else start-up mode.
   void ApplyFtpAccount(const FtpAccount* account);
   void ExitPath();
@@ -127,16 +123,25 @@ class CQuarnoUIDlg {
   int FtpCharset() const { return ftp_charset_; }
   bool Unfolded() const { return unfolded_; }
   bool HiddenToTray() const { return hidden_to_tray_; }
-  const std::optional<AccountRecord>& Record() const { return record_; }
+  const std::optional<DdnsRecord>& Record() const { return record_; }
   int Verdict() const { return verdict_; }
   const std::string& DdnsServerAddress() const { return ddns_server_address_; }
   bool HttpRunning() const { return http_running_; }
   bool FtpOnline() const { return ftp_online_; }
 
  private:
-  // One registration attempt after the servers went off; the answer.
-  std::string Attempt(bool add_ftp_mapping);
-  bool Accepted(const std::string& answer) const;
+  // The servers as the register/renew procedure switches them.
+  class ProcedureServers final : public RegistrationServers {
+   public:
+    explicit ProcedureServers(CQuarnoUIDlg& window) : window_(window) {}
+    void StopServing() override;
+    void StartServing(int ftp_port, int http_port) override;
+
+   private:
+    CQuarnoUIDlg& window_;
+  };
+  RenewResult Renew(RenewedMappings mappings, const CancelFlag& cancel);
+  uint16_t PickPort(uint16_t excluded);
   ftpctl::CGeneralOption FtpSettings(const std::string& ftp_port_text) const;
   void SetStatus(const std::string& text);
   void ShowMessage(const std::string& text);
@@ -165,8 +170,9 @@ class CQuarnoUIDlg {
   int http_port_ = 0;
   bool registered_ = false;
   bool force_enable_ = false;
-  std::optional<AccountRecord> record_;
+  std::optional<DdnsRecord> record_;
   int verdict_ = 0;
+  UpnpControlPoint control_;  // the gateway's control point the classification found
   std::string ddns_server_address_;
 
   // Servers.

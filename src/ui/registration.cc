@@ -5,13 +5,10 @@
 
 #include "core/log.h"
 #include "core/settings.h"
-#include "ddns/ddns_manager.h"
-#include "ddns/peer_exchange.h"
-#include "ftpctl/ftp_server.h"
+#include "ftpctl/admin_protocol.h"
 #include "platform/trace.h"
 #include "ui/main_window.h"
 #include "ui/texts.h"
-#include "upnp/upnp_manager.h"
 
 namespace quarno::ui {
 
@@ -53,11 +50,13 @@ void CQuarnoUIDlg::SwitchServers(const std::string* ftp_port_text, bool on, bool
   // The boot-up service's FTP server served HTTP itself; this program serves
   // it from now on.
   if (facts_.ftp_server_running && !http_handed_over_) {
-    caps_.ftp->Control(ftpctl::kControlStopHttp);
+    if (!caps_.ftp_service->Control(ftpctl::kControlStopHttp)) {
+      WriteLog("FTP 서버의 HTTP 서비스를 멈추지 못했습니다.");
+    }
     http_handed_over_ = true;
   }
-  if (ftp_port_text != nullptr) caps_.ftp->SendOptions(FtpSettings(*ftp_port_text));
-  uint16_t state = caps_.ftp->ServerState();
+  if (ftp_port_text != nullptr) caps_.admin->SendOptions(FtpSettings(*ftp_port_text));
+  uint16_t state = caps_.admin->ServerState();
   if (on) {
     ftp_online_ = true;
     state = static_cast<uint16_t>((state & 0x10) | 0x01);
@@ -73,11 +72,47 @@ void CQuarnoUIDlg::SwitchServers(const std::string* ftp_port_text, bool on, bool
       http_running_ = false;
     }
   }
-  caps_.ftp->SendServerState(state);
+  caps_.admin->SendServerState(state);
 }
 
-bool CQuarnoUIDlg::Accepted(const std::string& answer) const {
-  return ClassifyRegisterAnswer(answer) == RegisterVerdict::kComplete;
+void CQuarnoUIDlg::ProcedureServers::StopServing() {
+  window_.SwitchServers(nullptr, false, false, {});
+}
+
+void CQuarnoUIDlg::ProcedureServers::StartServing(int ftp_port, int http_port) {
+  window_.ftp_port_ = ftp_port;
+  window_.http_port_ = http_port;
+  window_.http_port_text_ = std::to_string(http_port);
+  window_.caps_.admin->SendOptions(window_.FtpSettings(window_.ftp_port_text_));
+  window_.SwitchServers(nullptr, true, true, window_.http_port_text_);
+}
+
+uint16_t CQuarnoUIDlg::PickPort(uint16_t excluded) {
+  return caps_.network->PickFreePort(kPortLow, kPortHigh, excluded).value_or(0);
+}
+
+RenewResult CQuarnoUIDlg::Renew(RenewedMappings mappings, const CancelFlag& cancel) {
+  RenewRequest request;
+  request.email = email_;
+  request.name = name_;
+  request.router_mac = facts_.mac;
+  request.local_address = facts_.local_address;
+  request.control = control_;
+  request.ftp_port = ftp_port_;
+  request.router_ftp_port = ftp_port_text_;
+  request.mappings = mappings;
+  const bool registration = mappings == RenewedMappings::kFtpAndHttp;
+  request.stop_on_refusal = registration;
+  // A failed first registration must not leave a half-made record; a
+  // registered PC keeps its record.
+  request.delete_host_on_failure = registration && !registered_;
+  request.attempts = kRegisterAttempts;
+  request.port_low = kPortLow;
+  request.port_high = kPortHigh;
+  request.stop_requested = [&cancel] { return static_cast<bool>(cancel); };
+  ProcedureServers servers(*this);
+  return RenewRegistration(
+      request, {servers, *caps_.ddns, *caps_.mapper, *caps_.router, *caps_.network, timers_});
 }
 
 void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
@@ -104,7 +139,7 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
       return;
     }
     if (automatic) {
-      port_text = std::to_string(caps_.ports->PickFreePort(kPortLow, kPortHigh, 0));
+      port_text = std::to_string(PickPort(0));
       view_.SetText(Surface::kMain, ctl::kPort, port_text);
     }
     const long port = LeadingNumber(port_text);
@@ -113,7 +148,7 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
       view_.Focus(Surface::kMain, ctl::kPort);
       return;
     }
-    if (!caps_.ports->IsPortFree(static_cast<uint16_t>(port))) {
+    if (!caps_.network->IsPortFree(static_cast<uint16_t>(port))) {
       ShowMessage(text::kPortInUse);
       view_.Focus(Surface::kMain, ctl::kPort);
       return;
@@ -125,47 +160,12 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
   }
 
   BeginWaiting(text::kWaitRegister);
-  caps_.mapper->List(facts_.gateway);
-  caps_.mapper->RemoveServerMappings(facts_.gateway);
-
-  bool success = false;
-  for (int attempt = 0; attempt < kRegisterAttempts; ++attempt) {
-    SwitchServers(nullptr, false, false, {});
-    timers_.Sleep(kShortPause);
-    if (cancel) break;
-    if (!interactive) ftp_port_ = static_cast<int>(LeadingNumber(ftp_port_text_));
-    http_port_ = caps_.ports->PickFreePort(kPortLow, kPortHigh, static_cast<uint16_t>(ftp_port_));
-    http_port_text_ = std::to_string(http_port_);
-    caps_.ftp->SendOptions(FtpSettings(ftp_port_text_));
-    SwitchServers(nullptr, true, true, http_port_text_);
-    caps_.mapper->Add(facts_.gateway, ftp_port_, kFtpMappingDescription, facts_.local_address);
-    caps_.mapper->Add(facts_.gateway, http_port_, kHttpMappingDescription, facts_.local_address);
-    platform::Trace("%s", text::kTraceRegister);
-    timers_.Sleep(kShortPause);
-    const std::string answer =
-        caps_.ddns->RegisterHost(email_, name_, facts_.mac, ftp_port_, http_port_);
-    platform::Trace("%s   %%%%%%%%%%", answer.c_str());
-    const bool not_yours = answer.find("!yours") != std::string::npos;
-    if (not_yours || answer.find("!badsys") != std::string::npos) {
-      SwitchServers(nullptr, false, false, {});
-      view_.Enable(Surface::kMain, ctl::kApply, false);
-      SetStatus(not_yours ? text::kNameTaken : text::kBadParameters);
-      break;
-    }
-    if (Accepted(answer)) {
-      const std::string router_answer =
-          caps_.router->Set(facts_.gateway, name_, email_, ftp_port_text_, http_port_text_);
-      platform::Trace("%s%%%%%%%%%%", router_answer.c_str());
-      success = true;
-      break;
-    }
-    caps_.mapper->Delete(facts_.gateway, ftp_port_);
-    caps_.mapper->Delete(facts_.gateway, http_port_);
-  }
+  if (!interactive) ftp_port_ = static_cast<int>(LeadingNumber(ftp_port_text_));
+  const RenewResult result = Renew(RenewedMappings::kFtpAndHttp, cancel);
   EndWaiting();
 
-  if (success) {
-    if (!caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_) &&
+  if (result.ok()) {
+    if (!caps_.settings->WriteRegistration({name_, email_, ftp_port_text_, http_port_text_}) &&
         Visible()) {
       ShowMessage(text::kRegistrySaveFailed);
     }
@@ -179,40 +179,29 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
     if (mode != nullptr && *mode == 1) *mode = 3;
     return;
   }
+  if (result.outcome == RenewOutcome::kNotYours || result.outcome == RenewOutcome::kBadSys) {
+    // Nothing is registered: the router must not forward to servers that are off.
+    caps_.mapper->DeleteMapping(
+        control_, ServerPortMapping(kFtpMappingDescription, ftp_port_, facts_.local_address));
+    caps_.mapper->DeleteMapping(
+        control_,
+        ServerPortMapping(kHttpMappingDescription, result.http_port, facts_.local_address));
+    view_.Enable(Surface::kMain, ctl::kApply, false);
+    SetStatus(result.outcome == RenewOutcome::kNotYours ? text::kNameTaken : text::kBadParameters);
+  }
   SwitchServers(nullptr, false, false, {});
   if (Visible()) ShowMessage(text::kRegisterFailed);
-  // A first registration that failed must not leave a half-made record.
-  if (!registered_) caps_.ddns->DeleteHost(email_, name_, facts_.mac);
   SetStatus(text::kRegistrationFailed);
   view_.Enable(Surface::kMain, ctl::kApply, false);
 }
 
 int CQuarnoUIDlg::ReRegisterAfterPortConflict(const CancelFlag& cancel) {
-  for (const Mapping& mapping : caps_.mapper->List(facts_.gateway)) {
-    if (mapping.description == kHttpMappingDescription) {
-      caps_.mapper->Delete(facts_.gateway, static_cast<int>(LeadingNumber(mapping.external_port)));
+  const RenewResult result = Renew(RenewedMappings::kHttpOnly, cancel);
+  if (result.ok()) {
+    if (!caps_.settings->WriteRegistration({name_, email_, ftp_port_text_, http_port_text_})) {
+      ShowMessage(text::kRegistrySaveFailed);
     }
-  }
-  for (int attempt = 0; attempt < kRegisterAttempts && !cancel; ++attempt) {
-    SwitchServers(nullptr, false, false, {});
-    timers_.Sleep(kShortPause);
-    caps_.ftp->SendOptions(FtpSettings(ftp_port_text_));
-    http_port_ = caps_.ports->PickFreePort(kPortLow, kPortHigh, static_cast<uint16_t>(ftp_port_));
-    http_port_text_ = std::to_string(http_port_);
-    SwitchServers(nullptr, true, true, http_port_text_);
-    caps_.mapper->Add(facts_.gateway, http_port_, kHttpMappingDescription, facts_.local_address);
-    timers_.Sleep(kShortPause);
-    platform::Trace("%s", text::kTraceRegister);
-    const std::string answer =
-        caps_.ddns->RegisterHost(email_, name_, facts_.mac, ftp_port_, http_port_);
-    if (Accepted(answer)) {
-      caps_.router->Set(facts_.gateway, name_, email_, ftp_port_text_, http_port_text_);
-      if (!caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_)) {
-        ShowMessage(text::kRegistrySaveFailed);
-      }
-      return 1;
-    }
-    caps_.mapper->Delete(facts_.gateway, http_port_);
+    return 1;
   }
   SwitchServers(nullptr, false, false, {});
   ShowMessage(text::kReRegisterFailed);
@@ -221,35 +210,30 @@ int CQuarnoUIDlg::ReRegisterAfterPortConflict(const CancelFlag& cancel) {
 }
 
 void CQuarnoUIDlg::ReadStoredAccountIntoEdits(bool with_charset) {
-  std::string value;
-  if (caps_.settings->Read(setting::kFtpUser, value)) account_.user = value;
-  value.clear();
-  if (caps_.settings->Read(setting::kFtpPassword, value)) account_.password = value;
-  value.clear();
-  if (caps_.settings->Read(setting::kFtpSharedFolder, value)) account_.folder = value;
+  if (auto value = caps_.settings->Read(setting::kFtpUser)) account_.user = *value;
+  if (auto value = caps_.settings->Read(setting::kFtpPassword)) account_.password = *value;
+  if (auto value = caps_.settings->Read(setting::kFtpSharedFolder)) account_.folder = *value;
   view_.SetText(Surface::kMain, ctl::kFtpUser, account_.user);
   view_.SetText(Surface::kMain, ctl::kFtpPassword, account_.password);
   view_.SetText(Surface::kMain, ctl::kSharedFolder, account_.folder);
   if (!with_charset) return;
-  value.clear();
-  if (!caps_.settings->Read(setting::kFtpCharset, value)) return;
-  if (value != text::kCharsetEucKr && value != text::kCharsetUtf8) return;
-  account_.charset = value;
-  charset_index_ = value == text::kCharsetUtf8 ? 1 : 0;
+  const std::string charset = caps_.settings->Read(setting::kFtpCharset).value_or("");
+  if (charset != text::kCharsetEucKr && charset != text::kCharsetUtf8) return;
+  account_.charset = charset;
+  charset_index_ = charset == text::kCharsetUtf8 ? 1 : 0;
   ftp_charset_ = charset_index_;
   caps_.http->SetCharsetUtf8(ftp_charset_ == 1);
   view_.Select(Surface::kMain, ctl::kCharset, charset_index_);
 }
 
-int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record, int verdict,
+int CQuarnoUIDlg::CheckStoredAccount(const std::optional<DdnsRecord>& record, int verdict,
                                      int* result) {
   BeginWaiting(text::kWaitCheckAccount);
-  std::string stored_name;
-  if (caps_.settings->Read(setting::kQuarno, stored_name) && !stored_name.empty()) {
-    std::string stored_email, stored_ftp, stored_http;
-    caps_.settings->Read(setting::kEmail, stored_email);
-    caps_.settings->Read(setting::kFtpPort, stored_ftp);
-    caps_.settings->Read(setting::kHttpPort, stored_http);
+  const std::string stored_name = caps_.settings->Read(setting::kQuarno).value_or("");
+  if (!stored_name.empty()) {
+    const std::string stored_email = caps_.settings->Read(setting::kEmail).value_or("");
+    const std::string stored_ftp = caps_.settings->Read(setting::kFtpPort).value_or("");
+    const std::string stored_http = caps_.settings->Read(setting::kHttpPort).value_or("");
     name_ = stored_name;
     view_.SetText(Surface::kMain, ctl::kName, stored_name);
     if (!stored_email.empty()) {
@@ -269,12 +253,12 @@ int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record,
     if (verdict != 0) {
       bool ftp_port_taken = false;
       if (!facts_.ftp_server_running) {
-        if (!caps_.ports->IsPortFree(static_cast<uint16_t>(ftp_port_))) {
+        if (!caps_.network->IsPortFree(static_cast<uint16_t>(ftp_port_))) {
           EndWaiting();
           if (Visible()) ShowMessage(text::kStoredFtpPortTaken);
           if (result != nullptr) *result = 3;
           ftp_port_taken = true;
-        } else if (!caps_.ports->IsPortFree(static_cast<uint16_t>(http_port_))) {
+        } else if (!caps_.network->IsPortFree(static_cast<uint16_t>(http_port_))) {
           platform::Trace("http Port가 다른 프로세스에서 사용중 %%%%%%%%%%");
           if (ReRegisterAfterPortConflict(CancelFlag{}) == 0) {
             EndWaiting();
@@ -288,13 +272,13 @@ int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record,
       return 1;
     }
 
-    if (record && record->NamePart() == stored_name && record->email == stored_email) {
-      AccountRecord taken = *record;
+    if (record && record->Name() == stored_name && record->email == stored_email) {
+      DdnsRecord taken = *record;
       if (taken.ftp_port == "0" || taken.http_port == "0") {
         taken.ftp_port = stored_ftp;
         taken.http_port = stored_http;
       }
-      name_ = taken.NamePart();
+      name_ = taken.Name();
       email_ = taken.email;
       ftp_port_text_ = taken.ftp_port;
       ftp_port_ = static_cast<int>(LeadingNumber(taken.ftp_port));
@@ -304,7 +288,9 @@ int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record,
       view_.SetText(Surface::kMain, ctl::kEmail, email_);
       view_.SetText(Surface::kMain, ctl::kPort, ftp_port_text_);
       ReadStoredAccountIntoEdits(true);
-      caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_);
+      if (!caps_.settings->WriteRegistration({name_, email_, ftp_port_text_, http_port_text_})) {
+        WriteLog("레지스트리 - Quarno 정보 저장에 실패하였습니다.");
+      }
       EndWaiting();
       return 1;
     }
@@ -313,7 +299,7 @@ int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record,
   }
 
   if (verdict == 1 && record) {
-    name_ = record->NamePart();
+    name_ = record->Name();
     email_ = record->email;
     ftp_port_text_ = record->ftp_port;
     ftp_port_ = static_cast<int>(LeadingNumber(record->ftp_port));
@@ -322,7 +308,9 @@ int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record,
     view_.SetText(Surface::kMain, ctl::kName, name_);
     view_.SetText(Surface::kMain, ctl::kEmail, email_);
     view_.SetText(Surface::kMain, ctl::kPort, ftp_port_text_);
-    caps_.settings->WriteRegistration(name_, email_, ftp_port_text_, http_port_text_);
+    if (!caps_.settings->WriteRegistration({name_, email_, ftp_port_text_, http_port_text_})) {
+      WriteLog("레지스트리 - Quarno 정보 저장에 실패하였습니다.");
+    }
     ReadStoredAccountIntoEdits(false);
     EndWaiting();
     return 1;
@@ -331,29 +319,26 @@ int CQuarnoUIDlg::CheckStoredAccount(const std::optional<AccountRecord>& record,
   return 2;
 }
 
-void CQuarnoUIDlg::StartupDecision(const std::string& by_mac_answer, const CancelFlag& cancel) {
-  record_.reset();
-  if (auto parsed = ParseGetByMacAnswer(by_mac_answer)) {
-    record_ = AccountRecord{parsed->host_name, parsed->email, parsed->ftp_port, parsed->http_port};
-  }
+void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
+                                   const CancelFlag& cancel) {
+  record_ = record;
   BeginWaiting(text::kWaitUpnpList);
-  std::string ftp_port, http_port;
-  if (record_) {
-    ftp_port = record_->ftp_port;
-    http_port = record_->http_port;
-  }
-  verdict_ = caps_.mapper->Classify(facts_.gateway, facts_.local_address, ftp_port, http_port);
-  if (verdict_ == -1) {
+  const ServerMappingReading reading =
+      caps_.mapper->ClassifyServerMappings(facts_.gateway, facts_.local_address);
+  verdict_ = static_cast<int>(reading.kind);
+  if (reading.kind == MappingClass::kNoUpnpGateway) {
     EndWaiting();
     if (facts_.tray_start) view_.ShowWindow(Surface::kMain, true);
     self_.Post(WM_FATAL_START_ERROR, 3, 0);
     return;
   }
+  control_ = reading.control;
   if (record_) {
-    record_->ftp_port = ftp_port;
-    record_->http_port = http_port;
+    // What the router forwards wins over what the DDNS server remembers.
+    if (reading.ftp_port) record_->ftp_port = *reading.ftp_port;
+    if (reading.http_port) record_->http_port = *reading.http_port;
   }
-  caps_.mapper->List(facts_.gateway);
+  caps_.mapper->ReadMappings(control_);
   EndWaiting();
   if (cancel) return;
 
@@ -363,7 +348,7 @@ void CQuarnoUIDlg::StartupDecision(const std::string& by_mac_answer, const Cance
   };
   auto other_pc = [&](bool clear_email) {
     SetStatus(text::kRegisteredElsewhere);
-    view_.SetText(Surface::kMain, ctl::kName, record_->NamePart());
+    view_.SetText(Surface::kMain, ctl::kName, record_->Name());
     view_.Enable(Surface::kMain, ctl::kName, false);
     view_.SetText(Surface::kMain, ctl::kPort, record_->ftp_port);
     if (clear_email) view_.SetText(Surface::kMain, ctl::kEmail, "");
@@ -377,7 +362,7 @@ void CQuarnoUIDlg::StartupDecision(const std::string& by_mac_answer, const Cance
   };
 
   if (!record_) {
-    caps_.mapper->RemoveServerMappings(facts_.gateway);
+    caps_.mapper->RemoveServerMappings(control_);
     registered_ = false;
     SetStatus(text::kNotRegistered);
     view_.Enable(Surface::kMain, ctl::kApply, false);
@@ -424,7 +409,7 @@ void CQuarnoUIDlg::StartupDecision(const std::string& by_mac_answer, const Cance
     const bool stored_ports = !SameOrZero(ftp_port_text_) && !SameOrZero(http_port_text_);
     const std::string ftp = stored_ports ? ftp_port_text_ : record_->ftp_port;
     const std::string http = stored_ports ? http_port_text_ : record_->http_port;
-    const std::string name = stored_ports ? name_ : record_->NamePart();
+    const std::string name = stored_ports ? name_ : record_->Name();
     const std::string email = stored_ports ? email_ : record_->email;
     if (!facts_.ftp_server_running) SwitchServers(&ftp, true, true, http);
     if (account_complete()) {
@@ -438,7 +423,7 @@ void CQuarnoUIDlg::StartupDecision(const std::string& by_mac_answer, const Cance
       }
       view_.Enable(Surface::kMain, ctl::kApply, false);
     }
-    caps_.router->Set(facts_.gateway, name, email, ftp, http);
+    caps_.router->SetDdns(facts_.gateway, {name, email, ftp, http});
     view_.Enable(Surface::kMain, ctl::kRegister, false);
     hide_account_buttons();
     return;
@@ -456,8 +441,8 @@ bool CQuarnoUIDlg::ValidateEmail() {
 }
 
 void CQuarnoUIDlg::ResetToUnregistered() {
-  caps_.mapper->List(facts_.gateway);
-  caps_.mapper->RemoveServerMappings(facts_.gateway);
+  caps_.mapper->ReadMappings(control_);
+  caps_.mapper->RemoveServerMappings(control_);
   view_.Enable(Surface::kMain, ctl::kName, true);
   view_.ShowControl(Surface::kMain, ctl::kDeleteAccount, false);
   view_.ShowControl(Surface::kMain, ctl::kRegisterToThisPc, false);
@@ -473,8 +458,8 @@ void CQuarnoUIDlg::ResetToUnregistered() {
 void CQuarnoUIDlg::DeleteExistingAccount() {
   if (!ValidateEmail()) return;
   const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
-  const std::string name = record_ ? record_->NamePart() : std::string();
-  if (!caps_.ddns->DeleteHost(email, name, facts_.mac)) {
+  const std::string name = record_ ? record_->Name() : std::string();
+  if (!caps_.ddns->Delete(email, name, facts_.mac)) {
     ShowMessage(text::kDeleteFailed);
     return;
   }
@@ -487,17 +472,17 @@ void CQuarnoUIDlg::RegisterToThisPc(const CancelFlag& cancel) {
   const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
   const std::string port_text = view_.Text(Surface::kMain, ctl::kPort);
   const long port = LeadingNumber(port_text);
-  if (port < 1 || port > 65535 || !caps_.ports->IsPortFree(static_cast<uint16_t>(port))) {
+  if (port < 1 || port > 65535 || !caps_.network->IsPortFree(static_cast<uint16_t>(port))) {
     ShowMessage(port < 1 || port > 65535 ? text::kPortRange : text::kPortInUse);
     view_.Focus(Surface::kMain, ctl::kPort);
     return;
   }
-  name_ = record_ ? record_->NamePart() : std::string();
+  name_ = record_ ? record_->Name() : std::string();
   email_ = email;
   http_port_text_ = record_ ? record_->http_port : std::string();
   ftp_port_text_ = port_text;
   ftp_port_ = static_cast<int>(port);
-  if (!caps_.ddns->DeleteHost(email_, name_, facts_.mac)) {
+  if (!caps_.ddns->Delete(email_, name_, facts_.mac)) {
     ShowMessage(text::kThisPcDeleteFailed);
     return;
   }

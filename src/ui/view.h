@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/messages.h"
+#include "platform/clock.h"
 
 namespace quarno::ui {
 
@@ -172,18 +173,13 @@ class View {
 inline constexpr unsigned WM_TIMER = 0x0113;
 
 // Timers and time, injectable: the program uses ThreadTimers (timers.h),
-// tests a clock they advance by hand.
-class Timers {
+// tests a clock they advance by hand. Sleep and Now come from platform::Clock.
+class Timers : public platform::Clock {
  public:
-  virtual ~Timers() = default;
   // Posts WM_TIMER(id) to `target` every `period` until Kill(id); restarts a running id.
   virtual void Start(unsigned id, std::chrono::milliseconds period, MessageSink* target) = 0;
   // Stops timer `id`; no-op when it does not run.
   virtual void Kill(unsigned id) = 0;
-  // Pauses the calling (worker) thread.
-  virtual void Sleep(std::chrono::milliseconds duration) = 0;
-  // Monotonic now.
-  virtual std::chrono::steady_clock::time_point Now() = 0;
 };
 
 }  // namespace quarno::ui

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ddns/ddns_manager.h"
 #include "ui/autostart.h"
 #include "ui/capabilities.h"
 #include "ui/view.h"
@@ -173,108 +174,137 @@ class FakeView : public View {
 };
 
 struct FakeDdns : DdnsRegistry {
-  std::string Resolve() override { return resolved; }
-  void SetServerAddress(const std::string& d) override { address = d; }
-  std::string GetByMac(const platform::MacAddress&) override { return by_mac; }
-  std::string RegisterHost(const std::string& email, const std::string& name,
-                           const platform::MacAddress&, int ftp, int http) override {
-    registers.push_back({email, name, ftp, http});
-    if (answers.empty()) return last_answer;
-    last_answer = answers.front();
-    answers.pop_front();
-    return last_answer;
+  std::optional<std::string> LocateServer() override {
+    if (resolved.empty()) return std::nullopt;
+    address = resolved;
+    return resolved;
   }
-  bool DeleteHost(const std::string& email, const std::string& name,
-                  const platform::MacAddress&) override {
+  RegisterResult Register(const DdnsRegistration& r) override {
+    registers.push_back({r.email, r.name, r.ftp_port, r.http_port});
+    if (!answers.empty()) {
+      last_answer = answers.front();
+      answers.pop_front();
+    }
+    return {ClassifyRegisterAnswer(last_answer), last_answer};
+  }
+  bool Delete(const std::string& email, const std::string& name,
+              const platform::MacAddress&) override {
     deletes.push_back({email, name});
     return delete_result;
   }
-  struct Register {
+  DdnsLookup LookupByMac(const platform::MacAddress&) override {
+    return {by_mac, ParseGetByMacAnswer(by_mac)};
+  }
+  struct Sent {
     std::string email, name;
     int ftp, http;
   };
   std::string resolved = "127.0.0.9";
   std::string address, by_mac = "null", last_answer;
   std::deque<std::string> answers;
-  std::vector<Register> registers;
+  std::vector<Sent> registers;
   std::vector<std::pair<std::string, std::string>> deletes;
   bool delete_result = true;
 };
 
 struct FakeMapper : PortMapper {
-  int Classify(const std::string&, const std::string&, std::string& ftp,
-               std::string& http) override {
+  std::optional<UpnpControlPoint> Discover(const std::string& gateway) override {
+    return UpnpControlPoint{gateway, 5000, "/ctl/IPConn"};
+  }
+  ServerMappingReading ClassifyServerMappings(const std::string& gateway,
+                                              const std::string&) override {
     ++classified;
-    if (!classify_ftp.empty()) ftp = classify_ftp;
-    if (!classify_http.empty()) http = classify_http;
-    return verdict;
+    ServerMappingReading reading;
+    reading.kind = static_cast<MappingClass>(verdict);
+    if (verdict != -1) reading.control = {gateway, 5000, "/ctl/IPConn"};
+    if (!classify_ftp.empty()) reading.ftp_port = classify_ftp;
+    if (!classify_http.empty()) reading.http_port = classify_http;
+    return reading;
   }
-  std::vector<Mapping> List(const std::string&) override {
+  bool ReadMappings(const UpnpControlPoint& control) override {
     ++listed;
-    return table;
+    last_control = control;
+    return true;
   }
-  void RemoveServerMappings(const std::string&) override { ++removed_server; }
-  int Add(const std::string&, int port, const std::string& d, const std::string& local) override {
-    adds.push_back({port, d});
-    last_local = local;
-    return 0;
+  std::vector<PortMapping> Mappings() const override { return table; }
+  void RemoveServerMappings(const UpnpControlPoint&, ServerMappingScope scope) override {
+    removed.push_back(scope);
   }
-  int Delete(const std::string&, int port) override {
-    deletes.push_back(port);
-    return 0;
+  UpnpActionResult AddMapping(const UpnpControlPoint&, const PortMapping& m) override {
+    adds.push_back({std::stoi(m.external_port), m.description});
+    last_local = m.internal_client;
+    return {0};
   }
-  int verdict = 0, classified = 0, listed = 0, removed_server = 0;
+  UpnpActionResult DeleteMapping(const UpnpControlPoint&, const PortMapping& m) override {
+    deletes.push_back(std::stoi(m.external_port));
+    return {0};
+  }
+  int verdict = 0, classified = 0, listed = 0;
   std::string classify_ftp, classify_http, last_local;
-  std::vector<Mapping> table;
+  UpnpControlPoint last_control;
+  std::vector<PortMapping> table;
+  std::vector<ServerMappingScope> removed;
   std::vector<std::pair<int, std::string>> adds;
   std::vector<int> deletes;
 };
 
-struct FakeRouter : RouterDdns {
-  std::string Set(const std::string&, const std::string& name, const std::string& email,
-                  const std::string& ftp, const std::string& http) override {
-    calls.push_back({name, email, ftp, http});
+struct FakeRouter : RouterAccess {
+  std::optional<std::string> Probe(const std::string&) override { return "zq300"; }
+  FirmwareVersion Firmware(const std::string&) override { return {FirmwareStatus::kOk, "8.34"}; }
+  PasswordQuestion WantsPassword(const std::string&) override {
+    return PasswordQuestion::kNotNeeded;
+  }
+  CredentialCheck CheckCredentials(const std::string&, const std::string&,
+                                   const std::string&) override {
+    return {};
+  }
+  std::optional<std::string> SetDdns(const std::string&, const RouterDdnsSetting& s) override {
+    calls.push_back({s.name, s.email, s.ftp_port, s.http_port});
     return "ok";
   }
   std::vector<std::vector<std::string>> calls;
 };
 
 struct FakeSettings : SettingsStore {
-  bool Read(const std::string& n, std::string& v) override {
-    auto it = values.find(n);
-    if (it == values.end()) return false;
-    v = it->second;
-    return true;
+  std::optional<std::string> Read(std::string_view n) override {
+    auto it = values.find(std::string(n));
+    if (it == values.end()) return std::nullopt;
+    return it->second;
   }
-  bool WriteRegistration(const std::string& n, const std::string& e, const std::string& f,
-                         const std::string& h) override {
+  bool WriteRegistration(const StoredRegistration& r) override {
     if (fail_writes) return false;
-    values["Quarno"] = n;
-    values["email"] = e;
-    values["Ftp_Port"] = f;
-    values["Http_Port"] = h;
+    values["Quarno"] = r.name;
+    values["email"] = r.email;
+    values["Ftp_Port"] = r.ftp_port;
+    values["Http_Port"] = r.http_port;
     return true;
   }
-  bool WriteAccount(const std::string& u, const std::string& p, const std::string& f,
-                    const std::string& c) override {
+  bool WriteAccount(const StoredAccount& a) override {
     if (fail_writes) return false;
-    values["Ftp_user"] = u;
-    values["Ftp_password"] = p;
-    values["Ftp_sharedfolder"] = f;
-    values["Ftp_charset"] = c;
+    values["Ftp_user"] = a.user;
+    values["Ftp_password"] = a.password;
+    values["Ftp_sharedfolder"] = a.shared_folder;
+    values["Ftp_charset"] = a.charset;
     return true;
   }
-  bool Write(const std::string& n, const std::string& v) override {
-    values[n] = v;
+  bool Write(std::string_view n, std::string_view v) override {
+    values[std::string(n)] = std::string(v);
     return true;
   }
+  bool Remove(std::string_view n) override { return values.erase(std::string(n)) != 0; }
   std::map<std::string, std::string> values;
   bool fail_writes = false;
 };
 
-struct FakePorts : Ports {
+struct FakePorts : NetworkFacts {
+  bool NetworkReady() override { return true; }
+  std::optional<std::string> DefaultGateway() override { return "127.0.0.2"; }
+  std::optional<std::string> LocalAddressFor(const std::string&) override { return "127.0.0.1"; }
+  std::optional<platform::MacAddress> GatewayMac(const std::string&) override {
+    return platform::MacAddress{};
+  }
   bool IsPortFree(uint16_t p) override { return !taken.count(p); }
-  uint16_t PickFreePort(uint16_t, uint16_t, uint16_t excluded) override {
+  std::optional<uint16_t> PickFreePort(uint16_t, uint16_t, uint16_t excluded) override {
     uint16_t p = next++;
     if (p == excluded) p = next++;
     return p;
@@ -283,7 +313,8 @@ struct FakePorts : Ports {
   uint16_t next = 40001;
 };
 
-struct FakeFtp : FtpServer {
+// The admin connection and the FTP server's service in one.
+struct FakeFtp : AdminChannel, ftpctl::FtpServerControl {
   ftpctl::SetUpResult SetUp(int port) override {
     admin_port = port;
     return setup;
@@ -310,11 +341,22 @@ struct FakeFtp : FtpServer {
   }
   uint16_t ServerState() override { return state; }
   std::vector<ftpctl::ConnectionInfo> Connections() override { return connections; }
-  bool Control(int code) override {
+
+  bool ServiceExists() override { return true; }
+  platform::ServiceState QueryService() override { return platform::ServiceState::kRunning; }
+  bool Control(ftpctl::ControlCode code) override {
     controls.push_back(code);
     return true;
   }
+  bool WritePortClosedConfig() override { return true; }
+  ftpctl::FtpConfigResult WriteServerConfig(const ftpctl::FtpServerAccount&,
+                                            const platform::MacAddress&, int) override {
+    return {};
+  }
+  std::optional<ftpctl::PreparedFtpServer> Prepare() override { return std::nullopt; }
+  bool StartService(const std::string&) override { return true; }
   void StopService() override { ++stops; }
+
   std::mutex m;
   ftpctl::SetUpResult setup = ftpctl::SetUpResult::kAuthenticated;
   int admin_port = 0;
@@ -360,7 +402,6 @@ struct FakeShare : ShareTree {
     auto it = kinds.find(f);
     return it == kinds.end() ? FolderKind::kFolder : it->second;
   }
-  std::string HomeFolder() override { return "/home/zelhome"; }
   std::string JunctionPath(const std::string& f) override {
     return "/home/zelhome/" + f.substr(f.find_last_of('/') + 1);
   }

@@ -18,8 +18,9 @@ class MainWindowTest : public ::testing::Test {
     caps.mapper = &mapper;
     caps.router = &router;
     caps.settings = &settings;
-    caps.ports = &ports;
-    caps.ftp = &ftp;
+    caps.network = &ports;
+    caps.ftp_service = &ftp;
+    caps.admin = &ftp;
     caps.http = &http;
     caps.share = &share;
     caps.firewall = &firewall;
@@ -53,6 +54,9 @@ class MainWindowTest : public ::testing::Test {
                        {"Ftp_password", "secret"},
                        {"Ftp_sharedfolder", "/srv/share"},
                        {"Ftp_charset", "UTF-8"}};
+  }
+  static std::optional<DdnsRecord> Rec(const std::string& answer) {
+    return ParseGetByMacAnswer(answer);
   }
   // Drains what the window posted to itself, as the toolkit's loop would.
   void Pump() {
@@ -91,7 +95,7 @@ TEST_F(MainWindowTest, RegistrationAcceptedStoresValuesAndSwitchesServersOn) {
   EXPECT_EQ(ddns.registers[0].name, "MyHome");  // sent as typed
   EXPECT_EQ(ddns.registers[0].ftp, 2121);
   EXPECT_EQ(ddns.registers[0].http, 40001);
-  EXPECT_EQ(mapper.removed_server, 1);
+  EXPECT_EQ(mapper.removed.size(), 1u);
   ASSERT_EQ(mapper.adds.size(), 2u);
   EXPECT_EQ(mapper.adds[0], std::make_pair(2121, std::string("Quarno_Server_FTP")));
   EXPECT_EQ(mapper.adds[1], std::make_pair(40001, std::string("Quarno_Server_HTTP")));
@@ -143,12 +147,16 @@ TEST_F(MainWindowTest, NameOfAnotherUserOrBadParametersStopAfterOneAttempt) {
        {std::pair<std::string, std::string>{"!yours", "다른 사용자가 사용중인 Quarno 주소입니다."},
         {"err !badsys", "입력 파라미터 오류입니다."}}) {
     ddns.registers.clear();
+    mapper.deletes.clear();
     view.history.clear();
     view.messages.clear();
     TypeRegistration("myhome", "me@example.com", "2121");
     ddns.answers = {answer, "good;1;1"};
     dlg->RegisterAddress(nullptr, no_cancel);
     EXPECT_EQ(ddns.registers.size(), 1u) << answer;
+    // The refused attempt leaves no forwarding behind.
+    ASSERT_EQ(mapper.deletes.size(), 2u);
+    EXPECT_EQ(mapper.deletes[0], 2121);
     const auto history = StatusHistory();
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0], status);
@@ -160,7 +168,7 @@ TEST_F(MainWindowTest, NameOfAnotherUserOrBadParametersStopAfterOneAttempt) {
 TEST_F(MainWindowTest, FailedRenewalOfARegisteredPcKeepsTheRecord) {
   StoreRegistration();
   mapper.verdict = 1;
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   ASSERT_TRUE(dlg->Registered());
   ddns.answers = {"fail"};
   int mode = 1;
@@ -169,6 +177,16 @@ TEST_F(MainWindowTest, FailedRenewalOfARegisteredPcKeepsTheRecord) {
   EXPECT_EQ(ddns.registers.size(), 5u);
   EXPECT_EQ(ddns.registers[0].ftp, 2121);
   EXPECT_TRUE(ddns.deletes.empty());
+}
+
+TEST_F(MainWindowTest, EndingTheProgramStopsTheAttempts) {
+  TypeRegistration("myhome", "me@example.com", "2121");
+  CancelFlag ending;
+  ending.Set();
+  dlg->RegisterAddress(nullptr, ending);
+  EXPECT_TRUE(ddns.registers.empty());
+  EXPECT_FALSE(dlg->FtpOnline());
+  EXPECT_FALSE(dlg->Registered());
 }
 
 TEST_F(MainWindowTest, AutomaticPortReplacesTheTypedPort) {
@@ -245,21 +263,21 @@ TEST_F(MainWindowTest, ServerStateWordKeepsOnlyTheLockBitWhenGoingOnline) {
 // ---- start-up decision ----
 
 TEST_F(MainWindowTest, NoRecordMeansNotRegistered) {
-  dlg->StartupDecision("NULL", no_cancel);
+  dlg->StartupDecision(Rec("NULL"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "미등록");
-  EXPECT_EQ(mapper.removed_server, 1);
+  EXPECT_EQ(mapper.removed.size(), 1u);
   EXPECT_FALSE(view.IsEnabled(ctl::kApply));
   EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
   EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
   EXPECT_FALSE(view.IsShown(ctl::kRegisterToThisPc));
   // Too few pieces count as no record.
-  dlg->StartupDecision("a.b;c", no_cancel);
+  dlg->StartupDecision(Rec("a.b;c"), no_cancel);
   EXPECT_FALSE(dlg->Record());
 }
 
 TEST_F(MainWindowTest, NoUpnpGatewayIsStartUpErrorThree) {
   mapper.verdict = -1;
-  dlg->StartupDecision("myhome.q;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.q;me@example.com;2121;40500"), no_cancel);
   auto m = sink.Wait(std::chrono::milliseconds(0));
   ASSERT_TRUE(m);
   EXPECT_EQ(m->id, WM_FATAL_START_ERROR);
@@ -275,7 +293,7 @@ TEST_F(MainWindowTest, RecordWithoutMappingAndMatchingStoredAccountRegistersAgai
   StoreRegistration();
   mapper.verdict = 0;
   ddns.answers = {"good;2121;40001"};
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;0;0", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;0;0"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "등록됨");
   ASSERT_EQ(ddns.registers.size(), 1u);
   // Ports "0" in the record are replaced by the stored ones.
@@ -293,7 +311,7 @@ TEST_F(MainWindowTest, RecordWithoutMappingAndMatchingStoredAccountRegistersAgai
 TEST_F(MainWindowTest, RecordWithoutMappingWhoseRenewalFailsShowsFailure) {
   StoreRegistration();
   ddns.answers = {"fail"};
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "등록실패");
   EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
   EXPECT_FALSE(view.IsEnabled(ctl::kApply));
@@ -303,7 +321,7 @@ TEST_F(MainWindowTest, RecordWithoutMappingWhoseRenewalFailsShowsFailure) {
 TEST_F(MainWindowTest, RecordOfAnotherRegistrationShowsTheOtherPcState) {
   StoreRegistration();
   view.SetText(Surface::kMain, ctl::kEmail, "typed@example.com");
-  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
   EXPECT_EQ(view.At(ctl::kName), "friend");
   EXPECT_FALSE(view.IsEnabled(ctl::kName));
@@ -318,7 +336,7 @@ TEST_F(MainWindowTest, MappingOfAnotherPcShowsTheOtherPcStateKeepingTheEmail) {
   mapper.verdict = 2;
   mapper.classify_ftp = "2300";
   view.SetText(Surface::kMain, ctl::kEmail, "typed@example.com");
-  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
   // The router's mapping names the port actually forwarded.
   EXPECT_EQ(view.At(ctl::kPort), "2300");
@@ -329,7 +347,7 @@ TEST_F(MainWindowTest, MappingOfAnotherPcShowsTheOtherPcStateKeepingTheEmail) {
 TEST_F(MainWindowTest, MappingOfThisPcSwitchesServersOnAndAppliesTheStoredAccount) {
   StoreRegistration();
   mapper.verdict = 1;
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "등록됨");
   EXPECT_TRUE(dlg->Registered());
   EXPECT_TRUE(ddns.registers.empty());
@@ -349,7 +367,7 @@ TEST_F(MainWindowTest, MappingOfThisPcAfterTheBootServiceKeepsItsServersAndLink)
   mapper.verdict = 1;
   dlg->Facts().ftp_server_running = true;
   ports.taken = {2121, 40500};  // its own servers hold the ports
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "등록됨");
   EXPECT_TRUE(http.starts.empty());
   EXPECT_TRUE(share.links.empty());
@@ -361,7 +379,7 @@ TEST_F(MainWindowTest, StoredFtpPortTakenFailsTheStartUp) {
   StoreRegistration();
   mapper.verdict = 1;
   ports.taken = {2121};
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   EXPECT_EQ(dlg->StatusText(), "등록실패");
   EXPECT_EQ(view.messages,
             std::vector<std::string>{"등록된 FTP Port가 다른 응용프로그램에서 사용중입니다.\r\n\r\n"
@@ -375,12 +393,12 @@ TEST_F(MainWindowTest, StoredHttpPortTakenRegistersAgainWithAFreshPort) {
   StoreRegistration();
   mapper.verdict = 1;
   ports.taken = {40500};
-  mapper.table = {{"40500", "127.0.0.8", "Quarno_Server_HTTP"},
-                  {"2121", "127.0.0.1", "Quarno_Server_FTP"}};
   ddns.answers = {"good;0;0", "good;2121;40002"};
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   // Every HTTP mapping goes, whatever PC it names; the FTP one stays.
-  EXPECT_EQ(mapper.deletes.front(), 40500);
+  EXPECT_EQ(mapper.removed, std::vector<ServerMappingScope>{ServerMappingScope::kHttpOnly});
+  // Only the HTTP mapping is made anew.
+  for (const auto& add : mapper.adds) EXPECT_EQ(add.second, "Quarno_Server_HTTP");
   EXPECT_EQ(ddns.registers.size(), 2u);
   EXPECT_EQ(settings.values["Http_Port"], "40002");
   EXPECT_EQ(dlg->StatusText(), "등록됨");
@@ -393,7 +411,7 @@ TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
   mapper.verdict = 1;
   ports.taken = {40500};
   ddns.answers = {"fail"};
-  dlg->StartupDecision("myhome.quarno.example;me@example.com;2121;40500", no_cancel);
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
   EXPECT_EQ(ddns.registers.size(), 5u);
   EXPECT_EQ(view.messages,
             (std::vector<std::string>{"DDNS 서버 재등록에 실패했습니다.",
@@ -405,7 +423,7 @@ TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
 // ---- delete the existing account, register to this PC ----
 
 TEST_F(MainWindowTest, DeleteExistingAccount) {
-  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
   view.SetText(Surface::kMain, ctl::kEmail, "friend");
   dlg->DeleteExistingAccount();
   EXPECT_EQ(view.messages.back(), "Quarno E-mail 주소형식에 맞게 입력하세요");
@@ -427,11 +445,11 @@ TEST_F(MainWindowTest, DeleteExistingAccount) {
   EXPECT_EQ(view.At(ctl::kName), "");
   EXPECT_TRUE(view.IsShown(ctl::kRegister));
   EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
-  EXPECT_EQ(mapper.removed_server, 1);
+  EXPECT_EQ(mapper.removed.size(), 1u);
 }
 
 TEST_F(MainWindowTest, RegisterToThisPc) {
-  dlg->StartupDecision("friend.quarno.example;friend@example.com;2200;40600", no_cancel);
+  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
   view.SetText(Surface::kMain, ctl::kEmail, "friend@example.com");
 
   ddns.delete_result = false;
@@ -567,6 +585,51 @@ TEST_F(MainWindowTest, ApplyIsEnabledByEditsOnlyAfterTheFirstApply) {
   view.SetText(Surface::kMain, ctl::kFtpUser, " user ");
   dlg->OnEditChanged(ctl::kFtpUser);
   EXPECT_FALSE(view.IsEnabled(ctl::kApply));
+}
+
+TEST_F(MainWindowTest, RegisterButtonFollowsTheEdits) {
+  // Not registered: enabled once name, e-mail and port are all there.
+  TypeRegistration("myhome", "", "");
+  dlg->OnEditChanged(ctl::kName);
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));  // differs from the (empty) stored name
+  view.SetText(Surface::kMain, ctl::kName, " ");
+  dlg->OnEditChanged(ctl::kName);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  // Registered: enabled only while the edits differ from the registration.
+  TypeRegistration("myhome", "me@example.com", "2121");
+  ddns.answers = {"good;2121;40001"};
+  dlg->RegisterAddress(nullptr, no_cancel);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  view.SetText(Surface::kMain, ctl::kPort, "2122");
+  dlg->OnEditChanged(ctl::kPort);
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
+  view.SetText(Surface::kMain, ctl::kPort, "2121 ");
+  dlg->OnEditChanged(ctl::kPort);
+  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
+  // The automatic-port box keeps it enabled and takes the port edit away.
+  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
+  dlg->OnAutoPortToggled();
+  EXPECT_FALSE(view.IsEnabled(ctl::kPort));
+  dlg->OnEditChanged(ctl::kPort);
+  EXPECT_TRUE(view.IsEnabled(ctl::kRegister));
+}
+
+TEST_F(MainWindowTest, PasswordBoxAndFolderChooser) {
+  view.SetChecked(Surface::kMain, ctl::kShowPassword, true);
+  dlg->OnShowPasswordToggled();
+  EXPECT_FALSE((view.masked[{Surface::kMain, ctl::kFtpPassword}]));
+  view.SetChecked(Surface::kMain, ctl::kShowPassword, false);
+  dlg->OnShowPasswordToggled();
+  EXPECT_TRUE((view.masked[{Surface::kMain, ctl::kFtpPassword}]));
+
+  view.SetText(Surface::kMain, ctl::kSharedFolder, "/srv/old");
+  view.chosen = "";
+  dlg->OnBrowseClicked();  // nothing chosen: the text stays
+  EXPECT_EQ(view.At(ctl::kSharedFolder), "/srv/old");
+  view.chosen = "/srv/new";
+  dlg->OnBrowseClicked();
+  EXPECT_EQ(view.At(ctl::kSharedFolder), "/srv/new");
+  EXPECT_EQ(view.chooser_titles.back(), "[FTP] 공개할 폴더를 선택하세요.");
 }
 
 // ---- window messages, timers, tray, exit ----
