@@ -5,7 +5,14 @@
 #   bench/ftp_bench.sh [path/to/quarno-ftpd]
 #
 # Sizes (defaults are the full run): BIG_MB=1024 SESSIONS=200 SESSION_MB=10
-# IDLE_SESSIONS=50. Every transfer is bounded by MAX_TIME seconds (default 300).
+# IDLE_SESSIONS=50 HUGE_ENTRIES=100000. Every transfer is bounded by MAX_TIME
+# seconds (default 300).
+#
+# Memory is PSS (proportional set size, from /proc/<pid>/smaps_rollup): pages
+# shared by several processes are split among them, so a forking server is
+# not charged many times for the same pages. quarno-ftpd is one process;
+# vsftpd is every vsftpd process on the machine (the listener and, per
+# session, its forked pair), so run the benchmark where no other vsftpd runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ftpd=${1:-build/apps/quarno-ftpd}
@@ -14,6 +21,7 @@ SESSIONS=${SESSIONS:-200}
 SESSION_MB=${SESSION_MB:-10}
 IDLE_SESSIONS=${IDLE_SESSIONS:-50}
 MAX_TIME=${MAX_TIME:-300}
+HUGE_ENTRIES=${HUGE_ENTRIES:-100000}
 [ -x "$ftpd" ] || { echo "no quarno-ftpd at $ftpd (build it first)" >&2; exit 2; }
 command -v vsftpd >/dev/null || [ -x /usr/sbin/vsftpd ] || { echo "vsftpd is not installed" >&2; exit 2; }
 [ "$(id -u)" -eq 0 ] || { echo "vsftpd needs root to start; run as root" >&2; exit 2; }
@@ -38,6 +46,12 @@ head -c "$((SESSION_MB << 20))" /dev/urandom > "$data/pub/session.bin"
 head -c "$((BIG_MB << 20))" /dev/zero > "$work/upload.bin"
 # Both servers read from a warm page cache; the first reader would pay for it otherwise.
 cat "$data/pub/big.bin" "$data/pub/session.bin" "$work/upload.bin" > /dev/null
+mkdir -p "$data/pub/huge"
+python3 - "$data/pub/huge" "$HUGE_ENTRIES" <<'PY'
+import os, sys
+for i in range(int(sys.argv[2])):
+    os.close(os.open('%s/entry-%07d' % (sys.argv[1], i), os.O_CREAT | os.O_WRONLY, 0o644))
+PY
 chown ftp "$data/pub"
 
 # quarno-ftpd
@@ -121,18 +135,22 @@ many() {  # total seconds for $SESSIONS parallel downloads, and how many complet
   printf '%d/%d in %.2f s' "$ok" "$SESSIONS" "$(echo "$t1 - $t0" | bc)"
 }
 
-rss_kb() {  # resident KiB of a process and its children
-  local total=0 p
-  for p in $1 $(pgrep -P "$1" 2>/dev/null) $(for c in $(pgrep -P "$1" 2>/dev/null); do pgrep -P "$c"; done); do
-    total=$((total + $(awk '/VmRSS/ {print $2}' /proc/"$p"/status 2>/dev/null || echo 0)))
+q_pids() { echo "$q_pid"; }
+v_pids() { pgrep -x vsftpd || true; }
+
+pss_kb() {  # summed PSS in KiB of the processes that "$1" lists
+  local total=0 p kb
+  for p in $("$1"); do
+    kb=$(awk '/^Pss:/ {print $2}' /proc/"$p"/smaps_rollup 2>/dev/null || true)
+    total=$((total + ${kb:-0}))
   done
   echo "$total"
 }
 
-idle_rss() {  # KiB per idle logged-in session
-  local pid=$1 port=$2 user=$3 pass=$4 before after
-  before=$(rss_kb "$pid")
-  python3 - "$port" "$user" "$pass" "$IDLE_SESSIONS" "$work/idle.$pid" <<'PY' &
+idle_pss() {  # KiB per idle logged-in session
+  local pids=$1 port=$2 user=$3 pass=$4 before after flag=$work/idle.$1
+  before=$(pss_kb "$pids")
+  python3 - "$port" "$user" "$pass" "$IDLE_SESSIONS" "$flag" <<'PY' &
 import ftplib, sys, time, os
 port, user, pw, n, flag = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
 conns = []
@@ -142,19 +160,42 @@ open(flag, 'w').close()
 time.sleep(4)
 PY
   local helper=$!
-  for _ in $(seq 1 100); do [ -f "$work/idle.$pid" ] && break; sleep 0.1; done
+  for _ in $(seq 1 100); do [ -f "$flag" ] && break; sleep 0.1; done
   sleep 0.5
-  after=$(rss_kb "$pid")
+  after=$(pss_kb "$pids")
   wait "$helper" 2>/dev/null || true
   awk -v a="$after" -v b="$before" -v n="$IDLE_SESSIONS" 'BEGIN { printf "%.1f", (a - b) / n }'
+}
+
+# Longest NOOP round trip of one session while another lists the huge
+# folder: what a big listing costs everyone else. Bounded to 2000 NOOPs.
+noop_during_list() {
+  python3 - "$1" "$2" "$3" "$4" "$MAX_TIME" <<'PY' 2>/dev/null || echo fail
+import ftplib, sys, threading, time
+port, user, pw, folder, limit = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5])
+def login():
+    f = ftplib.FTP(timeout=limit); f.connect('127.0.0.1', port); f.login(user, pw); return f
+a, b = login(), login()
+lines = []
+t = threading.Thread(target=lambda: a.retrlines('LIST ' + folder, lines.append))
+t.start()
+worst = 0.0
+for _ in range(2000):
+    if not t.is_alive():
+        break
+    t0 = time.monotonic(); b.voidcmd('NOOP'); worst = max(worst, time.monotonic() - t0)
+t.join(limit)
+print('%.1f ms max (%d entries)' % (worst * 1000, len(lines)))
+PY
 }
 
 echo "Loopback FTP benchmark: ${BIG_MB} MiB file, ${SESSIONS} x ${SESSION_MB} MiB sessions, ${IDLE_SESSIONS} idle sessions"
 printf '%-34s %-22s %-22s\n' "" "quarno-ftpd" "vsftpd"
 # Idle sessions first, while neither server has grown from the transfers.
-printf '%-34s %-22s %-22s\n' "RSS per idle session" "$(idle_rss "$q_pid" "$q_port" bench pw) KiB" "$(idle_rss "$v_pid" "$v_port" anonymous x) KiB"
+printf '%-34s %-22s %-22s\n' "PSS per idle session" "$(idle_pss q_pids "$q_port" bench pw) KiB" "$(idle_pss v_pids "$v_port" anonymous x) KiB"
 printf '%-34s %-22s %-22s\n' "RETR ${BIG_MB} MiB" "$(speed -o /dev/null "$q_url/big.bin")" "$(speed -o /dev/null "$v_url/big.bin")"
 printf '%-34s %-22s %-22s\n' "STOR ${BIG_MB} MiB" "$(speed -T "$work/upload.bin" "$q_url/up.bin")" "$(speed -T "$work/upload.bin" "$v_url/up2.bin")"
 rm -f "$data/pub/up.bin" "$data/pub/up2.bin"
 printf '%-34s %-22s %-22s\n' "${SESSIONS} sessions x ${SESSION_MB} MiB RETR" "$(many "$q_url")" "$(many "$v_url")"
-printf '%-34s %-22s %-22s\n' "RSS of the server, idle" "$(rss_kb "$q_pid") KiB" "$(rss_kb "$v_pid") KiB"
+printf '%-34s %-22s %-22s\n' "NOOP during ${HUGE_ENTRIES}-entry LIST" "$(noop_during_list "$q_port" bench pw /DISK_E/huge)" "$(noop_during_list "$v_port" anonymous x /pub/huge)"
+printf '%-34s %-22s %-22s\n' "PSS of the server, idle" "$(pss_kb q_pids) KiB" "$(pss_kb v_pids) KiB"

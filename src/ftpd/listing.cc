@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "ftpd/account.h"
 #include "ftpd/vfs.h"
@@ -22,29 +23,45 @@ void FromStat(const struct stat& st, DirItem& item) {
 
 }  // namespace
 
-bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items) {
+DirectoryReader::~DirectoryReader() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+bool DirectoryReader::Open(const std::string& real_dir) {
   int fd = OpenResolved(real_dir, O_RDONLY | O_DIRECTORY, false);
   if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
+  dir_ = ::fdopendir(fd);
+  if (dir_ == nullptr) {
     ::close(fd);
     return false;
   }
-  items.clear();
-  while (struct dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == ".." || name.find_first_of("\r\n") != std::string::npos) continue;
+  return true;
+}
+
+bool DirectoryReader::Next(DirItem& item) {
+  if (dir_ == nullptr) return false;
+  while (struct dirent* e = ::readdir(dir_)) {
+    std::string_view name = e->d_name;
+    if (name == "." || name == ".." || name.find_first_of("\r\n") != std::string_view::npos) continue;
     struct stat st {};
-    if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0) continue;
+    if (::fstatat(::dirfd(dir_), e->d_name, &st, 0) != 0) continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-    DirItem item;
     struct stat lst {};
-    item.is_link = ::fstatat(::dirfd(dir), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
-    item.name = std::move(name);
+    item.is_link = ::fstatat(::dirfd(dir_), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISLNK(lst.st_mode);
+    item.name = name;
     FromStat(st, item);
-    items.push_back(std::move(item));
+    return true;
   }
-  ::closedir(dir);
+  return false;
+}
+
+bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items) {
+  DirectoryReader reader;
+  if (!reader.Open(real_dir)) return false;
+  items.clear();
+  DirItem item;
+  while (reader.Next(item)) items.push_back(item);
   return true;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Directory listings in the forms FTP clients parse: "ls -l" lines for LIST,
 // RFC 3659 facts for MLSD/MLST.
+#include <dirent.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +20,21 @@ struct DirItem {
 // Entries of `real_dir` with links followed; entries that cannot be examined
 // and names holding CR or LF (they would break the listing) are left out.
 bool ReadDirectory(const std::string& real_dir, std::vector<DirItem>& items);
+
+// The same entries one at a time, for folders too big to gather at once.
+class DirectoryReader {
+ public:
+  DirectoryReader() = default;
+  DirectoryReader(const DirectoryReader&) = delete;
+  DirectoryReader& operator=(const DirectoryReader&) = delete;
+  ~DirectoryReader();
+  bool Open(const std::string& real_dir);
+  // The next entry; false at the end.
+  bool Next(DirItem& item);
+
+ private:
+  DIR* dir_ = nullptr;
+};
 bool StatItem(const std::string& real_path, DirItem& item);
 
 // "drwxr-xr-x 1 ftp ftp 0 Jan 01 12:00 " without the name and line end; the

@@ -429,6 +429,8 @@ void Server::AcceptFtp(const std::shared_ptr<tcp::acceptor>& acceptor) {
         refusal = "421 Server is locked.\r\n";
       else if (sessions_.size() >= cap)
         refusal = "421 Too many users are connected, please try again later.\r\n";
+      else if (UnauthenticatedFrom(socket) >= options_.max_unauthenticated_per_address)
+        refusal = "421 Too many connections from your address, please log in first.\r\n";
       if (refusal) {
         // A short blocking write to a fresh socket's empty buffer; then gone.
         asio::error_code wec;
@@ -525,6 +527,52 @@ std::shared_ptr<const Account> Server::FindAccount(const std::string& user) cons
   for (const auto& a : accounts_)
     if (EqualNoCase(a->user_name, user)) return a;
   return nullptr;
+}
+
+int Server::LoggedInCountFrom(const std::string& user, const std::string& address) const {
+  int n = 0;
+  for (const auto& [id, s] : sessions_)
+    if (s->logged_in() && !s->closing() && s->address() == address && EqualNoCase(s->user(), user)) ++n;
+  return n;
+}
+
+int Server::UnauthenticatedFrom(const tcp::socket& socket) const {
+  asio::error_code ec;
+  auto remote = socket.remote_endpoint(ec);
+  if (ec) return 0;
+  std::string address = PlainAddress(remote.address()).to_string();
+  int n = 0;
+  for (const auto& [id, s] : sessions_)
+    if (!s->logged_in() && s->address() == address) ++n;
+  return n;
+}
+
+bool PeerOnLan(const asio::ip::address& peer_in, const asio::ip::address& local_in,
+               std::optional<int> prefix) {
+  asio::ip::address peer = PlainAddress(peer_in), local = PlainAddress(local_in);
+  if (peer.is_loopback()) return true;
+  if (peer.is_v4()) {
+    uint32_t p = peer.to_v4().to_uint();
+    auto in = [p](uint32_t net, int bits) { return (p >> (32 - bits)) == (net >> (32 - bits)); };
+    if (in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) || in(0xA9FE0000, 16)) return true;
+    if (!local.is_v4() || !prefix || *prefix <= 0 || *prefix > 32) return false;
+    uint32_t mask = *prefix == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> *prefix);
+    return (p & mask) == (local.to_v4().to_uint() & mask);
+  }
+  auto b = peer.to_v6().to_bytes();
+  if ((b[0] & 0xFE) == 0xFC || (b[0] == 0xFE && (b[1] & 0xC0) == 0x80)) return true;
+  if (!local.is_v6() || !prefix || *prefix <= 0 || *prefix > 128) return false;
+  auto l = local.to_v6().to_bytes();
+  for (int bit = 0; bit < *prefix; ++bit) {
+    uint8_t m = static_cast<uint8_t>(0x80 >> (bit % 8));
+    if ((b[bit / 8] & m) != (l[bit / 8] & m)) return false;
+  }
+  return true;
+}
+
+bool Server::IsLanPeer(const asio::ip::address& peer, const asio::ip::address& local) const {
+  if (options_.lan_peer) return options_.lan_peer(peer, local);
+  return PeerOnLan(peer, local, platform::LocalPrefixLength(PlainAddress(local).to_string()));
 }
 
 int Server::LoggedInCount(const std::string& user) const {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,19 @@ struct ServerOptions {
   // How long a failed login waits before its answer; tests shorten it.
   std::chrono::milliseconds failed_login_delay{1000};
   int max_sessions_when_unlimited = 512;
+  // Connections from one address that have not logged in yet: beyond this
+  // one address could fill every session place until the login time-out.
+  int max_unauthenticated_per_address = 64;
+  // Whether a client at `peer`, reached on the local address `local`, is on
+  // the LAN (it gets the LAN address in PASV). Empty: PeerOnLan with the
+  // interface's prefix.
+  std::function<bool(const asio::ip::address& peer, const asio::ip::address& local)> lan_peer;
 };
+
+// Loopback, link-local and private-range peers are on the LAN, and so is
+// any peer inside the local address's own network (`prefix` bits).
+bool PeerOnLan(const asio::ip::address& peer, const asio::ip::address& local,
+               std::optional<int> prefix);
 
 // Settings the sessions read, derived from the option set.
 struct SessionSettings {
@@ -63,7 +76,7 @@ struct SessionSettings {
   int login_timeout_s = 60;
   std::string welcome;
   bool hide_welcome = false;
-  std::string pasv_address;  // empty: the control connection's own address
+  std::string pasv_address;  // for clients outside the LAN; empty: the control connection's own address
   uint16_t pasv_min = 0, pasv_max = 0;  // 0: any free port
 };
 
@@ -86,6 +99,9 @@ class Server {
   bool AcceptsLogins() const;
   std::shared_ptr<const Account> FindAccount(const std::string& user) const;
   int LoggedInCount(const std::string& user) const;
+  // Sessions of `user` logged in from `address`.
+  int LoggedInCountFrom(const std::string& user, const std::string& address) const;
+  bool IsLanPeer(const asio::ip::address& peer, const asio::ip::address& local) const;
   const ServerOptions& options() const { return options_; }
   void OnLoggedIn(FtpSession& session);
   void OnSessionClosed(uint32_t id);
@@ -118,6 +134,7 @@ class Server {
   void BroadcastStatus(uint8_t id, const Bytes& payload);
   void ScheduleSweep();
   bool ReloadFile(std::string& why);
+  int UnauthenticatedFrom(const asio::ip::tcp::socket& socket) const;
 
   ServerOptions options_;
   asio::io_context io_;

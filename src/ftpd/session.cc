@@ -1,14 +1,13 @@
 #include "ftpd/session.h"
 
 #include <fcntl.h>
-#include <sys/sendfile.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <random>
 
 #include "core/log.h"
 #include "core/settings.h"
@@ -22,14 +21,38 @@ using asio::ip::tcp;
 
 constexpr size_t kMaxQueuedLines = 64;
 constexpr size_t kMaxPendingOutput = 1 << 20;
-constexpr size_t kSendfileTurn = 8 << 20;  // bytes per loop turn before others get a go
-constexpr size_t kIoBuffer = 256 << 10;
 constexpr int kFailedLoginsBeforeClose = 3;
-constexpr int kDataConnectSeconds = 30;
+// Entries examined per step of a listing: a step stays well under a
+// millisecond, so a folder of 100k entries never holds up other sessions.
+constexpr int kListingBatch = 128;
+constexpr int kListingStepsPerTurn = 4;
 
-asio::ip::address Plain(const asio::ip::address& a) {
-  if (a.is_v6() && a.to_v6().is_v4_mapped()) return asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
-  return a;
+asio::ip::address Plain(const asio::ip::address& a) { return PlainAddress(a); }
+
+bool HasWildcard(std::string_view name) { return name.find_first_of("*?[") != std::string_view::npos; }
+
+// "20240102030405" (a fraction after a dot is ignored) in UTC; false when
+// it is not such a time.
+bool ParseTimeVal(std::string_view text, int64_t& out) {
+  if (size_t dot = text.find('.'); dot != std::string_view::npos) {
+    std::string_view fraction = text.substr(dot + 1);
+    if (fraction.empty() || fraction.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    text = text.substr(0, dot);
+  }
+  if (text.size() != 14 || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  auto num = [&](size_t pos, size_t len) { return std::stoi(std::string(text.substr(pos, len))); };
+  struct tm tm {};
+  tm.tm_year = num(0, 4) - 1900;
+  tm.tm_mon = num(4, 2) - 1;
+  tm.tm_mday = num(6, 2);
+  tm.tm_hour = num(8, 2);
+  tm.tm_min = num(10, 2);
+  tm.tm_sec = num(12, 2);
+  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+      tm.tm_sec > 60)
+    return false;
+  out = static_cast<int64_t>(::timegm(&tm));
+  return true;
 }
 
 const char* PathErrorText(PathError e) {
@@ -50,19 +73,6 @@ std::string ListPathArgument(const std::string& arg) {
     rest = space == std::string::npos ? std::string() : rest.substr(space + 1);
   }
   return rest;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // The folder holding a resolved entry, opened without following links, so
@@ -101,11 +111,11 @@ FtpSession::FtpSession(Server& server, tcp::socket socket, uint32_t id)
   started_at_ = last_command_ = last_transfer_ = Clock::now();
 }
 
-FtpSession::~FtpSession() {
-  if (transfer_ && transfer_->fd >= 0) ::close(transfer_->fd);
-}
+FtpSession::~FtpSession() = default;
 
 void FtpSession::Start() {
+  data_ = std::make_shared<DataChannel>(server_.io(), weak_from_this(), peer_, local_, id_);
+  lan_peer_ = server_.IsLanPeer(peer_, local_);
   std::string charset;
   ReadSetting(setting::kFtpCharset, charset);
   utf8_ = charset != "EUC-KR";
@@ -147,7 +157,7 @@ void FtpSession::OnRead(const asio::error_code& ec, size_t n) {
     if (busy_) {
       Command cmd;
       if (ParseCommandLine(line, cmd) == ParseResult::kOk) {
-        if (cmd.verb == "ABOR" && transfer_) {
+        if (cmd.verb == "ABOR" && transferring()) {
           DoAbor();
           continue;
         }
@@ -155,8 +165,8 @@ void FtpSession::OnRead(const asio::error_code& ec, size_t n) {
           Close("221 Goodbye.");
           return;
         }
-        if (cmd.verb == "STAT" && cmd.arg.empty() && transfer_) {
-          Reply(213, "Status: " + std::to_string(transfer_->bytes) + " bytes transferred.");
+        if (cmd.verb == "STAT" && cmd.arg.empty() && transferring()) {
+          Reply(213, "Status: " + std::to_string(data_->bytes()) + " bytes transferred.");
           continue;
         }
       }
@@ -205,8 +215,12 @@ void FtpSession::Reply(int code, const std::string& text) {
   while (true) {
     size_t nl = text.find('\n', start);
     std::string_view line(text.data() + start, (nl == std::string::npos ? text.size() : nl) - start);
-    out += std::to_string(code);
-    out += nl == std::string::npos ? ' ' : '-';
+    // Inner lines that start with a blank go out as they are (feature
+    // lines, facts, listings); the first and the last carry the code.
+    if (start == 0 || nl == std::string::npos || line.empty() || line[0] != ' ') {
+      out += std::to_string(code);
+      out += nl == std::string::npos ? ' ' : '-';
+    }
     out.append(line);
     out += "\r\n";
     if (nl == std::string::npos) break;
@@ -228,6 +242,25 @@ void FtpSession::Send(std::string bytes) {
 
 void FtpSession::WriteNext() {
   if (closed_) return;
+  if (out_.empty() && status_source_) {
+    // A STAT listing goes out a part at a time, each once the last has left.
+    std::string part;
+    bool more = true;
+    for (int step = 0; step < kListingStepsPerTurn && more && part.size() < 16384; ++step)
+      more = status_source_(part);
+    if (!more) {
+      status_source_ = nullptr;
+      part += "213 End of status\r\n";
+      Done();
+    }
+    if (part.empty()) {
+      writing_ = true;
+      asio::post(server_.io(), [self = shared_from_this()] { self->WriteNext(); });
+      return;
+    }
+    out_bytes_ += part.size();
+    out_.push_back(std::move(part));
+  }
   if (out_.empty()) {
     writing_ = false;
     if (close_after_write_) Finalize();
@@ -249,8 +282,8 @@ void FtpSession::WriteNext() {
 
 void FtpSession::Close(const std::string& reply) {
   if (closing_) return;
-  DropTransfer();
-  ResetDataChannel();
+  if (data_) data_->Reset();
+  status_source_ = nullptr;
   login_delay_.cancel();
   if (!reply.empty() && !closed_) {
     Send(reply + "\r\n");
@@ -267,8 +300,8 @@ void FtpSession::Close(const std::string& reply) {
 void FtpSession::Finalize() {
   if (closed_) return;
   closed_ = closing_ = true;
-  DropTransfer();
-  ResetDataChannel();
+  if (data_) data_->Reset();
+  status_source_ = nullptr;
   asio::error_code ec;
   control_.shutdown(tcp::socket::shutdown_both, ec);
   control_.close(ec);
@@ -290,12 +323,8 @@ void FtpSession::CheckTimeouts(Clock::time_point now) {
     if (secs(started_at_) >= limit) Close("421 Login time exceeded. Closing control connection.");
     return;
   }
-  if (transfer_) {
-    int stall = s.timeout_s > 0 ? s.timeout_s : 300;
-    if (waiting_for_data_ && secs(data_wait_started_) >= std::min(stall, kDataConnectSeconds))
-      FinishTransfer(425, "Can't open data connection.");
-    else if (!waiting_for_data_ && secs(last_progress_) >= stall)
-      FinishTransfer(426, "Data connection timed out; transfer aborted.");
+  if (transferring()) {
+    data_->CheckTimeouts(now, s.timeout_s > 0 ? s.timeout_s : 300);
     return;
   }
   if (s.timeout_s > 0 && secs(last_command_) >= s.timeout_s) {
@@ -346,13 +375,11 @@ std::string FtpSession::Quote(const std::string& virtual_path) const {
   return out + "\"";
 }
 
-void FtpSession::DropHiddenLinks(const std::string& virtual_dir, std::vector<DirItem>& items) const {
+bool FtpSession::HiddenLink(const std::string& virtual_dir, const DirItem& item) const {
   // A link that leads out of its permitted directory cannot be used; listing
   // it would still tell the kind, size and age of what lies outside.
-  std::erase_if(items, [&](const DirItem& item) {
-    PathNode child;
-    return item.is_link && tree_.Resolve(virtual_dir, item.name, child) != PathError::kNone;
-  });
+  PathNode child;
+  return item.is_link && tree_.Resolve(virtual_dir, item.name, child) != PathError::kNone;
 }
 
 bool FtpSession::ResolveOrReply(const std::string& arg, PathNode& node) {
@@ -379,14 +406,14 @@ void FtpSession::Execute(const Command& cmd) {
   if (v == "SYST") return Reply(215, "UNIX Type: L8");
   if (v == "FEAT")
     return Reply(211,
-                 "Features:\n MDTM\n REST STREAM\n SIZE\n MLST type*;size*;modify*;perm*;\n MLSD\n UTF8\n EPSV\n "
-                 "EPRT\nEnd");
+                 "Features:\n MDTM\n MFMT\n REST STREAM\n SIZE\n MLST type*;size*;modify*;perm*;\n MLSD\n "
+                 "UTF8\n EPSV\n EPRT\nEnd");
   if (v == "OPTS") return DoOpts(a);
   if (v == "HELP")
     return Reply(214,
                  "The following commands are recognized:\n USER PASS QUIT NOOP SYST FEAT OPTS HELP PWD CWD CDUP TYPE "
                  "MODE STRU\n PASV EPSV PORT EPRT LIST NLST MLSD MLST RETR STOR APPE REST DELE MKD RMD\n RNFR RNTO "
-                 "SIZE MDTM ABOR STAT ALLO\nHelp ok.");
+                 "SIZE MDTM MFMT SITE ABOR STAT ALLO\nHelp ok.");
   if (v == "AUTH" || v == "PBSZ" || v == "PROT" || v == "CCC")
     return Reply(502, "TLS is not available on this server.");
   if (!RequireLogin()) return;
@@ -423,9 +450,9 @@ void FtpSession::Execute(const Command& cmd) {
   if (v == "PASV") return DoPasv(false);
   if (v == "PORT") return DoPort(a, false);
   if (v == "EPRT") return DoPort(a, true);
-  if (v == "LIST") return DoList(a, Kind::kList);
-  if (v == "NLST") return DoList(a, Kind::kNlst);
-  if (v == "MLSD") return DoList(a, Kind::kMlsd);
+  if (v == "LIST") return DoList(a, ListStyle::kList);
+  if (v == "NLST") return DoList(a, ListStyle::kNlst);
+  if (v == "MLSD") return DoList(a, ListStyle::kMlsd);
   if (v == "MLST") return DoMlst(a);
   if (v == "RETR") return DoRetr(a);
   if (v == "STOR") return DoStor(a, false);
@@ -444,6 +471,8 @@ void FtpSession::Execute(const Command& cmd) {
   if (v == "SIZE") return DoSize(a, false);
   if (v == "MDTM") return DoSize(a, true);
   if (v == "STAT") return DoStat(a);
+  if (v == "MFMT") return DoMfmt(a);
+  if (v == "SITE") return DoSite(a);
   if (v == "ABOR") return DoAbor();
   Reply(500, "Syntax error, command unrecognized.");
 }
@@ -493,6 +522,11 @@ void FtpSession::DoPass(const std::string& arg) {
   if (ok && account->user_limit > 0 && static_cast<int64_t>(server_.LoggedInCount(account->user_name)) >=
                                             static_cast<int64_t>(account->user_limit))
     return Close("421 Too many users logged in for this account. Try again later.");
+  // "IP Limit": logins of this account from one address.
+  if (ok && account->address_limit > 0 &&
+      static_cast<int64_t>(server_.LoggedInCountFrom(account->user_name, address_)) >=
+          static_cast<int64_t>(account->address_limit))
+    return Close("421 Too many connections from your address for this account. Try again later.");
   if (!ok) {
     ++failed_logins_;
     WriteLog("FTP %u: failed login of \"%s\" from %s", id_, user_.c_str(), address_.c_str());
@@ -527,31 +561,126 @@ void FtpSession::DoCwd(const std::string& arg) {
   Reply(250, "CWD successful. " + Quote(cwd_) + " is current directory.");
 }
 
-// The entries a listing shows for `node` (a folder's contents, or the file
-// itself) and the rights that govern them; replies and returns false when
-// the listing may not or cannot be made.
-bool FtpSession::CollectListing(const PathNode& node, std::vector<DirItem>& items,
-                                uint16_t& rights) {
-  rights = node.is_dir ? node.rights : node.parent_rights;
-  if (!(rights & kDirList)) {
+// One listing on its way out: a folder read entry by entry, or one file.
+struct FtpSession::ListingJob {
+  ListStyle style = ListStyle::kList;
+  PathNode node;
+  uint16_t rights = 0;
+  std::string pattern;  // UTF-8; empty: every entry
+  std::string prefix;   // NLST with a pattern: the folder part as the client gave it
+  DirectoryReader reader;
+  std::optional<DirItem> single;  // listing of a file
+  int64_t now = 0;
+  size_t left_out = 0;  // names the client's character set cannot carry
+};
+
+ListingSource FtpSession::PrepareListing(const std::string& arg, ListStyle style, std::string& quoted) {
+  std::string path;
+  if (!FromWire(arg, path)) return nullptr;
+  auto job = std::make_shared<ListingJob>();
+  job->style = style;
+  PathNode& node = job->node;
+  PathError e = tree_.Resolve(cwd_, path, node);
+  size_t slash = path.rfind('/');
+  std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  if ((e != PathError::kNone || !node.exists) && style != ListStyle::kMlsd && HasWildcard(last) &&
+      !HasWildcard(folder)) {
+    // "*.jpg" as mget sends it: the matching entries of the folder.
+    PathNode dir;
+    if (tree_.Resolve(cwd_, folder.empty() ? "." : folder, dir) == PathError::kNone && dir.exists && dir.is_dir) {
+      node = dir;
+      e = PathError::kNone;
+      job->pattern = last;
+      if (style == ListStyle::kNlst) job->prefix = folder;
+    }
+  }
+  if (e != PathError::kNone) {
+    std::string text = PathErrorText(e);
+    Reply(std::stoi(text.substr(0, 3)), text.substr(4));
+    return nullptr;
+  }
+  if (!node.exists) {
+    Reply(550, style == ListStyle::kStat ? "File or directory not found." : "Directory not found.");
+    return nullptr;
+  }
+  if (!node.is_dir && style == ListStyle::kMlsd) {
+    Reply(501, "Not a directory.");
+    return nullptr;
+  }
+  job->rights = node.is_dir ? node.rights : node.parent_rights;
+  if (!(job->rights & kDirList)) {
     Reply(550, "Permission denied.");
-    return false;
+    return nullptr;
   }
   if (node.is_dir) {
-    if (!ReadDirectory(node.real, items)) {
+    if (!job->reader.Open(node.real)) {
       Reply(550, "Directory cannot be read.");
+      return nullptr;
+    }
+  } else {
+    DirItem item;
+    if (!StatItem(node.real, item)) {
+      Reply(550, "File not found.");
+      return nullptr;
+    }
+    item.name = node.Name();
+    job->single = item;
+  }
+  job->now = std::time(nullptr);
+  quoted = Quote(node.virtual_path);
+  // The channel and the status writer call this only while the session lives.
+  return [this, job](std::string& out) { return NextListingPart(*job, out); };
+}
+
+bool FtpSession::NextListingPart(ListingJob& job, std::string& out) {
+  for (int n = 0; n < kListingBatch; ++n) {
+    DirItem item;
+    if (job.single) {
+      item = *job.single;
+      job.single.reset();
+    } else if (!job.node.is_dir || !job.reader.Next(item)) {
+      if (job.left_out > 0)
+        WriteLog("FTP %u: %zu name(s) in %s cannot be written in EUC-KR; left out of the listing", id_,
+                 job.left_out, job.node.virtual_path.c_str());
+      job.left_out = 0;
       return false;
     }
-    DropHiddenLinks(node.virtual_path, items);
-    return true;
+    if (!job.pattern.empty() && ::fnmatch(job.pattern.c_str(), item.name.c_str(), FNM_PERIOD) != 0) continue;
+    if (job.node.is_dir && HiddenLink(job.node.virtual_path, item)) continue;
+    std::string name = job.prefix + item.name;
+    std::string wire;
+    if (utf8_) {
+      wire = name;
+    } else if (!platform::Utf8ToCp949(name, wire)) {
+      // Shown as raw UTF-8 it could not be named back in any command.
+      ++job.left_out;
+      continue;
+    }
+    switch (job.style) {
+      case ListStyle::kList:
+        out += ListPrefix(item, job.now);
+        break;
+      case ListStyle::kStat:
+        out += ' ';
+        out += ListPrefix(item, job.now);
+        break;
+      case ListStyle::kMlsd: {
+        // A folder's own entry (a share link, say) decides what may be done in it.
+        uint16_t rights = job.rights;
+        if (item.is_dir && job.node.is_dir)
+          rights = tree_.DirRights(
+              (job.node.virtual_path == "/" ? tree_.home() : tree_.home() + job.node.virtual_path) + "/" +
+              item.name);
+        out += MlsxFacts(item, rights);
+        break;
+      }
+      case ListStyle::kNlst:
+        break;
+    }
+    out += wire;
+    out += "\r\n";
   }
-  DirItem item;
-  if (!StatItem(node.real, item)) {
-    Reply(550, "File not found.");
-    return false;
-  }
-  item.name = node.Name();
-  items.push_back(item);
   return true;
 }
 
@@ -560,93 +689,99 @@ void FtpSession::DoStat(const std::string& arg) {
     return Reply(211, "FTP server status:\n Connected to " + address_ + "\n Logged in as " + ToWire(user_) +
                           "\n TYPE: " + (ascii_ ? "ASCII" : "BINARY") + "\nEnd of status");
   }
+  std::string quoted;
+  ListingSource source = PrepareListing(ListPathArgument(arg), ListStyle::kStat, quoted);
+  if (!source) return;
+  // Written as the client reads it (see WriteNext), however big the folder.
+  busy_ = true;
+  status_source_ = std::move(source);
+  Send("213-Status follows:\r\n");
+}
+
+void FtpSession::DoMfmt(const std::string& arg) {
+  size_t space = arg.find(' ');
+  int64_t when = 0;
+  if (space == std::string::npos || !ParseTimeVal(arg.substr(0, space), when))
+    return Reply(501, "Syntax error: MFMT YYYYMMDDHHMMSS path.");
+  SetModified(arg.substr(space + 1), when, 213, "");
+}
+
+void FtpSession::DoSite(const std::string& arg) {
+  std::string up = arg.substr(0, arg.find(' '));
+  for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (up != "UTIME") return Reply(500, "SITE command not understood.");
+  std::string rest = arg.size() > 6 ? arg.substr(6) : std::string();
+  int64_t when = 0;
+  // "UTIME <path> <atime> <mtime> <ctime> UTC", the path possibly with blanks.
+  if (rest.size() > 4 && rest.compare(rest.size() - 4, 4, " UTC") == 0) {
+    std::string head = rest.substr(0, rest.size() - 4);
+    std::string times[3];
+    bool ok = true;
+    for (int i = 2; i >= 0 && ok; --i) {
+      size_t sp = head.rfind(' ');
+      ok = sp != std::string::npos;
+      if (ok) {
+        times[i] = head.substr(sp + 1);
+        head.resize(sp);
+      }
+    }
+    if (ok && !head.empty() && ParseTimeVal(times[1], when))
+      return SetModified(head, when, 200, "SITE UTIME command successful.");
+  }
+  // "UTIME YYYYMMDDHHMMSS <path>"
+  size_t space = rest.find(' ');
+  if (space != std::string::npos && ParseTimeVal(rest.substr(0, space), when))
+    return SetModified(rest.substr(space + 1), when, 200, "SITE UTIME command successful.");
+  Reply(501, "Syntax error: SITE UTIME YYYYMMDDHHMMSS path.");
+}
+
+void FtpSession::SetModified(const std::string& path_wire, int64_t when, int code, const std::string& done_text) {
   PathNode node;
-  if (!ResolveOrReply(ListPathArgument(arg), node)) return;
-  if (!node.exists) return Reply(550, "File or directory not found.");
-  std::vector<DirItem> items;
-  uint16_t rights = 0;
-  if (!CollectListing(node, items, rights)) return;
-  int64_t now = std::time(nullptr);
-  std::string text = "Status follows:\n";
-  for (const auto& item : items) text += " " + ListPrefix(item, now) + ToWire(item.name) + "\n";
-  Reply(213, text + "End of status");
+  if (!ResolveOrReply(path_wire, node)) return;
+  struct stat st {};
+  if (::lstat(node.entry.c_str(), &st) != 0) return Reply(550, "File or directory not found.");
+  bool dir = S_ISDIR(st.st_mode);
+  // Changing a time is a change of the entry: the rights that may replace it.
+  if (node.is_permission_root || !(node.parent_rights & (dir ? kDirCreate : kFileWrite)))
+    return Reply(550, "Permission denied.");
+  ParentDir parent;
+  struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), 0}};
+  if (!parent.Open(node.entry) || ::utimensat(parent.fd, parent.name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    return Reply(550, std::string("Cannot set the time: ") + std::strerror(errno));
+  if (code == 213) return Reply(213, "Modify=" + TimeVal(when) + "; " + ToWire(node.virtual_path));
+  Reply(code, done_text);
 }
 
 // ---- data channel ----
 
-void FtpSession::ResetDataChannel() {
-  asio::error_code ec;
-  if (passive_) passive_->close(ec);
-  passive_.reset();
-  if (data_) data_->close(ec);
-  data_.reset();
-  active_.reset();
-  data_connecting_ = false;
+// PASV shows the address the client can reach: the LAN address to LAN
+// clients, the router's external address (when configured) to the rest.
+std::string FtpSession::PassiveAddressFor() const {
+  const SessionSettings& s = server_.settings();
+  if (!lan_peer_ && !s.pasv_address.empty()) return s.pasv_address;
+  return local_.to_v4().to_string();
 }
 
 void FtpSession::DoPasv(bool extended) {
-  if (transfer_) return Reply(503, "A transfer is in progress.");
-  ResetDataChannel();
-  if (!extended && !local_.is_v4()) return Reply(500, "PASV needs IPv4; use EPSV.");
+  if (transferring()) return Reply(503, "A transfer is in progress.");
+  if (!extended && !local_.is_v4()) {
+    data_->Reset();
+    return Reply(500, "PASV needs IPv4; use EPSV.");
+  }
   const SessionSettings& s = server_.settings();
-  auto acceptor = std::make_unique<tcp::acceptor>(server_.io());
-  asio::error_code ec;
-  tcp::endpoint ep(local_, 0);
-  acceptor->open(ep.protocol(), ec);
-  if (!ec && s.pasv_min > 0 && s.pasv_max >= s.pasv_min) {
-    unsigned span = s.pasv_max - s.pasv_min + 1u;
-    unsigned start = std::random_device{}() % span;
-    for (unsigned i = 0; i < span; ++i) {
-      ep.port(static_cast<uint16_t>(s.pasv_min + (start + i) % span));
-      acceptor->bind(ep, ec);
-      if (!ec) break;
-    }
-  } else if (!ec) {
-    acceptor->bind(ep, ec);
-  }
-  if (!ec) acceptor->listen(1, ec);
-  if (ec) return Reply(425, "Can't open data connection: no free port.");
-  uint16_t port = acceptor->local_endpoint(ec).port();
-  passive_ = std::move(acceptor);
-  stranger_logged_ = false;
-  AcceptPassive();
+  uint16_t port = 0;
+  if (!data_->Listen(s.pasv_min, s.pasv_max, port)) return Reply(425, "Can't open data connection: no free port.");
   if (extended) return Reply(229, "Entering Extended Passive Mode (|||" + std::to_string(port) + "|)");
-  asio::ip::address_v4 shown = local_.to_v4();
-  if (!s.pasv_address.empty()) {
-    auto custom = asio::ip::make_address_v4(s.pasv_address, ec);
-    if (!ec) shown = custom;
-  }
-  auto b = shown.to_bytes();
+  asio::error_code ec;
+  auto b = asio::ip::make_address_v4(PassiveAddressFor(), ec).to_bytes();
+  if (ec) b = local_.to_v4().to_bytes();
   Reply(227, "Entering Passive Mode (" + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," +
                  std::to_string(b[2]) + "," + std::to_string(b[3]) + "," + std::to_string(port >> 8) + "," +
                  std::to_string(port & 255) + ")");
 }
 
-void FtpSession::AcceptPassive() {
-  if (!passive_) return;
-  passive_->async_accept([self = shared_from_this(), acceptor = passive_.get()](const asio::error_code& ec,
-                                                                                tcp::socket socket) {
-    if (ec || self->closing_ || self->passive_.get() != acceptor) return;
-    asio::error_code rec;
-    auto remote = socket.remote_endpoint(rec);
-    if (rec || Plain(remote.address()) != self->peer_) {
-      // Only the client itself may connect; anyone else is turned away. Once
-      // in the log per listener: strangers may knock as often as they like.
-      if (!self->stranger_logged_)
-        WriteLog("FTP %u: refused data connection from %s", self->id_, rec ? "?" : remote.address().to_string().c_str());
-      self->stranger_logged_ = true;
-      socket.close(rec);
-      self->AcceptPassive();
-      return;
-    }
-    self->data_.emplace(std::move(socket));
-    self->passive_->close(rec);
-    if (self->transfer_ && self->waiting_for_data_) self->ConnectionReady();
-  });
-}
-
 void FtpSession::DoPort(const std::string& arg, bool extended) {
-  if (transfer_) return Reply(503, "A transfer is in progress.");
+  if (transferring()) return Reply(503, "A transfer is in progress.");
   asio::ip::address addr;
   uint16_t port = 0;
   if (extended) {
@@ -664,212 +799,35 @@ void FtpSession::DoPort(const std::string& arg, bool extended) {
   }
   if (Plain(addr) != peer_ || port < 1024)
     return Reply(504, "Rejected: the data address must be your own, on a port above 1023.");
-  ResetDataChannel();
-  active_ = tcp::endpoint(Plain(addr), port);
+  data_->Target(tcp::endpoint(Plain(addr), port));
   Reply(200, extended ? "EPRT command successful." : "PORT command successful.");
 }
 
-void FtpSession::BeginTransfer(Transfer t) {
-  if (!passive_ && !data_ && !active_) {
-    if (t.fd >= 0) ::close(t.fd);
-    return Reply(425, "Use PORT or PASV first.");
-  }
-  t.generation = ++generation_;
-  transfer_ = std::move(t);
+void FtpSession::StartTransfer(TransferRequest request) {
   busy_ = true;
-  waiting_for_data_ = true;
-  data_wait_started_ = Clock::now();
-  if (data_) return ConnectionReady();
-  if (active_ && !data_connecting_) {
-    data_connecting_ = true;
-    data_.emplace(server_.io());
-    asio::error_code ec;
-    data_->open(active_->protocol(), ec);
-    if (!ec) data_->bind(tcp::endpoint(local_.is_v4() == active_->address().is_v4() ? local_ : asio::ip::address(), 0), ec);
-    if (ec) return FinishTransfer(425, "Can't open data connection.");
-    uint64_t gen = transfer_->generation;
-    data_->async_connect(*active_, [self = shared_from_this(), gen](const asio::error_code& cec) {
-      if (!self->Current(gen)) return;
-      self->data_connecting_ = false;
-      if (cec) return self->FinishTransfer(425, "Can't open data connection.");
-      self->ConnectionReady();
-    });
+  if (!data_->Begin(std::move(request))) {
+    busy_ = false;
+    Reply(425, "Use PORT or PASV first.");
   }
 }
 
-void FtpSession::ConnectionReady() {
-  if (!transfer_ || !waiting_for_data_) return;
-  waiting_for_data_ = false;
-  Transfer& t = *transfer_;
-  if (t.kind == Kind::kStor) {
-    // Opened only now, so a failed data connection never truncates a file.
-    int flags = O_WRONLY | O_CREAT;
-    if (t.append) flags |= O_APPEND;
-    if (t.truncate) flags |= O_TRUNC;
-    t.fd = OpenResolved(t.real, flags, true);
-    struct stat st {};
-    if (t.fd < 0 || ::fstat(t.fd, &st) != 0) return FinishTransfer(553, "Cannot create file.");
-    if (!t.append && !t.truncate) {
-      if (static_cast<uint64_t>(st.st_size) < t.offset) return FinishTransfer(550, "Restart offset beyond file size.");
-      // Resuming below the end rewrites what follows; append rights only extend.
-      if (static_cast<uint64_t>(st.st_size) > t.offset && !t.may_rewrite)
-        return FinishTransfer(550, "Permission denied: the file may only be appended to.");
-      if (::ftruncate(t.fd, static_cast<off_t>(t.offset)) != 0 ||
-          ::lseek(t.fd, static_cast<off_t>(t.offset), SEEK_SET) < 0)
-        return FinishTransfer(451, "Cannot resume the file.");
-    }
-    t.buffer.resize(kIoBuffer);
-  }
-  const char* what = t.kind == Kind::kRetr   ? "Opening data channel for file download from server of "
-                     : t.kind == Kind::kStor ? "Opening data channel for file upload to server of "
-                                             : "Opening data channel for directory listing of ";
-  Reply(150, what + Quote(t.display));
-  t.started = true;
-  last_progress_ = Clock::now();
-  RunTransfer();
-}
+void FtpSession::OnDataReply(int code, const std::string& text) { Reply(code, text); }
 
-void FtpSession::RunTransfer() {
-  Transfer& t = *transfer_;
-  uint64_t gen = t.generation;
-  switch (t.kind) {
-    case Kind::kList:
-    case Kind::kNlst:
-    case Kind::kMlsd:
-      asio::async_write(*data_, asio::buffer(t.listing), [self = shared_from_this(), gen](const asio::error_code& ec, size_t) {
-        if (!self->Current(gen)) return;
-        if (ec) return self->FinishTransfer(426, "Connection closed; transfer aborted.");
-        self->FinishTransfer(226, "Successfully transferred " + self->Quote(self->transfer_->display));
-      });
-      return;
-    case Kind::kRetr:
-      if (t.ascii) {
-        t.buffer.resize(64 << 10);
-        return SendAsciiChunk(gen);
-      }
-      return SendFileChunk(gen);
-    case Kind::kStor:
-      return ReceiveChunk(gen);
-  }
-}
-
-void FtpSession::SendFileChunk(uint64_t gen) {
-  if (!Current(gen)) return;
-  Transfer& t = *transfer_;
-  asio::error_code ec;
-  data_->native_non_blocking(true, ec);
-  int out = data_->native_handle();
-  size_t budget = kSendfileTurn;
-  while (budget > 0) {
-    off_t off = static_cast<off_t>(t.offset);
-    ssize_t n = ::sendfile(out, t.fd, &off, std::min<size_t>(budget, 1 << 20));
-    if (n > 0) {
-      t.offset = static_cast<uint64_t>(off);
-      t.bytes += static_cast<uint64_t>(n);
-      budget -= static_cast<size_t>(n);
-      last_progress_ = Clock::now();
-      continue;
-    }
-    if (n == 0) return FinishTransfer(226, "Successfully transferred " + Quote(t.display));
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) {
-      data_->async_wait(tcp::socket::wait_write, [self = shared_from_this(), gen](const asio::error_code& wec) {
-        if (!self->Current(gen)) return;
-        if (wec) return self->FinishTransfer(426, "Connection closed; transfer aborted.");
-        self->SendFileChunk(gen);
-      });
-      return;
-    }
-    return FinishTransfer(426, "Connection closed; transfer aborted.");
-  }
-  asio::post(server_.io(), [self = shared_from_this(), gen] { self->SendFileChunk(gen); });
-}
-
-void FtpSession::SendAsciiChunk(uint64_t gen) {
-  if (!Current(gen)) return;
-  Transfer& t = *transfer_;
-  ssize_t n = ::pread(t.fd, t.buffer.data(), t.buffer.size(), static_cast<off_t>(t.offset));
-  if (n < 0) return FinishTransfer(451, "Error reading the file.");
-  if (n == 0) return FinishTransfer(226, "Successfully transferred " + Quote(t.display));
-  t.offset += static_cast<uint64_t>(n);
-  t.out.clear();
-  for (ssize_t i = 0; i < n; ++i) {
-    char c = t.buffer[static_cast<size_t>(i)];
-    if (c == '\n' && !t.pending_cr) t.out += '\r';
-    t.out += c;
-    t.pending_cr = c == '\r';
-  }
-  asio::async_write(*data_, asio::buffer(t.out), [self = shared_from_this(), gen](const asio::error_code& ec, size_t w) {
-    if (!self->Current(gen)) return;
-    if (ec) return self->FinishTransfer(426, "Connection closed; transfer aborted.");
-    self->transfer_->bytes += w;
-    self->last_progress_ = Clock::now();
-    self->SendAsciiChunk(gen);
-  });
-}
-
-void FtpSession::ReceiveChunk(uint64_t gen) {
-  if (!Current(gen)) return;
-  Transfer& t = *transfer_;
-  data_->async_read_some(asio::buffer(t.buffer), [self = shared_from_this(), gen](const asio::error_code& ec, size_t n) {
-    if (!self->Current(gen)) return;
-    Transfer& tr = *self->transfer_;
-    if (n > 0) {
-      bool ok;
-      if (tr.ascii) {
-        tr.out.clear();
-        for (size_t i = 0; i < n; ++i) {
-          char c = tr.buffer[i];
-          if (tr.pending_cr && c != '\n') tr.out += '\r';
-          tr.pending_cr = c == '\r';
-          if (!tr.pending_cr) tr.out += c;
-        }
-        ok = WriteAll(tr.fd, tr.out.data(), tr.out.size());
-      } else {
-        ok = WriteAll(tr.fd, tr.buffer.data(), n);
-      }
-      if (!ok) return self->FinishTransfer(452, "Error writing the file: disk full or write error.");
-      tr.bytes += n;
-      self->last_progress_ = Clock::now();
-    }
-    if (ec == asio::error::eof) {
-      if (tr.pending_cr && !WriteAll(tr.fd, "\r", 1))
-        return self->FinishTransfer(452, "Error writing the file.");
-      return self->FinishTransfer(226, "Successfully transferred " + self->Quote(tr.display));
-    }
-    if (ec) return self->FinishTransfer(426, "Connection closed; transfer aborted.");
-    self->ReceiveChunk(gen);
-  });
-}
-
-void FtpSession::DropTransfer() {
-  if (!transfer_) return;
-  if (transfer_->fd >= 0) ::close(transfer_->fd);
-  transfer_.reset();
-  waiting_for_data_ = false;
-  asio::error_code ec;
-  if (data_) data_->close(ec);
-  data_.reset();
-}
-
-void FtpSession::FinishTransfer(int code, const std::string& text) {
-  bool was_stor = transfer_ && transfer_->kind == Kind::kStor;
-  DropTransfer();
-  ResetDataChannel();
+void FtpSession::OnTransferEnded(int code, const std::string& text, TransferKind kind) {
   last_transfer_ = Clock::now();
-  if (was_stor && code != 226) WriteLog("FTP %u: upload ended early (%d); the partial file stays", id_, code);
+  if (kind == TransferKind::kStor && code != 226)
+    WriteLog("FTP %u: upload ended early (%d); the partial file stays", id_, code);
   Reply(code, text);
   server_.OnTransferEnded(*this);
   Done();
 }
 
 void FtpSession::DoAbor() {
-  if (!transfer_) {
-    ResetDataChannel();
+  if (!transferring()) {
+    data_->Reset();
     return Reply(226, "ABOR command successful.");
   }
-  DropTransfer();
-  ResetDataChannel();
+  data_->Reset();
   last_transfer_ = Clock::now();
   Reply(426, "Connection closed; transfer aborted.");
   Reply(226, "ABOR command successful.");
@@ -879,36 +837,13 @@ void FtpSession::DoAbor() {
 
 // ---- file commands ----
 
-void FtpSession::DoList(const std::string& arg, Kind kind) {
-  PathNode node;
-  if (!ResolveOrReply(ListPathArgument(arg), node)) {
-    rest_ = 0;
-    return;
-  }
+void FtpSession::DoList(const std::string& arg, ListStyle style) {
   rest_ = 0;
-  if (!node.exists) return Reply(550, "Directory not found.");
-  if (!node.is_dir && kind == Kind::kMlsd) return Reply(501, "Not a directory.");
-  std::vector<DirItem> items;
-  uint16_t rights = 0;
-  if (!CollectListing(node, items, rights)) return;
-  Transfer t;
-  t.kind = kind;
-  t.display = node.virtual_path;
-  int64_t now = std::time(nullptr);
-  for (const auto& item : items) {
-    if (kind == Kind::kList) t.listing += ListPrefix(item, now);
-    if (kind == Kind::kMlsd) {
-      // A folder's own entry (a share link, say) decides what may be done in it.
-      uint16_t item_rights = rights;
-      if (item.is_dir && node.is_dir)
-        item_rights = tree_.DirRights((node.virtual_path == "/" ? tree_.home() : tree_.home() + node.virtual_path) +
-                                      "/" + item.name);
-      t.listing += MlsxFacts(item, item_rights);
-    }
-    t.listing += ToWire(item.name);
-    t.listing += "\r\n";
-  }
-  BeginTransfer(std::move(t));
+  TransferRequest r;
+  r.kind = TransferKind::kListing;
+  r.listing = PrepareListing(ListPathArgument(arg), style, r.quoted);
+  if (!r.listing) return;
+  StartTransfer(std::move(r));
 }
 
 void FtpSession::DoMlst(const std::string& arg) {
@@ -940,13 +875,13 @@ void FtpSession::DoRetr(const std::string& arg) {
     ::close(fd);
     return Reply(550, "Restart offset beyond file size.");
   }
-  Transfer t;
-  t.kind = Kind::kRetr;
-  t.display = node.virtual_path;
+  TransferRequest t;
+  t.kind = TransferKind::kRetr;
+  t.quoted = Quote(node.virtual_path);
   t.fd = fd;
   t.offset = offset;
   t.ascii = ascii_;
-  BeginTransfer(std::move(t));
+  StartTransfer(std::move(t));
 }
 
 void FtpSession::DoStor(const std::string& arg, bool append) {
@@ -959,16 +894,16 @@ void FtpSession::DoStor(const std::string& arg, bool append) {
   uint16_t need = (append || offset > 0) ? kFileAppend : kFileWrite;
   if (!(node.parent_rights & need)) return Reply(550, "Permission denied.");
   if (offset > 0 && !node.exists) return Reply(550, "File not found; nothing to resume.");
-  Transfer t;
-  t.kind = Kind::kStor;
-  t.display = node.virtual_path;
+  TransferRequest t;
+  t.kind = TransferKind::kStor;
+  t.quoted = Quote(node.virtual_path);
   t.real = node.real;
   t.offset = offset;
   t.append = append;
   t.truncate = !append && offset == 0;
   t.may_rewrite = (node.parent_rights & kFileWrite) != 0;
   t.ascii = ascii_;
-  BeginTransfer(std::move(t));
+  StartTransfer(std::move(t));
 }
 
 void FtpSession::DoDele(const std::string& arg) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -185,6 +186,36 @@ std::vector<Adapter> ListAdapters() {
     }
   }
   return adapters;
+}
+
+std::optional<int> LocalPrefixLength(const std::string& address) {
+  in6_addr want6{};
+  in_addr want4{};
+  bool v4 = inet_pton(AF_INET, address.c_str(), &want4) == 1;
+  if (!v4 && inet_pton(AF_INET6, address.c_str(), &want6) != 1) return std::nullopt;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return std::nullopt;
+  std::optional<int> prefix;
+  for (ifaddrs* a = list; a && !prefix; a = a->ifa_next) {
+    if (!a->ifa_addr || !a->ifa_netmask) continue;
+    const uint8_t* mask = nullptr;
+    size_t len = 0;
+    if (v4 && a->ifa_addr->sa_family == AF_INET &&
+        reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr == want4.s_addr) {
+      mask = reinterpret_cast<const uint8_t*>(&reinterpret_cast<sockaddr_in*>(a->ifa_netmask)->sin_addr);
+      len = 4;
+    } else if (!v4 && a->ifa_addr->sa_family == AF_INET6 &&
+               std::memcmp(&reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr, &want6, 16) == 0) {
+      mask = reinterpret_cast<const uint8_t*>(&reinterpret_cast<sockaddr_in6*>(a->ifa_netmask)->sin6_addr);
+      len = 16;
+    }
+    if (mask == nullptr) continue;
+    int bits = 0;
+    for (size_t i = 0; i < len; ++i) bits += __builtin_popcount(mask[i]);
+    prefix = bits;
+  }
+  freeifaddrs(list);
+  return prefix;
 }
 
 std::optional<MacAddress> ParseNeighbourMac(std::string_view proc_net_arp, std::string_view ipv4) {

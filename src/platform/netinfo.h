@@ -31,6 +31,10 @@ struct Adapter {
 // Adapters in kernel order (getifaddrs) with their default-route gateway.
 std::vector<Adapter> ListAdapters();
 
+// Prefix length of the network of the local interface address `address`
+// (IPv4 dotted or IPv6 text); nothing when no interface holds it.
+std::optional<int> LocalPrefixLength(const std::string& address);
+
 // MAC of `ipv4` from /proc/net/arp text (flags must say complete).
 std::optional<MacAddress> ParseNeighbourMac(std::string_view proc_net_arp, std::string_view ipv4);
 // Provokes resolution (a UDP datagram to the discard port of `ipv4`, which

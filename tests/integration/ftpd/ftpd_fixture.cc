@@ -193,6 +193,7 @@ void FtpdTest::StartServer() {
   o.home_folder = home_;
   o.http_port = [](std::string& port) { return quarno::ReadSetting(quarno::setting::kBootHttp, port); };
   o.failed_login_delay = login_delay_;
+  AdjustOptions(o);
   server_ = std::make_unique<quarno::ftpd::Server>(std::move(o));
   std::string why;
   ASSERT_TRUE(server_->Start(why)) << why;

@@ -52,6 +52,8 @@ class FtpdTest : public ::testing::Test {
 
   // Extra <Item>s for the settings, written before the server starts.
   virtual std::string ExtraSettings() { return ""; }
+  // Changes to the server's options before it starts.
+  virtual void AdjustOptions(quarno::ftpd::ServerOptions&) {}
   std::string ConfigText(int ftp_port, const std::string& user, const std::string& password,
                          const std::string& extra = "") const;
   void StartServer();
