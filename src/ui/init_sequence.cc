@@ -1,7 +1,7 @@
 #include "ui/init_sequence.h"
 
 #include "core/log.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
 #include "ftpctl/ftp_server.h"
 #include "platform/paths.h"
 #include "platform/tcp_socket.h"

@@ -9,6 +9,7 @@
 #include "core/settings_store.h"
 #include "ddns/ddns_manager.h"
 #include "ftpctl/ftp_server.h"
+#include "ftpctl/link_shared_folder.h"
 #include "ftpctl/server_interface.h"
 #include "httpd/http_server.h"
 #include "platform/folder_facts.h"
@@ -16,7 +17,6 @@
 #include "platform/service_manager.h"
 #include "router/router_client.h"
 #include "share/home_tree.h"
-#include "share/link_shared_folder.h"
 #include "upnp/upnp_manager.h"
 
 namespace quarno::ui {
@@ -107,7 +107,7 @@ class RealShare final : public ShareTree {
  public:
   bool LinkSharedFolder(const std::string& user, const std::string& password,
                         const std::string& folder, ftpctl::CUserSetting& accounts) override {
-    return share::LinkSharedFolder(user, password, folder, accounts);
+    return ftpctl::LinkSharedFolder(link_, user, password, folder, accounts);
   }
   FolderKind Classify(const std::string& folder) override {
     switch (platform::ExamineFolder(folder)) {
@@ -126,10 +126,12 @@ class RealShare final : public ShareTree {
   std::string JunctionPath(const std::string& folder) override {
     return share::JunctionPath(folder);
   }
-  void SetCurrentJunctionPath(const std::string& path) override {
-    share::SetCurrentJunctionPath(path);
-  }
-  void RemoveCurrentJunction() override { share::RemoveCurrentJunctionAtExit(); }
+  void SetCurrentJunctionPath(const std::string& path) override { link_.SetCurrentPath(path); }
+  void RemoveCurrentJunction() override { link_.RemoveAtExit(); }
+
+ private:
+  // The program's one share link: the world holds a single RealShare.
+  share::ShareLink link_;
 };
 
 class RealFirewall final : public Firewall {

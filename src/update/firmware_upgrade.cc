@@ -7,7 +7,7 @@
 
 #include "core/log.h"
 #include "core/netprobe.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
 #include "platform/tcp_socket.h"
 #include "router/router_client.h"
 #include "update/version.h"

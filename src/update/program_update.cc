@@ -1,7 +1,7 @@
 #include "update/program_update.h"
 
 #include "core/log.h"
-#include "ddns/peer_exchange.h"
+#include "net/peer_exchange.h"
 #include "platform/process.h"
 #include "update/version.h"
 
