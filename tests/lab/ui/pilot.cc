@@ -115,7 +115,8 @@ std::string Screen() {
       if (!w->isVisible()) continue;
       text += std::string("[") + w->metaObject()->className() + " \"" +
               w->windowTitle().toStdString() + "\"";
-      if (auto* box = qobject_cast<QMessageBox*>(w)) text += " text \"" + box->text().toStdString() + "\"";
+      if (auto* box = qobject_cast<QMessageBox*>(w))
+        text += " text \"" + box->text().toStdString() + "\"";
       if (auto* main = qobject_cast<MainWindow*>(w)) {
         text += " status \"" + main->RegistrationStatus().toStdString() + "\" server \"" +
                 main->ServerStatus().toStdString() + "\"" + (main->Dimmed() ? " dimmed" : "");
@@ -145,7 +146,8 @@ void Answer(const std::string& expected, const std::string& button,
     });
     if (!text.empty()) {
       Say("box \"" + text + "\" -> " + button);
-      if (text.find(expected) == std::string::npos) Fail("expected a box with \"" + expected + "\"");
+      if (text.find(expected) == std::string::npos)
+        Fail("expected a box with \"" + expected + "\"");
       const bool clicked = OnGui([button] {
         QMessageBox* box = Box();
         if (!box) return false;
@@ -159,7 +161,8 @@ void Answer(const std::string& expected, const std::string& button,
       });
       if (!clicked) Fail("the box has no button " + button);
       // Until the box is gone.
-      WaitFor("the box closed", [] { return Box() == nullptr; }, 10s);
+      WaitFor(
+          "the box closed", [] { return Box() == nullptr; }, 10s);
       return;
     }
     if (std::chrono::steady_clock::now() > deadline) {
@@ -186,19 +189,25 @@ void Type(int id, const std::string& text) {
 }
 
 void Click(int id) {
-  WaitFor("control " + std::to_string(id) + " enabled and shown", [id] {
-    auto* b = Main() ? Main()->ControlAs<QAbstractButton>(id) : nullptr;
-    return b && b->isEnabled() && b->isVisible();
-  }, 30s);
+  WaitFor(
+      "control " + std::to_string(id) + " enabled and shown",
+      [id] {
+        auto* b = Main() ? Main()->ControlAs<QAbstractButton>(id) : nullptr;
+        return b && b->isEnabled() && b->isVisible();
+      },
+      30s);
   Post([id] { Main()->ControlAs<QAbstractButton>(id)->click(); });
   Say("clicked " + std::to_string(id));
 }
 
 void WaitStatus(const std::string& status, std::chrono::seconds limit = 90s) {
-  WaitFor("status " + status, [status] {
-    MainWindow* m = Main();
-    return m && m->RegistrationStatus().toStdString() == status && !m->Dimmed();
-  }, limit);
+  WaitFor(
+      "status " + status,
+      [status] {
+        MainWindow* m = Main();
+        return m && m->RegistrationStatus().toStdString() == status && !m->Dimmed();
+      },
+      limit);
 }
 
 // The driver's turn: it checks what it checks, then lets the pilot go on.
@@ -261,7 +270,8 @@ void FirstRegistration() {
 
   // The driver keeps an FTP user connected from the internet now.
   FillAccount("ann", "n3wpass");
-  WaitFor("the connected user in the list", [] { return !Main()->Users().isEmpty(); }, 30s);
+  WaitFor(
+      "the connected user in the list", [] { return !Main()->Users().isEmpty(); }, 30s);
   Click(MainWindow::kApply);
   Answer("명의 사용자가 접속 중입니다.", "아니요(&N)");
   Click(MainWindow::kApply);
@@ -272,14 +282,15 @@ void FirstRegistration() {
 
 void OtherPc(bool move_here) {
   WaitStatus(kOtherPc);
-  const std::string name = OnGui([] {
-    return Main()->ControlAs<QLineEdit>(MainWindow::kName)->text().toStdString();
-  });
+  const std::string name =
+      OnGui([] { return Main()->ControlAs<QLineEdit>(MainWindow::kName)->text().toStdString(); });
   Say("the address shown: " + name);
   Type(MainWindow::kEmail, "me@example.org");
   if (move_here) {
     Click(MainWindow::kRegisterHere);
-    Answer("현재PC등록에 성공했습니다", kOk, 120s);
+    // The registration's own box first, then the move's.
+    Answer("Quarno 계정이 등록되었습니다.", kOk, 120s);
+    Answer("현재PC등록에 성공했습니다", kOk);
     WaitStatus(kRegistered);
   } else {
     Click(MainWindow::kDeleteAccount);
