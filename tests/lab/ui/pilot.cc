@@ -300,11 +300,18 @@ void OtherPc(bool move_here) {
   Stage("done");
 }
 
+// The boot-up service served the registration until the program started.
+void Takeover() {
+  WaitStatus(kRegistered);
+  Say("on screen: " + Screen());
+  Stage("taken-over");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: quarno-ui-pilot first-registration|move-here|delete SHARE\n");
+    std::fprintf(stderr, "usage: quarno-ui-pilot first-registration|move-here|delete|takeover SHARE\n");
     return 2;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -319,6 +326,8 @@ int main(int argc, char** argv) {
       FirstRegistration();
     } else if (script == "move-here") {
       OtherPc(true);
+    } else if (script == "takeover") {
+      Takeover();
     } else if (script == "delete") {
       OtherPc(false);
     } else {

@@ -18,6 +18,7 @@
 
 #include "ftpctl/ftp_server.h"
 #include "lab/service/netns_lab.h"
+#include "platform/paths.h"
 #include "platform/service_manager.h"
 #include "share/home_tree.h"
 #include "support/temp_xdg.h"
@@ -260,6 +261,47 @@ TEST_F(UiLab, FirstRegistrationAccountChangeAndExit) {
   EXPECT_FALSE(Listening(std::stoi(http))) << "HTTP still served";
   auto services = platform::MakeServiceManager();
   EXPECT_EQ(services->Query(ftpctl::kFtpServiceName), platform::ServiceState::kStopped);
+}
+
+// The boot-up service registered this PC at boot and serves; the program
+// takes over without restarting the FTP server or touching the share link.
+TEST_F(UiLab, TakeoverFromTheRunningBootService) {
+  setenv("QUARNO_BOOT_TIMINGS",
+         "ftp_service_poll=50,network_interval=10,settle_after_start=300,settle_after_renew=500",
+         1);
+  const std::string pc = lab()["PC_IP"];
+  ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " + share_ +
+                                 " && echo stored"),
+            "stored\n");
+  std::ofstream(lab().Path("ddns-state.json"))
+      << R"({"records": {")" << lab()["ROUTER_MAC"]
+      << R"(": {"domain": "home.quarno.ralmek.co.kr", "email": "me@example.org", )"
+      << R"("ftp_port": "2121", "http_port": "8080"}}, "requests": []})";
+  ASSERT_TRUE(lab().Sim("ddns"));
+  lab().Map("pc", pc, 2121, "Quarno_Server_FTP");
+  lab().Map("pc", pc, 8080, "Quarno_Server_HTTP");
+  StartServices();
+  unsetenv("QUARNO_BOOT_TIMINGS");
+  const std::string boot_log = xdg_.writable() + "/Logs/Quarno_Bootup_log.txt";
+  for (int i = 0; i < 600 && ReadFile(boot_log).find("자동실행에") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_NE(ReadFile(boot_log).find("서버를 시작합니다. 1"), std::string::npos) << ReadFile(boot_log);
+  const std::string pid_file = platform::RuntimeFolder() + "/" + ftpctl::kFtpServiceName + ".pid";
+  const std::string ftpd = ReadFile(pid_file), link = share::JunctionPath(share_);
+  ASSERT_FALSE(ftpd.empty());
+  ASSERT_TRUE(std::filesystem::is_symlink(link)) << link;
+
+  StartPilot("takeover");
+  ASSERT_TRUE(WaitStage("taken-over")) << PilotLog();
+  const std::string server_log = ReadFile(xdg_.writable() + "/Logs/Quarno_Server_log.txt");
+  EXPECT_NE(server_log.find("부팅시 자동으로 실행되었습니다."), std::string::npos) << server_log;
+  EXPECT_EQ(ReadFile(pid_file), ftpd) << "the FTP server was restarted";
+  EXPECT_TRUE(std::filesystem::is_symlink(link)) << "the share link went: " << link;
+  std::string out;
+  EXPECT_EQ(FetchFromInternet("joe", "s3cret", &out), 0) << out;
+  Release("taken-over");
+  EXPECT_EQ(WaitPilotEnd(), 0) << PilotLog();
 }
 
 // Another PC's registration: the record of this router names the address,
