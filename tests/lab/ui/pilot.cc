@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,9 @@
 
 #include "ui/qt/app.h"
 #include "ui/qt/dialogs.h"
+#include "ui/qt/init_window.h"
 #include "ui/qt/main_window.h"
+#include "ui/qt/pages.h"
 
 namespace {
 
@@ -307,11 +310,43 @@ void Takeover() {
   Stage("taken-over");
 }
 
+// The router's firmware is older than the latest one: the initialization
+// window's firmware page, then its next page.
+void Firmware() {
+  using quarno::qt::CFirmware_Update;
+  auto init = [] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* window = qobject_cast<CFirmware_Update*>(w)) return window;
+    }
+    return static_cast<CFirmware_Update*>(nullptr);
+  };
+  WaitFor(
+      "the firmware page",
+      [init] {
+        CFirmware_Update* w = init();
+        return w && w->isVisible() && w->CurrentPage() == 0 && w->Intro()->isVisible() &&
+               !w->Intro()->Current().isEmpty();
+      },
+      60s);
+  Say("firmware page: " + OnGui([init] {
+        auto* intro = init()->Intro();
+        return (intro->Model() + " " + intro->Current() + " -> " + intro->Latest()).toStdString();
+      }));
+  Post([init] { init()->Intro()->NextButton()->click(); });
+  WaitFor(
+      "the upgrade page", [init] { return init()->CurrentPage() == 2; }, 10s);
+  Stage("firmware-page");
+  Say("ends here: the upgrade page is not wired to the upgrade yet");
+  _exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: quarno-ui-pilot first-registration|move-here|delete|takeover SHARE\n");
+    std::fprintf(
+        stderr,
+        "usage: quarno-ui-pilot first-registration|move-here|delete|takeover|firmware SHARE\n");
     return 2;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -326,6 +361,8 @@ int main(int argc, char** argv) {
       FirstRegistration();
     } else if (script == "move-here") {
       OtherPc(true);
+    } else if (script == "firmware") {
+      Firmware();
     } else if (script == "takeover") {
       Takeover();
     } else if (script == "delete") {

@@ -270,8 +270,8 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
          "ftp_service_poll=50,network_interval=10,settle_after_start=300,settle_after_renew=500",
          1);
   const std::string pc = lab()["PC_IP"];
-  ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " + share_ +
-                                 " && echo stored"),
+  ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " +
+                                 share_ + " && echo stored"),
             "stored\n");
   std::ofstream(lab().Path("ddns-state.json"))
       << R"({"records": {")" << lab()["ROUTER_MAC"]
@@ -286,7 +286,8 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
   for (int i = 0; i < 600 && ReadFile(boot_log).find("자동실행에") == std::string::npos; ++i) {
     std::this_thread::sleep_for(100ms);
   }
-  ASSERT_NE(ReadFile(boot_log).find("서버를 시작합니다. 1"), std::string::npos) << ReadFile(boot_log);
+  ASSERT_NE(ReadFile(boot_log).find("서버를 시작합니다. 1"), std::string::npos)
+      << ReadFile(boot_log);
   const std::string pid_file = platform::RuntimeFolder() + "/" + ftpctl::kFtpServiceName + ".pid";
   const std::string ftpd = ReadFile(pid_file), link = share::JunctionPath(share_);
   ASSERT_FALSE(ftpd.empty());
@@ -301,6 +302,17 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
   std::string out;
   EXPECT_EQ(FetchFromInternet("joe", "s3cret", &out), 0) << out;
   Release("taken-over");
+  EXPECT_EQ(WaitPilotEnd(), 0) << PilotLog();
+}
+
+// Firmware 8.33 on the router, 8.34 the latest on the download server.
+TEST_F(UiLab, OlderFirmwareShowsTheFirmwarePage) {
+  ASSERT_TRUE(lab().Sim("router", "--firmware 8.33"));
+  StartServices();
+  StartPilot("firmware");
+  ASSERT_TRUE(WaitStage("firmware-page", 90s)) << PilotLog();
+  EXPECT_NE(PilotLog().find("8.33 -> 8.34"), std::string::npos) << PilotLog();
+  Release("firmware-page");
   EXPECT_EQ(WaitPilotEnd(), 0) << PilotLog();
 }
 
