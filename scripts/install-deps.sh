@@ -10,8 +10,10 @@ packages=(
   python3 curl lftp cadaver
   iproute2 nftables miniupnpd-nftables miniupnpc
   vsftpd nginx-light wrk
+  qt6-base-dev qt6-qpa-plugins fonts-nanum
+  xvfb xauth trayer xdotool x11-utils imagemagick
   # The run command's virtual screen; the Debian package, its icons and its checks.
-  xvfb x11vnc librsvg2-bin lintian debootstrap
+  x11vnc librsvg2-bin lintian debootstrap
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -128,3 +128,18 @@ AutoStartResult ApplyAutoStart(bool on, platform::ServiceManager& manager,
 }
 
 }  // namespace quarno::ui
+
+namespace quarno::ui {
+
+bool SystemAutoStart::BootServiceExecutablePresent() {
+  return platform::PathExists(BootServiceExecutablePath(options_));
+}
+
+bool SystemAutoStart::IsAutoStartRegistered() { return ui::IsAutoStartRegistered(); }
+
+bool SystemAutoStart::ApplyAutoStart(bool enabled) {
+  last_ = ui::ApplyAutoStart(enabled, manager_, options_);
+  return last_.entry_ok && last_.boot_service_ok && last_.linger != LingerOutcome::kRefused;
+}
+
+}  // namespace quarno::ui

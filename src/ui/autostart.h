@@ -3,17 +3,30 @@
 // autostart entry, and the boot-up service and the FTP server's service
 // start on their own. The entry is the evidence the main window reads.
 #include <string>
+#include <utility>
 
 #include "platform/service_manager.h"
 
 namespace quarno::ui {
 
+// What the main window's "시작시 자동실행" box drives; tests watch the calls.
+class AutoStart {
+ public:
+  virtual ~AutoStart() = default;
+  // True when the boot-up service's executable lies beside the program (the
+  // box refuses with a message otherwise).
+  virtual bool BootServiceExecutablePresent() = 0;
+  // True when the program is set to start at logon.
+  virtual bool IsAutoStartRegistered() = 0;
+  // Registers (true) or removes (false) the program's start at logon and sets
+  // the boot-up service's start type to match. Runs long (service manager);
+  // false when any part failed.
+  virtual bool ApplyAutoStart(bool enabled) = 0;
+};
+
 inline constexpr char kAutoStartEntryName[] = "quarno-server.desktop";
 inline constexpr char kBootServiceDisplayName[] = "Quarno Bootup Service";
 inline constexpr char kBootServiceExecutable[] = "quarno-bootup-service";
-inline constexpr char kBootServiceMissingText[] =
-    "Quarno_Bootup_Service 실행파일을 찾을 수 없습니다.\n\n해당 경로에 파일이 존재하는지 "
-    "확인하시기 바랍니다.";
 
 // AutostartFolder()/quarno-server.desktop ($XDG_CONFIG_HOME honoured).
 std::string AutoStartEntryPath();
@@ -54,20 +67,24 @@ struct AutoStartResult {
 AutoStartResult ApplyAutoStart(bool on, platform::ServiceManager& manager,
                                const AutoStartOptions& options = {});
 
-// The window's view of the option, so its tests can watch the calls: the
-// program's implementation runs the functions above.
-class AutoStart {
+// The AutoStart of the running program: the functions above on `manager`
+// (which must outlive it). ApplyAutoStart is false when the entry or the
+// boot-up service failed, or lingering was refused, so boot before logon is
+// not what the user asked for.
+class SystemAutoStart final : public AutoStart {
  public:
-  virtual ~AutoStart() = default;
-  // True when the boot-up service's executable lies beside the program (the
-  // box refuses with a message otherwise).
-  virtual bool BootServiceExecutablePresent() = 0;
-  // True when the program is set to start at logon.
-  virtual bool IsAutoStartRegistered() = 0;
-  // Registers (true) or removes (false) the program's start at logon and sets
-  // the boot-up service's start type to match. Runs long (service manager);
-  // false when any part failed.
-  virtual bool ApplyAutoStart(bool enabled) = 0;
+  explicit SystemAutoStart(platform::ServiceManager& manager, AutoStartOptions options = {})
+      : manager_(manager), options_(std::move(options)) {}
+  bool BootServiceExecutablePresent() override;
+  bool IsAutoStartRegistered() override;
+  bool ApplyAutoStart(bool enabled) override;
+  // The outcome of the last ApplyAutoStart.
+  AutoStartResult LastResult() const { return last_; }
+
+ private:
+  platform::ServiceManager& manager_;
+  AutoStartOptions options_;
+  AutoStartResult last_;
 };
 
 }  // namespace quarno::ui

@@ -31,26 +31,43 @@ const char* InitResultMessage(int code) {
   }
 }
 
-InitSteps MakeInitSteps(platform::ServiceManager& manager) {
-  InitSteps steps;
-  steps.network_alive = [] { return IsNetworkAlive(); };
-  steps.wait_for_network = [] { return WaitForNetwork(); };
-  steps.prepare_ftp = [](std::string& path, uint16_t& admin_port) {
-    return ftpctl::PrepareFtpServer(path, admin_port);
-  };
-  steps.start_ftp = [&manager](const std::string& path) {
-    return ftpctl::StartFtpService(manager, path);
-  };
-  steps.make_home_folder = [](std::string& home) {
-    home = platform::HomeFolder();
-    return platform::MakeDirs(home);
-  };
-  steps.resolve = [](const std::string& host) { return platform::ResolveIPv4(host); };
-  return steps;
+bool InitCapabilities::DefaultHomeFolder(std::string& home) {
+  home = platform::HomeFolder();
+  return platform::MakeDirs(home);
 }
 
-int InitializationThreadProc(StartupState& state, const InitPeers& peers, const InitSteps& steps,
-                             const InitWindowLink& window, const WindowAlive& alive) {
+std::string InitCapabilities::DefaultResolve(const std::string& host) {
+  return platform::ResolveIPv4(host);
+}
+
+bool WaitForNetwork(NetworkFacts& network, platform::Clock& clock, int tries) {
+  for (int i = 0; i < tries; ++i) {
+    const bool ready = network.NetworkReady();
+    // Also after a success: a link that just came up gets a moment to settle.
+    clock.Sleep(std::chrono::seconds(1));
+    if (ready) return true;
+  }
+  return false;
+}
+
+bool CheckRouter(NetworkFacts& network, RouterAccess& router, RouterFacts& facts) {
+  const auto gateway = network.DefaultGateway();
+  if (!gateway) return false;
+  const auto mac = network.GatewayMac(*gateway);
+  if (!mac) return false;
+  facts.gateway.gateway = *gateway;
+  facts.gateway.mac = *mac;
+  if (const auto local = network.LocalAddressFor(*gateway)) facts.gateway.local_address = *local;
+  const auto model = router.Probe(*gateway);
+  if (!model) return false;
+  // A "200 ok" without a body leaves the model name as it was.
+  if (!model->empty()) facts.model_name = *model;
+  return true;
+}
+
+int InitializationThreadProc(StartupState& state, const InitPeers& peers,
+                             const InitCapabilities& caps, const InitWindowLink& window,
+                             const WindowAlive& alive) {
   const bool tray_start = state.Get().tray_start;
   auto present = [&] { return !alive || alive->load(); };
   auto status = [&](const char* text) {
@@ -70,11 +87,11 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers, const 
 
   // 1-2: the network.
   status(init_status::kCheckNetwork);
-  if (!steps.network_alive()) {
+  if (!caps.network->NetworkReady()) {
     opaque(true);
     status(init_status::kWaitNetwork);
   }
-  if (!steps.wait_for_network()) return report(INIT_ERR_NETWORK);
+  if (!WaitForNetwork(*caps.network, *caps.clock)) return report(INIT_ERR_NETWORK);
   opaque(false);
   status(init_status::kStart);
   status(init_status::kCheckRouter);
@@ -82,35 +99,34 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers, const 
 
   // 3-4: the maker's router.
   RouterFacts facts;
-  if (!CheckRouter(facts, peers.router)) return report(INIT_ERR_ROUTER);
+  if (!CheckRouter(*caps.network, *caps.router, facts)) return report(INIT_ERR_ROUTER);
   state.Update([&](StartupValues& v) {
     v.router_address = facts.gateway.gateway;
     v.local_address = facts.gateway.local_address;
-    v.router_mac = FormatMac(facts.gateway.mac);
+    v.router_mac = facts.gateway.mac;
     v.router_model = facts.model_name;
   });
 
   // 5: the FTP server, unless the boot-up service left it running.
   if (!state.Get().ftp_server_running) {
-    std::string path;
-    uint16_t admin_port = 0;
-    if (!steps.prepare_ftp(path, admin_port)) return report(INIT_ERR_FTP_EXE);
-    state.Update([&](StartupValues& v) { v.admin_port = admin_port; });
+    const auto prepared = caps.ftp->Prepare();
+    if (!prepared) return report(INIT_ERR_FTP_EXE);
+    state.Update([&](StartupValues& v) { v.admin_port = prepared->admin_port; });
     status(init_status::kStartFtp);
-    if (!steps.start_ftp(path)) return report(INIT_ERR_FTP_START);
+    if (!caps.ftp->StartService(prepared->executable)) return report(INIT_ERR_FTP_START);
   }
 
   // 6 has nothing to do here: links need no outside tool to be accepted.
   // 7: the home folder.
   std::string home;
-  if (!steps.make_home_folder(home)) return report(INIT_ERR_HOME_FOLDER);
+  if (!caps.make_home_folder(home)) return report(INIT_ERR_HOME_FOLDER);
   state.Update([&](StartupValues& v) { v.home_folder = home; });
 
   // 8: the router's firmware.
   status(init_status::kGetFirmware);
-  std::string version;
-  RouterOptions router = peers.router;
-  if (GetRouterFirmwareVersion(facts.gateway.gateway, version, router) != 0 || version.empty())
+  const FirmwareVersion firmware_answer = caps.router->Firmware(facts.gateway.gateway);
+  const std::string version = firmware_answer.version;
+  if (firmware_answer.status != FirmwareStatus::kOk || version.empty())
     return report(INIT_ERR_NETWORK);
   state.Update([&](StartupValues& v) { v.router_firmware_version = version; });
   const double firmware = update::LeadingNumber(version);
@@ -119,13 +135,15 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers, const 
   status(init_status::kCheckFirmware);
   if (firmware < kMinimumFirmware) {
     if (present() && window.firmware_update_needed) window.firmware_update_needed();
-    const int wants = RouterWantsPassword(facts.gateway.gateway, router);
-    if (wants < 0) return report(INIT_ERR_NETWORK);
-    state.Update([&](StartupValues& v) { v.router_password_required = wants == 1; });
+    const PasswordQuestion wants = caps.router->WantsPassword(facts.gateway.gateway);
+    if (wants == PasswordQuestion::kExchangeFailed) return report(INIT_ERR_NETWORK);
+    state.Update([&](StartupValues& v) {
+      v.router_password_required = wants == PasswordQuestion::kNeeded;
+    });
     status(init_status::kLatestFirmware);
     RawHttpOptions info = raw;
     info.port = peers.firmware_info_port;
-    const std::string address = steps.resolve(peers.firmware_info_host);
+    const std::string address = caps.resolve(peers.firmware_info_host);
     std::string answer;
     if (address.empty() ||
         RawHttpExchange(address, "GET /online_upgrade/" + facts.model_name + ".version\r\n\r\n",
@@ -139,7 +157,7 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers, const 
   RawHttpOptions download = raw;
   download.port = peers.download_port;
   const update::ProgramVersionCheck program =
-      update::CheckLatestProgramVersion(steps.resolve(peers.download_host), download);
+      update::CheckLatestProgramVersion(caps.resolve(peers.download_host), download);
   state.Update([&](StartupValues& v) { v.latest_program_version = program.latest; });
   if (present() && window.newer_program) window.newer_program(program.newer);
 

@@ -10,6 +10,10 @@
 #include <string>
 
 #include "core/netprobe.h"
+#include "core/network_facts.h"
+#include "ftpctl/ftp_server_control.h"
+#include "platform/clock.h"
+#include "router/router_access.h"
 #include "router/router_client.h"
 #include "ui/startup.h"
 
@@ -46,11 +50,10 @@ inline constexpr char kDone[] = "정상적으로 완료하였습니다 ";
 // The lowest router firmware the program runs with.
 inline constexpr double kMinimumFirmware = 8.34;
 
-// Where the sequence's peers are. The router's address comes from the
-// gateway that `router.find_gateway` finds; the two servers are named by host
-// (resolved after the network wait) or by dotted address, with their ports.
+// Where the two servers are: named by host (resolved after the network
+// wait) or by dotted address, with their ports. The router is the gateway the
+// network facts name, reached through the router access.
 struct InitPeers {
-  RouterOptions router;
   std::string firmware_info_host;
   uint16_t firmware_info_port = 80;
   std::string download_host;
@@ -59,20 +62,29 @@ struct InitPeers {
   std::chrono::milliseconds receive_timeout{15000};
 };
 
-// The steps that reach the machine; MakeInitSteps() gives the real ones.
-struct InitSteps {
-  std::function<bool()> network_alive;
-  std::function<bool()> wait_for_network;
-  // Finds the FTP server's executable and writes its first configuration file.
-  std::function<bool(std::string& path, uint16_t& admin_port)> prepare_ftp;
-  std::function<bool(const std::string& path)> start_ftp;
+// What the sequence asks of the world. The objects must outlive the
+// sequence's thread (the program keeps them for its whole run).
+struct InitCapabilities {
+  NetworkFacts* network = nullptr;
+  RouterAccess* router = nullptr;
+  ftpctl::FtpServerControl* ftp = nullptr;
+  platform::Clock* clock = nullptr;
   // Creates the home folder (an existing one is fine); its path goes out.
-  std::function<bool(std::string& home)> make_home_folder;
-  std::function<std::string(const std::string& host)> resolve;
+  std::function<bool(std::string& home)> make_home_folder = DefaultHomeFolder;
+  std::function<std::string(const std::string& host)> resolve = DefaultResolve;
+
+  static bool DefaultHomeFolder(std::string& home);
+  static std::string DefaultResolve(const std::string& host);
 };
-// Network facts of this machine, the FTP service through `manager` (which
-// must outlive the steps), the home folder under the state folder.
-InitSteps MakeInitSteps(platform::ServiceManager& manager);
+
+// Up to 180 polls a second apart for an adapter with an address and a
+// gateway while the network is alive (also after a success, one pause).
+bool WaitForNetwork(NetworkFacts& network, platform::Clock& clock, int tries = 180);
+
+// FindGateway and the "/checkup" probe: the gateway, this PC's address, the
+// router's MAC and its model name; false when any is missing or the gateway
+// is not the maker's router.
+bool CheckRouter(NetworkFacts& network, RouterAccess& router, RouterFacts& facts);
 
 // What the sequence tells its window, from its own thread.
 struct InitWindowLink {
@@ -88,7 +100,8 @@ using WindowAlive = std::shared_ptr<std::atomic<bool>>;
 
 // The sequence itself; returns the code it reported (0 when the window was
 // gone before the end). `state` receives the values other parts read later.
-int InitializationThreadProc(StartupState& state, const InitPeers& peers, const InitSteps& steps,
-                             const InitWindowLink& window, const WindowAlive& alive);
+int InitializationThreadProc(StartupState& state, const InitPeers& peers,
+                             const InitCapabilities& caps, const InitWindowLink& window,
+                             const WindowAlive& alive);
 
 }  // namespace quarno::ui

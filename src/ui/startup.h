@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/named_mutex.h"
+#include "platform/netinfo.h"
 #include "platform/service_manager.h"
 
 namespace quarno::ui {
@@ -42,6 +43,7 @@ struct WindowRect {
   int top = 0;
   int right = 0;
   int bottom = 0;
+  bool operator==(const WindowRect&) const = default;
 };
 
 // Process-wide values of the start-up. Written by the start-up code and the
@@ -52,7 +54,7 @@ struct StartupValues {
   uint16_t admin_port = 0;
   std::string router_address;
   std::string local_address;
-  std::string router_mac;  // "%02X:..." text; empty until the probe found it
+  platform::MacAddress router_mac{};
   std::string router_model;
   std::string router_firmware_version;
   std::string latest_firmware_version;

@@ -15,7 +15,13 @@
 #include "platform/trace.h"
 #include "share/home_tree.h"
 #include "ui/autostart.h"
+#include "core/network_facts.h"
+#include "ftpctl/ftp_server.h"
+#include "platform/clock.h"
+#include "router/router_client.h"
+#include "ui/app_start.h"
 #include "ui/init_sequence.h"
+#include "ui/init_window.h"
 #include "ui/main_window.h"
 #include "ui/qt/artwork.h"
 #include "ui/qt/binding.h"
@@ -33,8 +39,6 @@
 namespace quarno::qt {
 namespace {
 
-constexpr char kNotReleasedText[] =
-    "해당 모델은 펌웨어 버전이 릴리즈 되지 않았습니다.\r\nRalmek에 문의해 주시기 바랍니다.";
 
 // The lab and the tests put every peer on loopback through these variables;
 // without them the program asks the machine for its gateway and uses the
@@ -98,77 +102,56 @@ class ProgramAutoStart final : public ui::AutoStart {
   platform::ServiceManager& manager_;
 };
 
-// What the initialization thread shares with the window; it may outlive the
-// window (the user closed it), so it is owned jointly.
-struct InitShared {
-  ui::StartupState state;
-  std::unique_ptr<platform::ServiceManager> manager;
-  ui::InitPeers peers;
-  ui::InitSteps steps;
-  ui::WindowAlive alive = std::make_shared<std::atomic<bool>>(true);
-  std::atomic<bool> firmware_update_needed{false};
-  std::atomic<bool> newer_program{false};
-};
-
-// The initialization window's reactions to its checks and its pages.
-class InitFlow : public QObject {
+// The machine's network facts, or the lab's gateway on loopback.
+class LabNetworkFacts final : public NetworkFacts {
  public:
-  InitFlow(CFirmware_Update& window, QtView& view, std::shared_ptr<InitShared> shared)
-      : window_(window), view_(view), shared_(std::move(shared)) {
-    connect(&window_, &CFirmware_Update::MessageArrived, this,
-            [this](unsigned id, quintptr wparam, qintptr) {
-              if (id == WM_INIT_RESULT) OnInitResult(static_cast<int>(wparam));
-            });
-    connect(window_.Intro(), &CFirmwareIntro::Shown, this, [this] {
-      // The page checks, each time it is shown, that there is something to
-      // update to (the page's own WM_INIT_RESULT with 0).
-      QtMessageSink(&window_).Post(WM_INIT_RESULT, 0, 0);
-    });
-    connect(window_.Intro(), &CFirmwareIntro::NextClicked, this, [this] {
-      window_.ShowPage(shared_->state.Get().router_password_required ? 1 : 2);
-    });
-    connect(window_.Intro(), &CFirmwareIntro::CancelClicked, this, [this] { Cancel(); });
-    connect(window_.Admin(), &CAdminPassword::BackClicked, this, [this] { window_.ShowPage(0); });
+  explicit LabNetworkFacts(LabPeers lab) : lab_(std::move(lab)) {}
+  bool NetworkReady() override { return lab_.gateway.empty() ? system_.NetworkReady() : true; }
+  std::optional<std::string> DefaultGateway() override {
+    if (lab_.gateway.empty()) return system_.DefaultGateway();
+    return lab_.gateway;
+  }
+  std::optional<std::string> LocalAddressFor(const std::string& gateway) override {
+    if (lab_.gateway.empty()) return system_.LocalAddressFor(gateway);
+    return lab_.local_address.empty() ? std::string("127.0.0.1") : lab_.local_address;
+  }
+  std::optional<platform::MacAddress> GatewayMac(const std::string& gateway) override {
+    if (lab_.gateway.empty()) return system_.GatewayMac(gateway);
+    platform::MacAddress mac = {0x02, 0x00, 0x00, 0x12, 0x34, 0x56};
+    ParseMacText(lab_.router_mac, mac);
+    return mac;
+  }
+  bool IsPortFree(uint16_t port) override { return system_.IsPortFree(port); }
+  std::optional<uint16_t> PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) override {
+    return system_.PickFreePort(low, high, excluded);
   }
 
  private:
-  void Cancel() {
-    if (!window_.UpgradeInProgress()) window_.End(CFirmware_Update::kCancel);
-  }
-  void OnInitResult(int code) {
-    const ui::StartupValues values = shared_->state.Get();
-    if (code == 0) {
-      if (window_.CurrentPage() != 0) return;
-      if (values.router_firmware_version == values.latest_firmware_version &&
-          std::atof(values.latest_firmware_version.c_str()) < ui::kMinimumFirmware) {
-        ShowMessageBox(&window_, QString::fromUtf8(kNotReleasedText));
-        Cancel();
-      }
-      return;
-    }
-    if (code < ui::INIT_ERR_NETWORK || code > ui::INIT_DONE) return;
-    window_.StopDots();
-    if (code != ui::INIT_DONE) {
-      if (values.tray_start) view_.ShowWindow(ui::Surface::kInit, true);
-      ShowMessageBox(&window_, QString::fromUtf8(ui::InitResultMessage(code)));
-      Cancel();
-      return;
-    }
-    if (shared_->firmware_update_needed) {
-      if (values.tray_start) view_.ShowWindow(ui::Surface::kInit, true);
-      window_.Intro()->SetVersions(QString::fromStdString(values.router_model),
-                                   QString::fromStdString(values.router_firmware_version),
-                                   QString::fromStdString(values.latest_firmware_version));
-      window_.ShowPage(0);
-      return;
-    }
-    window_.End(CFirmware_Update::kOk);
-  }
-
-  CFirmware_Update& window_;
-  QtView& view_;
-  std::shared_ptr<InitShared> shared_;
+  LabPeers lab_;
+  SystemNetworkFacts system_;
 };
+
+// Joins the Qt initialization window and its pages to the start-up flow.
+void BindInitWindow(CFirmware_Update& window, ui::CFirmware_Update& flow) {
+  window.SetBound(true);
+  QObject::connect(&window, &CFirmware_Update::MessageArrived, &window,
+                   [&flow](unsigned id, quintptr wparam, qintptr lparam) {
+                     flow.OnMessage(Message{id, wparam, lparam});
+                   });
+  QObject::connect(&window, &CFirmware_Update::MinimizeClicked, &window,
+                   [&flow] { flow.OnMinimize(); });
+  QObject::connect(&window, &CFirmware_Update::CloseClicked, &window, [&flow] { flow.OnClose(); });
+  QObject::connect(window.Intro(), &CFirmwareIntro::NextClicked, &window,
+                   [&flow] { flow.OnIntroNext(); });
+  QObject::connect(window.Intro(), &CFirmwareIntro::CancelClicked, &window,
+                   [&flow] { flow.OnIntroCancel(); });
+  QObject::connect(window.Admin(), &CAdminPassword::NextClicked, &window,
+                   [&flow] { flow.OnAdminNext(); });
+  QObject::connect(window.Admin(), &CAdminPassword::BackClicked, &window,
+                   [&flow] { flow.OnAdminBack(); });
+  QObject::connect(window.Upgrade(), &CUpgrade::FinishClicked, &window,
+                   [&flow] { flow.OnUpgradeFinish(); });
+}
 
 }  // namespace
 
@@ -182,102 +165,65 @@ int RunQuarnoServer(int argc, char** argv) {
   QApplication::setWindowIcon(art::AppIcon());
   InstallFontSubstitutions();
 
-  auto* mutex_holder = new std::unique_ptr<platform::NamedMutex>;
-  if (ui::AcquireStartMutex(*mutex_holder) == platform::NamedMutex::Result::kAlreadyExists) {
-    ShowMessageBox(nullptr, QString::fromUtf8(ui::kAlreadyRunningText));
-    return 0;
-  }
-
-  const LabPeers lab = LabPeers::FromEnvironment();
-  auto shared = std::make_shared<InitShared>();
-  shared->manager = platform::MakeServiceManager();
-  const int taken_port = ui::TakeOverFromBootService(*shared->manager);
-  if (taken_port != 0) {
-    WriteLog("부팅시 자동으로 실행되었습니다. [%d]", taken_port);
-  } else {
-    WriteLog("프로그램이 시작되었습니다.");
-    share::RemoveHomeJunctions();
-  }
-  const bool tray_start = ui::ReadTrayStartFlag();
-  shared->state.Update([&](ui::StartupValues& v) {
-    v.tray_start = tray_start;
-    v.ftp_server_running = taken_port != 0;
-    v.admin_port = static_cast<uint16_t>(taken_port);
-  });
-
-  shared->steps = ui::MakeInitSteps(*shared->manager);
-  ui::InitPeers& peers = shared->peers;
-  if (!lab.gateway.empty()) {
-    peers.router.find_gateway = [lab](GatewayInfo& info) {
-      info.gateway = lab.gateway;
-      info.local_address = lab.local_address.empty() ? "127.0.0.1" : lab.local_address;
-      info.mac = {0x02, 0x00, 0x00, 0x12, 0x34, 0x56};
-      ParseMacText(lab.router_mac, info.mac);
-      return true;
-    };
-    // The lab's network is loopback: it is always there.
-    shared->steps.network_alive = [] { return true; };
-    shared->steps.wait_for_network = [] { return true; };
-  }
-  if (lab.router_port != 0) peers.router.port = lab.router_port;
-  peers.firmware_info_host = endpoints::kFirmwareHost;
-  peers.download_host = endpoints::kDownloadHost;
-  if (!lab.firmware.empty()) SplitHostPort(lab.firmware, peers.firmware_info_host, peers.firmware_info_port);
-  if (!lab.download.empty()) SplitHostPort(lab.download, peers.download_host, peers.download_port);
-
   auto* view = new QtView;
+  auto* mutex_holder = new std::unique_ptr<platform::NamedMutex>;
+  auto state = std::make_shared<ui::StartupState>();
+  auto* manager = platform::MakeServiceManager().release();
+  if (ui::StartUp(*view, *manager, *state, *mutex_holder) == ui::StartOutcome::kAlreadyRunning)
+    return 0;
+  const bool tray_start = state->Get().tray_start;
+  const LabPeers lab = LabPeers::FromEnvironment();
+
+  // The initialization window and its flow.
+  auto* network = new LabNetworkFacts(lab);
+  auto* credential = new RouterCredential;
+  RouterOptions router_options;
+  if (lab.router_port != 0) router_options.port = lab.router_port;
+  router_options.credential = credential;
+  auto* router = new RouterClient(router_options);
+  auto* ftp = new ftpctl::ServiceFtpServerControl(platform::MakeServiceManager());
+  auto* clock = new platform::SystemClock;
+  auto* timers = new ui::ThreadTimers;
+  ui::InitWindowConfig config;
+  config.caps.network = network;
+  config.caps.router = router;
+  config.caps.ftp = ftp;
+  config.caps.clock = clock;
+  config.credential = credential;
+  config.router_port = router_options.port;
+  config.peers.firmware_info_host = endpoints::kFirmwareHost;
+  config.peers.download_host = endpoints::kDownloadHost;
+  if (!lab.firmware.empty())
+    SplitHostPort(lab.firmware, config.peers.firmware_info_host, config.peers.firmware_info_port);
+  if (!lab.download.empty())
+    SplitHostPort(lab.download, config.peers.download_host, config.peers.download_port);
+  config.firmware_server = lab.firmware.empty() ? endpoints::kFirmwareHost : lab.firmware;
+  config.download_folder = platform::WritableFolder();
+  config.program_update.server = lab.download.empty() ? endpoints::kDownloadHost : lab.download;
+  config.program_update.target_folder = platform::WritableFolder();
+
   auto* init = new CFirmware_Update(tray_start);
   view->SetInitWindow(init);
-  auto* flow = new InitFlow(*init, *view, shared);
-  (void)flow;
-
-  ui::InitWindowLink link;
-  link.set_status = [init](const std::string& text) {
-    init->SetStatus(QString::fromStdString(text));
-  };
-  link.set_opaque = [view](bool opaque) { view->SetOpacity(ui::Surface::kInit, opaque ? 255 : 0); };
-  auto init_sink = std::make_shared<QtMessageSink>(init);
-  link.post_result = [init_sink](int code) {
-    init_sink->Post(WM_INIT_RESULT, static_cast<std::uintptr_t>(code), 0);
-  };
-  link.firmware_update_needed = [shared] { shared->firmware_update_needed = true; };
-  link.newer_program = [shared](bool newer) { shared->newer_program = newer; };
-  std::thread([shared, link] {
-    ui::InitializationThreadProc(shared->state, shared->peers, shared->steps, link, shared->alive);
-  }).detach();
-
-  const int init_result = init->Exec();
-  if (init_result != CFirmware_Update::kOk) {
-    shared->alive->store(false);
-    platform::daemon::ExitNow(0);
-  }
+  auto* init_sink = new QtMessageSink(init);
+  auto* flow = new ui::CFirmware_Update(*view, *timers, *init_sink, state, config);
+  BindInitWindow(*init, *flow);
+  flow->OnInitDialog();
+  if (init->Exec() != CFirmware_Update::kOk) platform::daemon::ExitNow(0);
 
   // The main window.
-  const ui::StartupValues values = shared->state.Get();
   auto* main = new MainWindow;
   view->SetMainWindow(main);
   auto* sink = new QtMessageSink(main);
-  auto* timers = new ui::ThreadTimers;
   ui::WorldOptions options;
   if (!lab.ddns.empty()) SplitHostPort(lab.ddns, options.ddns_host, options.ddns_port);
   if (lab.router_port != 0) options.router_port = lab.router_port;
   if (lab.ssdp_port != 0) options.ssdp_port = lab.ssdp_port;
   if (!lab.http_listen.empty()) options.http_listen_address = lab.http_listen;
   auto* world = new ui::RealWorld(*sink, *view, options);
-  auto* autostart = new ProgramAutoStart(*shared->manager);
+  auto* autostart = new ProgramAutoStart(*manager);
   auto* dialog = new ui::CQuarnoUIDlg(*view, *timers, *sink, world->Capabilities(), *autostart);
-  ui::StartupFacts& facts = dialog->Facts();
-  facts.gateway = values.router_address;
-  facts.local_address = values.local_address;
-  ParseMacText(values.router_mac, facts.mac);
-  facts.ftp_server_running = values.ftp_server_running;
-  facts.admin_port = values.admin_port;
-  facts.tray_start = tray_start;
-  facts.program_folder = platform::ProgramFolder();
-  if (init->SavedRect().isValid()) {
-    const QRect r = init->SavedRect();
-    facts.init_rect = ui::Rect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-  }
+  ui::HandOverToMainWindow(*state, dialog->Facts());
+  dialog->Facts().program_folder = platform::ProgramFolder();
   BindMainWindow(*main, *dialog, *view);
   dialog->OnInitDialog();
   if (tray_start) {

@@ -31,6 +31,8 @@ art::ButtonState ImageState(DrawnWindow::HotState s) {
 
 CFirmware_Update::CFirmware_Update(bool transparent) : opaque_(!transparent) {
   setWindowTitle(QStringLiteral("Quarno Server"));
+  // Both big windows share the title; the role tells them apart on X11.
+  setWindowRole(QStringLiteral("quarno-init"));
   setWindowIcon(art::AppIcon());
   setFixedSize(529, 342);
   CentreOnDesktop(264, 171);
@@ -129,6 +131,7 @@ void CFirmware_Update::SaveRect() {
 
 void CFirmware_Update::OnHotSpot(int id) {
   if (id == kMinimize) {
+    emit MinimizeClicked();
     SaveRect();
     showMinimized();
   } else if (id == kClose) {
@@ -138,6 +141,10 @@ void CFirmware_Update::OnHotSpot(int id) {
 
 void CFirmware_Update::closeEvent(QCloseEvent* event) {
   event->ignore();
+  if (bound_) {
+    emit CloseClicked();
+    return;
+  }
   if (upgrade_in_progress_ || ended_) return;
   emit CloseRequested();
   End(kCancel);

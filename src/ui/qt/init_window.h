@@ -54,6 +54,8 @@ class CFirmware_Update : public DrawnWindow {
   CAdminPassword* Admin() const { return admin_; }
   CUpgrade* Upgrade() const { return upgrade_; }
 
+  // Bound to the start-up flow: the close button asks it instead of closing.
+  void SetBound(bool bound) { bound_ = bound; }
   // While set, neither the close button nor an error closes the window.
   void SetUpgradeInProgress(bool on) { upgrade_in_progress_ = on; }
   bool UpgradeInProgress() const { return upgrade_in_progress_; }
@@ -66,6 +68,9 @@ class CFirmware_Update : public DrawnWindow {
  signals:
   // The user asked to close (close button while no upgrade runs).
   void CloseRequested();
+  // Bound: the title buttons report here and the start-up flow decides.
+  void MinimizeClicked();
+  void CloseClicked();
   // A window message arrived (WM_INIT_RESULT, WM_UPGRADE_RESULT).
   void MessageArrived(unsigned id, quintptr wparam, qintptr lparam);
 
@@ -85,6 +90,7 @@ class CFirmware_Update : public DrawnWindow {
   QBasicTimer dot_timer_;
   bool opaque_ = true;
   bool upgrade_in_progress_ = false;
+  bool bound_ = false;
   bool ended_ = false;
   int result_ = kCancel;
   int page_ = -1;

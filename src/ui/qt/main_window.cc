@@ -80,6 +80,8 @@ class Veil : public QWidget {
 
 MainWindow::MainWindow() {
   setWindowTitle(QStringLiteral("Quarno Server"));
+  // Both big windows share the title; the role tells them apart on X11.
+  setWindowRole(QStringLiteral("quarno-main"));
   setWindowIcon(art::AppIcon());
   setFixedSize(kWidth, kFoldedHeight);
   CentreOnDesktop(264, 171);

@@ -10,6 +10,7 @@
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
 #include "ui/init_sequence.h"
+#include "startup_fakes.h"
 
 namespace quarno::ui {
 namespace {
@@ -21,21 +22,17 @@ class InitSequenceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetLogForTesting();
-    ftp_prepared_ = 0;
-    steps_.network_alive = [this] { return network_; };
-    steps_.wait_for_network = [this] { return network_; };
-    steps_.prepare_ftp = [this](std::string& path, uint16_t& admin_port) {
-      ++ftp_prepared_;
-      path = "/opt/quarno/quarno-ftpd";
-      admin_port = 31000;
-      return ftp_exe_;
-    };
-    steps_.start_ftp = [this](const std::string&) { return ftp_starts_; };
-    steps_.make_home_folder = [this](std::string& home) {
+    network_ = {};
+    ftp_.executable_present = ftp_.starts = true;
+    ftp_.prepared = 0;
+    caps_.network = &network_;
+    caps_.ftp = &ftp_;
+    caps_.clock = &clock_;
+    caps_.make_home_folder = [this](std::string& home) {
       home = xdg_.state() + "/quarno/zelhome";
       return home_ok_;
     };
-    steps_.resolve = [](const std::string& host) { return host; };
+    caps_.resolve = [](const std::string& host) { return host; };
     link_.set_status = [this](const std::string& s) { statuses_.push_back(s); };
     link_.set_opaque = [this](bool on) { opacity_.push_back(on); };
     link_.post_result = [this](int code) { posted_.push_back(code); };
@@ -51,31 +48,35 @@ class InitSequenceTest : public ::testing::Test {
                                             xdg_.root() + "/download.json");
   }
   InitPeers Peers() {
+    RouterOptions options;
+    options.port = router_->port();
+    options.connect_timeout = options.receive_timeout = milliseconds(2000);
+    options.credential = &credential_;
+    router_client_ = std::make_unique<RouterClient>(options);
+    caps_.router = router_client_.get();
     InitPeers peers;
-    peers.router.port = router_->port();
-    peers.router.connect_timeout = milliseconds(2000);
-    peers.router.receive_timeout = milliseconds(2000);
-    peers.router.find_gateway = [](GatewayInfo& info) {
-      info.gateway = "127.0.0.2";
-      info.local_address = "127.0.0.1";
-      info.mac = {0x00, 0x08, 0x9f, 0x12, 0x34, 0x56};
-      return true;
-    };
     peers.firmware_info_host = peers.download_host = "127.0.0.6";
     peers.firmware_info_port = peers.download_port = files_->port();
     peers.connect_timeout = peers.receive_timeout = milliseconds(2000);
     return peers;
   }
-  int Run() { return InitializationThreadProc(state_, Peers(), steps_, link_, alive_); }
+  int Run() {
+    const InitPeers peers = Peers();
+    return InitializationThreadProc(state_, peers, caps_, link_, alive_);
+  }
 
   test::TempXdg xdg_;
   std::unique_ptr<LabSimulator> router_, files_;
   StartupState state_;
-  InitSteps steps_;
+  startup_test::FakeNetwork network_;
+  startup_test::FakeFtp ftp_;
+  startup_test::FakeClock clock_;
+  RouterCredential credential_;
+  std::unique_ptr<RouterClient> router_client_;
+  InitCapabilities caps_;
   InitWindowLink link_;
   WindowAlive alive_ = std::make_shared<std::atomic<bool>>(true);
-  bool network_ = true, ftp_exe_ = true, ftp_starts_ = true, home_ok_ = true;
-  int ftp_prepared_ = 0;
+  bool home_ok_ = true;
   std::vector<std::string> statuses_;
   std::vector<bool> opacity_;
   std::vector<int> posted_;
@@ -97,7 +98,7 @@ TEST_F(InitSequenceTest, CurrentFirmwareRunsThroughWithoutAskingTheRouterMore) {
   const StartupValues v = state_.Get();
   EXPECT_EQ(v.router_address, "127.0.0.2");
   EXPECT_EQ(v.router_model, "zq300");
-  EXPECT_EQ(v.router_mac, "00:08:9F:12:34:56");
+  EXPECT_EQ(FormatMac(v.router_mac), "00:08:9F:12:34:56");
   EXPECT_EQ(v.router_firmware_version, "8.34");
   EXPECT_EQ(v.admin_port, 31000);
   EXPECT_EQ(v.latest_program_version, "1.06");
@@ -133,8 +134,9 @@ TEST_F(InitSequenceTest, SysinfoAcceptedWithoutCredentials) {
 TEST_F(InitSequenceTest, NetworkDownInTheTray) {
   StartPeers({}, {});
   state_.Update([](StartupValues& v) { v.tray_start = true; });
-  network_ = false;
+  network_.ready = false;
   EXPECT_EQ(Run(), INIT_ERR_NETWORK);
+  EXPECT_EQ(clock_.slept, std::chrono::seconds(180));  // about three minutes, then give up
   EXPECT_EQ(posted_, std::vector<int>{INIT_ERR_NETWORK});
   EXPECT_EQ(statuses_.back(), "네트워크 연결이 되어있지 않아 연결될 때까지 3분간 대기합니다 ");
   EXPECT_EQ(opacity_, std::vector<bool>{true});  // the message must be seen
@@ -145,7 +147,7 @@ TEST_F(InitSequenceTest, NetworkDownInTheTray) {
 TEST_F(InitSequenceTest, NotTheMakersRouter) {
   StartPeers({"--checkup-status", "404 Not Found"}, {});
   EXPECT_EQ(Run(), INIT_ERR_ROUTER);
-  EXPECT_EQ(ftp_prepared_, 0);
+  EXPECT_EQ(ftp_.prepared, 0);
   EXPECT_STREQ(InitResultMessage(INIT_ERR_ROUTER),
                "Ralmek 공유기 연결에 실패하였습니다.\r\nRalmek 공유기와 정상적으로 연결되어 "
                "있는지 확인 하시기 바랍니다.");
@@ -153,17 +155,20 @@ TEST_F(InitSequenceTest, NotTheMakersRouter) {
 
 TEST_F(InitSequenceTest, FtpServerFailures) {
   StartPeers({}, {});
-  // The real preparation: no quarno-ftpd beside this test program.
-  steps_.prepare_ftp = [](std::string& path, uint16_t& port) {
-    return ftpctl::PrepareFtpServer(path, port);
-  };
-  EXPECT_EQ(Run(), INIT_ERR_FTP_EXE);
+  {
+    // The real control: no quarno-ftpd beside this test program.
+    ftpctl::ServiceFtpServerControl real(platform::MakeBuiltinServiceManager());
+    caps_.ftp = &real;
+    EXPECT_EQ(Run(), INIT_ERR_FTP_EXE);
+    caps_.ftp = &ftp_;
+  }
   EXPECT_STREQ(InitResultMessage(INIT_ERR_FTP_EXE),
                "FTP Server 실행파일을 찾을 수 없습니다.\r\n올바른 경로에 있는지 확인하시기 "
                "바랍니다.~");
   SetUp();
-  ftp_starts_ = false;
+  ftp_.starts = false;
   EXPECT_EQ(Run(), INIT_ERR_FTP_START);
+  EXPECT_EQ(ftp_.started, "/opt/quarno/quarno-ftpd");
   EXPECT_STREQ(InitResultMessage(INIT_ERR_FTP_START),
                "FTP Server 실행에 실패하였습니다.\r\n잠시 후 다시 실행하시기 바랍니다.");
   // Taken over from the boot-up service: neither prepared nor started.
@@ -173,7 +178,7 @@ TEST_F(InitSequenceTest, FtpServerFailures) {
     v.admin_port = 32000;
   });
   EXPECT_EQ(Run(), INIT_DONE);
-  EXPECT_EQ(ftp_prepared_, 0);
+  EXPECT_EQ(ftp_.prepared, 0);
   EXPECT_EQ(state_.Get().admin_port, 32000);
 }
 

@@ -2,22 +2,23 @@
 # the lab simulators on loopback, exported as the QUARNO_LAB_* peers of
 # quarno-server. Every peer is on 127.0.0.0/8; nothing reaches a real network.
 #   lab_peers_start <source dir> <work dir>;  ...;  lab_peers_stop
-lab_pids=()
-
 lab_sim() {  # <script> <address> <state file> [args...]: prints "port [ssdp]"
   local script=$1 address=$2 state=$3
   shift 3
   local fifo
   fifo=$(mktemp -u "$lab_work/sim.XXXXXX")
   mkfifo "$fifo"
-  python3 "$lab_src/lab/$script" --address "$address" --port 0 --state-file "$state" "$@" >"$fifo" &
-  lab_pids+=($!)
+  python3 "$lab_src/lab/$script" --address "$address" --port 0 --state-file "$state" "$@" \
+    >"$fifo" 2>>"$lab_work/simulators.log" </dev/null &
+  # Called inside $(...): the pid goes to a file, not to a variable of the caller.
+  echo $! >>"$lab_work/simulators.pids"
   local line
   read -r -t 20 line <"$fifo" || { echo "no announcement from $script" >&2; return 1; }
   rm -f "$fifo"
   # LISTENING <address> <port> [ssdp=<port>]
-  set -- $line
-  echo "$3 ${4#ssdp=}"
+  set -- $line ""
+  local ssdp=${4:-}
+  echo "$3 ${ssdp#ssdp=}"
 }
 
 lab_peers_start() {
@@ -45,7 +46,10 @@ lab_peers_start() {
 
 lab_peers_stop() {
   local pid
-  for pid in "${lab_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${lab_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  lab_pids=()
+  [ -f "$lab_work/simulators.pids" ] || return 0
+  for pid in $(cat "$lab_work/simulators.pids"); do kill "$pid" 2>/dev/null || true; done
+  for pid in $(cat "$lab_work/simulators.pids"); do
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+  done
+  rm -f "$lab_work/simulators.pids"
 }

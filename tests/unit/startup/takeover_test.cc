@@ -5,7 +5,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/log.h"
 #include "core/settings.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "share/home_tree.h"
+#include "ui/app_start.h"
+#include "unit/ui/fakes.h"
 #include "platform/service_manager.h"
 #include "support/temp_xdg.h"
 #include "ui/startup.h"
@@ -32,7 +38,7 @@ class TakeOverTest : public ::testing::Test {
     return ReadSetting(setting::kAdminPort, value);
   }
 
-  test::TempXdg xdg_;
+  quarno::test::TempXdg xdg_;
   std::unique_ptr<platform::ServiceManager> manager_;
   std::string stand_in_;
 };
@@ -66,8 +72,51 @@ TEST_F(TakeOverTest, OnlyAWholePortCounts) {
   }
 }
 
+TEST_F(TakeOverTest, StartUpTakesOverAndKeepsTheLinks) {
+  ResetLogForTesting();
+  ASSERT_TRUE(platform::MakeDirs(platform::HomeFolder()));
+  const std::string link = platform::HomeFolder() + "/DISK_E";
+  std::filesystem::create_directory_symlink(xdg_.root(), link);
+  ASSERT_TRUE(manager_->Start(kBootServiceName));
+  ASSERT_TRUE(platform::WaitForServiceState(*manager_, kBootServiceName, ServiceState::kRunning,
+                                            std::chrono::seconds(10)));
+  ASSERT_TRUE(WriteSetting(setting::kAdminPort, "31234"));
+  ASSERT_TRUE(WriteSetting(setting::kTrayExecution, "true"));
+  ui::test::FakeView view;
+  StartupState state;
+  std::unique_ptr<platform::NamedMutex> mutex;
+  ASSERT_EQ(StartUp(view, *manager_, state, mutex), StartOutcome::kContinue);
+  share::WaitForLinkWork();
+  EXPECT_TRUE(platform::PathExists(link));  // the boot-up service's share link stays
+  StartupFacts facts;
+  HandOverToMainWindow(state, facts);
+  EXPECT_TRUE(facts.ftp_server_running);
+  EXPECT_EQ(facts.admin_port, 31234);
+  EXPECT_TRUE(facts.tray_start);
+  std::string log;
+  platform::ReadFile(LogFilePath(), log);
+  EXPECT_NE(log.find("부팅시 자동으로 실행되었습니다. [31234]"), std::string::npos);
+
+  // A second instance is kept out with its message.
+  std::unique_ptr<platform::NamedMutex> second;
+  EXPECT_EQ(StartUp(view, *manager_, state, second), StartOutcome::kAlreadyRunning);
+  EXPECT_EQ(view.messages, std::vector<std::string>{"Quarno Server가 이미 실행 중입니다."});
+  mutex.reset();
+
+  // Without the service: a fresh start removes the links an earlier run left.
+  ResetLogForTesting();
+  ASSERT_EQ(StartUp(view, *manager_, state, mutex), StartOutcome::kContinue);
+  share::WaitForLinkWork();
+  EXPECT_FALSE(platform::PathExists(link));
+  EXPECT_TRUE(platform::PathExists(xdg_.root()));
+  EXPECT_FALSE(state.Get().ftp_server_running);
+  platform::ReadFile(LogFilePath(), log);
+  EXPECT_NE(log.find("프로그램이 시작되었습니다."), std::string::npos);
+  ResetLogForTesting();
+}
+
 TEST(TrayStartTest, OnlyExactlyTrueStartsInTheTray) {
-  test::TempXdg xdg;
+  quarno::test::TempXdg xdg;
   EXPECT_FALSE(ReadTrayStartFlag());
   for (const char* text : {"True", "TRUE", "false", "1", " true"}) {
     ASSERT_TRUE(WriteSetting(setting::kTrayExecution, text));
@@ -78,7 +127,7 @@ TEST(TrayStartTest, OnlyExactlyTrueStartsInTheTray) {
 }
 
 TEST(StartMutexTest, SecondInstanceIsKeptOut) {
-  test::TempXdg xdg;
+  quarno::test::TempXdg xdg;
   std::unique_ptr<platform::NamedMutex> first, second;
   EXPECT_EQ(AcquireStartMutex(first), platform::NamedMutex::Result::kAcquired);
   EXPECT_EQ(AcquireStartMutex(second), platform::NamedMutex::Result::kAlreadyExists);

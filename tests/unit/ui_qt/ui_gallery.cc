@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "qt_env.h"
+#include "ui/init_sequence.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/help_window.h"
 #include "ui/qt/init_window.h"
@@ -90,16 +91,6 @@ void InitStates(QtView& view) {
   Settle();
   Save(init.grab(), "init-running");
 
-  const char* errors[][2] = {
-      {"100", "네트워크에 연결할 수 없습니다.\r\n연결상태를 확인 하시기 바랍니다."},
-      {"101", "Ralmek 공유기 연결에 실패하였습니다.\r\nRalmek 공유기와 정상적으로 연결되어 있는지 "
-              "확인 하시기 바랍니다."},
-      {"102", "FTP Server 실행파일을 찾을 수 없습니다.\r\n올바른 경로에 있는지 확인하시기 "
-              "바랍니다.~"},
-      {"103", "FTP Server 실행에 실패하였습니다.\r\n잠시 후 다시 실행하시기 바랍니다."},
-      {"104", "공유폴더 생성에 실패하였습니다.\r\n잠시 후 다시 실행하시기 바랍니다."},
-      {"105", "레지스트리 등록에 실패하였습니다.\r\n잠시 후 다시 실행하시기 바랍니다."},
-  };
   const char* status_before[] = {"네트워크 연결이 되어있지 않아 연결될 때까지 3분간 대기합니다 ",
                                  "Ralmek 공유기와의 연결상태 조사합니다 ",
                                  "Ralmek 공유기와의 연결상태 조사합니다 ",
@@ -109,8 +100,9 @@ void InitStates(QtView& view) {
   for (int i = 0; i < 6; ++i) {
     view.SetText(Surface::kInit, ui::drawn::kInitStatus, status_before[i]);
     init.StopDots();
-    Save(WithBox(&init, QString::fromUtf8(errors[i][1])),
-         QStringLiteral("init-error-%1").arg(QLatin1String(errors[i][0])));
+    const int code = ui::INIT_ERR_NETWORK + i;
+    Save(WithBox(&init, QString::fromUtf8(ui::InitResultMessage(code))),
+         QStringLiteral("init-error-%1").arg(code));
   }
 
   view.SetText(Surface::kFirmwareIntro, ui::drawn::kModelName, "zq300");

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# quarno-server on a real X server with a tray host: start, hide to the tray
+# with the window's close button, restore from the tray menu, end from the
+# tray menu. The program must end by its exit path (code 0, FTP daemon
+# stopped). Peers are the lab simulators on loopback.
+#   tray_smoke.sh <source dir> <folder of quarno-server>
+# Exit 77 (skipped) when Xvfb, trayer or xdotool is missing.
+set -u
+src=$1
+bin=$2
+for tool in Xvfb trayer xdotool xprop python3; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed (apt-get install xvfb trayer xdotool x11-utils)"
+    exit 77
+  fi
+done
+
+work=$(mktemp -d /tmp/quarno-tray-smoke.XXXXXX)
+. "$src/tests/integration/ui_qt/lab_peers.sh"
+xpid="" tpid="" qpid=""
+cleanup() {
+  [ -n "$qpid" ] && kill "$qpid" 2>/dev/null
+  local ftpd
+  ftpd=$(head -n1 "$work/runtime/quarno/Quarno_Server.pid" 2>/dev/null | cut -d' ' -f1)
+  [ -n "$ftpd" ] && kill "$ftpd" 2>/dev/null
+  [ -n "$tpid" ] && kill "$tpid" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  lab_peers_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- program output"; tail -n 30 "$work/out.txt" 2>/dev/null
+  echo "--- log"; cat "$work/program/Logs/Quarno_Server_log.txt" 2>/dev/null
+  exit 1
+}
+# Polls `$@` every 0.2 s for up to $timeout seconds.
+wait_for() {
+  local what=$1 timeout=$2
+  shift 2
+  local end=$((SECONDS + timeout))
+  until "$@"; do
+    [ $SECONDS -ge $end ] && fail "timed out waiting for $what"
+    sleep 0.2
+  done
+}
+
+display=""
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || fail "no free X display number"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 </dev/null &
+xpid=$!
+export DISPLAY=$display
+wait_for "the X server" 20 test -e "/tmp/.X11-unix/X${display#:}"
+trayer --edge bottom --align right --widthtype pixel --width 96 --heighttype pixel --height 28 \
+  >"$work/trayer.log" 2>&1 &
+tpid=$!
+mkdir -p "$work"
+lab_peers_start "$src" "$work" >/dev/null || fail "lab simulators did not start"
+unset QT_QPA_PLATFORM
+"$bin/quarno-server" >"$work/out.txt" 2>&1 &
+qpid=$!
+
+main_window() {
+  local w
+  for w in $(xdotool search --onlyvisible --name '^Quarno Server$' 2>/dev/null); do
+    if xprop -id "$w" WM_WINDOW_ROLE 2>/dev/null | grep -q quarno-main; then
+      echo "$w"
+      return 0
+    fi
+  done
+  return 1
+}
+main_shown() { main_window >/dev/null; }
+main_hidden() { ! main_shown; }
+# The tray icon: the child the tray host embedded into its panel.
+tray_icon_spot() {
+  local panel line
+  panel=$(xdotool search --name '^panel$' 2>/dev/null | head -n1) || return 1
+  [ -n "$panel" ] || return 1
+  line=$(xwininfo -id "$panel" -children 2>/dev/null | grep -E '^ +0x[0-9a-f]+ .*\+[0-9]+\+[0-9]+ +\+[0-9]+\+[0-9]+$' |
+    grep -v ' 1x1+' | head -n1) || return 1
+  [ -n "$line" ] || return 1
+  # "... WxH+x+y  +X+Y": absolute corner and size
+  local size abs w h x y
+  size=$(echo "$line" | awk '{for (i = 2; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+[+-]/) {print $i; exit}}')
+  size=${size%%[+-]*}
+  abs=$(echo "$line" | awk '{print $NF}')
+  w=${size%x*} h=${size#*x}
+  x=$(echo "$abs" | cut -d+ -f2) y=$(echo "$abs" | cut -d+ -f3)
+  echo "$((x + w / 2)) $((y + h / 2))"
+}
+tray_present() { tray_icon_spot >/dev/null; }
+# Right-clicks the tray icon and picks a menu entry by its mnemonic, until
+# `check` holds (a loaded machine may open the menu late).
+tray_menu() {
+  local key=$1 check=$2 spot attempt
+  for attempt in 1 2 3 4; do
+    spot=$(tray_icon_spot) || fail "no tray icon"
+    xdotool mousemove $spot
+    sleep 0.3
+    xdotool click 3
+    sleep 2
+    [ -n "${QUARNO_SMOKE_SHOTS:-}" ] && import -window root "$QUARNO_SMOKE_SHOTS/menu-$key-$attempt.png"
+    xdotool key "$key"
+    local end=$((SECONDS + 6))
+    while [ $SECONDS -lt $end ]; do
+      "$check" && return 0
+      sleep 0.2
+    done
+    xdotool key Escape
+  done
+  return 1
+}
+program_ended() { ! kill -0 "$qpid" 2>/dev/null; }
+
+wait_for "the main window" 90 main_shown
+wait_for "the tray icon" 30 tray_present
+echo "started: main window and tray icon shown"
+
+# The window takes input once its start-up stage is over (it is dimmed
+# while that runs): click until it hides.
+for attempt in $(seq 1 30); do
+  win=$(main_window) || break
+  xdotool mousemove --window "$win" 515 18 click 1
+  sleep 1
+done
+main_hidden || fail "the close button did not hide the window"
+kill -0 "$qpid" 2>/dev/null || fail "the program ended when its window was closed"
+echo "hidden to the tray"
+
+tray_menu o main_shown || fail "the tray menu did not bring the window back"
+echo "restored from the tray menu"
+
+ftpd=$(head -n1 "$work/runtime/quarno/Quarno_Server.pid" 2>/dev/null | cut -d' ' -f1)
+tray_menu q program_ended || fail "the program did not end from the tray menu"
+wait "$qpid"
+code=$?
+qpid=""
+[ "$code" -eq 0 ] || fail "exit code $code"
+if [ -n "$ftpd" ]; then
+  end=$((SECONDS + 15))
+  while kill -0 "$ftpd" 2>/dev/null; do
+    [ $SECONDS -ge $end ] && fail "the FTP daemon was not stopped on exit"
+    sleep 0.2
+  done
+fi
+echo "ended from the tray menu by the exit path (code 0, FTP daemon stopped)"
+echo "PASS"
