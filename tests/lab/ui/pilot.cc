@@ -310,43 +310,67 @@ void Takeover() {
   Stage("taken-over");
 }
 
+quarno::qt::CFirmware_Update* InitWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* window = qobject_cast<quarno::qt::CFirmware_Update*>(w)) return window;
+  }
+  return nullptr;
+}
+
 // The router's firmware is older than the latest one: the initialization
-// window's firmware page, then its next page.
+// window's firmware page, the upgrade against the router, then the program
+// goes on to its main window.
 void Firmware() {
-  using quarno::qt::CFirmware_Update;
-  auto init = [] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (auto* window = qobject_cast<CFirmware_Update*>(w)) return window;
-    }
-    return static_cast<CFirmware_Update*>(nullptr);
-  };
   WaitFor(
       "the firmware page",
-      [init] {
-        CFirmware_Update* w = init();
+      [] {
+        auto* w = InitWindow();
         return w && w->isVisible() && w->CurrentPage() == 0 && w->Intro()->isVisible() &&
                !w->Intro()->Current().isEmpty();
       },
       60s);
-  Say("firmware page: " + OnGui([init] {
-        auto* intro = init()->Intro();
+  Say("firmware page: " + OnGui([] {
+        auto* intro = InitWindow()->Intro();
         return (intro->Model() + " " + intro->Current() + " -> " + intro->Latest()).toStdString();
       }));
-  Post([init] { init()->Intro()->NextButton()->click(); });
+  Post([] { InitWindow()->Intro()->NextButton()->click(); });
   WaitFor(
-      "the upgrade page", [init] { return init()->CurrentPage() == 2; }, 10s);
-  Stage("firmware-page");
-  Say("ends here: the upgrade page is not wired to the upgrade yet");
-  _exit(0);
+      "the upgrade page", [] { return InitWindow()->CurrentPage() == 2; }, 10s);
+  WaitFor(
+      "the upgrade's end",
+      [] {
+        auto* page = InitWindow()->Upgrade();
+        return !page->ResultLine(0).isEmpty() && page->FinishButton()->isEnabled();
+      },
+      120s);
+  Say("upgrade page: " + OnGui([] {
+        auto* page = InitWindow()->Upgrade();
+        QString steps;
+        for (int i = 0; i < 4; ++i) steps += page->StepText(i) + " | ";
+        return (steps + page->ResultLine(0) + " / " + page->ResultLine(1) + " [" +
+                page->FinishButton()->text() + "]")
+            .toStdString();
+      }));
+  Post([] { InitWindow()->Upgrade()->FinishButton()->click(); });
+  WaitStatus(kNotRegistered);
+  Stage("carried-on");
+}
+
+// A newer program on the download server: the offer, answered yes; the
+// program downloads it, starts the installer on it and ends.
+void ProgramUpdate() {
+  Answer("최신 버전(1.07)으로 업데이트 하시겠습니까?", "예(&Y)", 90s);
+  std::this_thread::sleep_for(60s);
+  Fail("the program did not end for the installer; on screen: " + Screen());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(
-        stderr,
-        "usage: quarno-ui-pilot first-registration|move-here|delete|takeover|firmware SHARE\n");
+    std::fprintf(stderr,
+                 "usage: quarno-ui-pilot "
+                 "first-registration|move-here|delete|takeover|firmware|update SHARE\n");
     return 2;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -363,6 +387,8 @@ int main(int argc, char** argv) {
       OtherPc(true);
     } else if (script == "firmware") {
       Firmware();
+    } else if (script == "update") {
+      ProgramUpdate();
     } else if (script == "takeover") {
       Takeover();
     } else if (script == "delete") {

@@ -46,17 +46,46 @@ class UiLab : public ::testing::Test {
     std::ofstream file(share_ + "/hello.bin", std::ios::binary);
     for (unsigned i = 0; i < 200000; ++i) file.put(static_cast<char>((i * 7919u) >> 3));
     file.close();
-    // The firmware and program download server, on the internet side; the
-    // router simulator reports firmware 8.34, the latest there too.
-    std::filesystem::create_directories(xdg_.root() + "/files");
+    // The firmware and program download server, on the internet side, with
+    // the latest firmware (8.34, what the router simulator reports unless
+    // told otherwise) and a program package.
+    files_ = xdg_.root() + "/files";
+    std::filesystem::create_directories(files_ + "/online_upgrade");
+    firmware_ = files_ + "/online_upgrade/zq300_8_34.bin";
+    std::ofstream firmware(firmware_, std::ios::binary);
+    for (unsigned i = 0; i < 70000; ++i) firmware.put(static_cast<char>(i * 31u >> 2));
+    firmware.close();
+    std::ofstream(files_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb", std::ios::binary)
+        << "!<arch>\nstand-in package of version 1.07\n";
+    StartDownloadServer("1.06");
+    // The package installer the program starts: records what it was given.
+    std::filesystem::create_directories(xdg_.root() + "/installer");
+    std::ofstream(xdg_.root() + "/installer/xdg-open")
+        << "#!/bin/sh\necho \"$@\" > " << xdg_.root() << "/installer/called.new && mv "
+        << xdg_.root() << "/installer/called.new " << xdg_.root() << "/installer/called\n";
+    std::filesystem::permissions(xdg_.root() + "/installer/xdg-open",
+                                 std::filesystem::perms::owner_all);
+  }
+  void StartDownloadServer(const std::string& program_version) {
     lab().Exec("internet", "python3 " QUARNO_SOURCE_DIR
                            "/lab/download_sim.py --address 192.0.3.1 "
-                           "--port 8081 --root " +
-                               xdg_.root() +
-                               "/files --version zq300=8.34 "
-                               "--program-version 1.06 --state-file " +
-                               xdg_.root() + "/download.json >" + xdg_.root() +
-                               "/download.log 2>&1 &");
+                           "--port 8081 --sha256 --root " +
+                               files_ +
+                               " --version zq300=8.34 "
+                               "--program-version " +
+                               program_version + " --state-file " + xdg_.root() +
+                               "/download.json >>" + xdg_.root() +
+                               "/download.log 2>&1 & echo $! >" + xdg_.root() + "/download.pid");
+    for (int i = 0; i < 50; ++i) {
+      int status = 0;
+      lab().Exec("internet", "curl -s -o /dev/null http://192.0.3.1:8081/", &status);
+      if (status == 0) return;
+      std::this_thread::sleep_for(100ms);
+    }
+  }
+  static std::string Sha256(const std::string& path) {
+    const std::string out = Shell("sha256sum '" + path + "'");
+    return out.substr(0, out.find(' '));
   }
   void TearDown() override {
     if (lab_ && lab_->error().empty()) {
@@ -111,6 +140,8 @@ class UiLab : public ::testing::Test {
       setenv("QUARNO_LAB_FIRMWARE", kDownloadPeer, 1);
       setenv("QUARNO_LAB_DOWNLOAD", kDownloadPeer, 1);
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      const char* path = std::getenv("PATH");
+      setenv("PATH", (xdg_.root() + "/installer:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
       execlp("ip", "ip", "netns", "exec", lab()["NS_PC"].c_str(), kPilot.c_str(), script.c_str(),
              share_.c_str(), nullptr);
       _exit(127);
@@ -194,7 +225,7 @@ class UiLab : public ::testing::Test {
 
   TempXdg xdg_;
   std::unique_ptr<NetnsLab> lab_;
-  std::string share_, pilot_dir_;
+  std::string share_, pilot_dir_, files_, firmware_;
   pid_t pilot_ = -1;
   std::size_t seen_ = 0;
 };
@@ -306,14 +337,35 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
 }
 
 // Firmware 8.33 on the router, 8.34 the latest on the download server.
-TEST_F(UiLab, OlderFirmwareShowsTheFirmwarePage) {
+TEST_F(UiLab, OlderFirmwareIsUpgradedAndTheProgramCarriesOn) {
   ASSERT_TRUE(lab().Sim("router", "--firmware 8.33"));
   StartServices();
   StartPilot("firmware");
-  ASSERT_TRUE(WaitStage("firmware-page", 90s)) << PilotLog();
+  ASSERT_TRUE(WaitStage("carried-on", 180s)) << PilotLog();
   EXPECT_NE(PilotLog().find("8.33 -> 8.34"), std::string::npos) << PilotLog();
-  Release("firmware-page");
+  EXPECT_NE(PilotLog().find("펌웨어 업데이트를 완료하였습니다."), std::string::npos) << PilotLog();
+  // The router received the published file whole.
+  const std::string router = ReadFile(lab().Path("router-state.json"));
+  std::printf("router state:\n%s\n", router.c_str());
+  EXPECT_NE(router.find(Sha256(firmware_)), std::string::npos) << router;
+  Release("carried-on");
   EXPECT_EQ(WaitPilotEnd(), 0) << PilotLog();
+}
+
+// Version 1.07 on the download server; a stand-in installer records its call.
+TEST_F(UiLab, NewerProgramIsDownloadedAndInstallerStarted) {
+  lab().Exec("internet", "kill $(cat " + xdg_.root() + "/download.pid)");
+  StartDownloadServer("1.07");
+  StartServices();
+  StartPilot("update");
+  const std::string record = xdg_.root() + "/installer/called";
+  EXPECT_EQ(WaitPilotEnd(120s), 0) << PilotLog();
+  for (int i = 0; i < 100 && ReadFile(record).empty(); ++i) std::this_thread::sleep_for(100ms);
+  const std::string called = ReadFile(record);
+  std::printf("the installer was called with: %s", called.c_str());
+  const std::string package = xdg_.writable() + "/quarno_pcserver_setup_1.07.deb";
+  EXPECT_EQ(called, package + "\n");
+  EXPECT_EQ(ReadFile(package), ReadFile(files_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb"));
 }
 
 // Another PC's registration: the record of this router names the address,
