@@ -16,17 +16,33 @@
 namespace quarno::ftpctl {
 namespace {
 
-void AppendPermission(std::string& out, std::string_view dir, const char* const names[10],
-                      const char digits[11]) {
-  out += "<Permission Dir=\"" + XmlEscape(dir) + "\">";
-  for (int i = 0; i < 10; ++i) {
-    out += "<Option Name=\"";
-    out += names[i];
-    out += "\">";
-    out += digits[i];
-    out += "</Option>";
-  }
-  out += "</Permission>";
+namespace xml = config_xml;
+
+std::string Tag(const char* element) { return std::string("<") + element + ">"; }
+std::string EndTag(const char* element) { return std::string("</") + element + ">"; }
+
+// <Option Name="name">value</Option>, as users and permissions carry them.
+std::string NamedOption(const char* name, std::string_view value) {
+  return std::string("<") + xml::kOption + " " + xml::kName + "=\"" + name + "\">" +
+         std::string(value) + EndTag(xml::kOption);
+}
+
+// <Item name="..." type="string|numeric">value</Item> of option `number`.
+std::string Item(int number, std::string_view value) {
+  const OptionDef& option = kOptionTable[number - 1];
+  return std::string("<") + xml::kItem + " " + xml::kItemName + "=\"" + option.name + "\" " +
+         xml::kItemType + "=\"" + (option.type == OptionType::kString ? "string" : "numeric") +
+         "\">" + std::string(value) + EndTag(xml::kItem);
+}
+
+std::string SettingsFile(const std::string& items) {
+  return Tag(xml::kRoot) + Tag(xml::kSettings) + items + EndTag(xml::kSettings) + EndTag(xml::kRoot);
+}
+
+void AppendPermission(std::string& out, std::string_view dir, const char digits[11]) {
+  out += std::string("<") + xml::kPermission + " " + xml::kDir + "=\"" + XmlEscape(dir) + "\">";
+  for (int i = 0; i < xml::kRightCount; ++i) out += NamedOption(xml::kRights[i], {&digits[i], 1});
+  out += EndTag(xml::kPermission);
 }
 
 // The admin port range overlaps Linux's ephemeral ports, whose closing
@@ -77,14 +93,10 @@ std::string XmlEscape(std::string_view text) {
 }
 
 std::string MinimalFtpServerConfig(uint16_t admin_port) {
-  return "<FileZillaServer><Settings><Item name=\"Admin port\" type=\"numeric\">" +
-         std::to_string(admin_port) + "</Item></Settings></FileZillaServer>";
+  return SettingsFile(Item(OPTION_ADMINPORT, std::to_string(admin_port)));
 }
 
-std::string PortClosedFtpServerConfig() {
-  return "<FileZillaServer><Settings><Item name=\"Serverports\" "
-         "type=\"string\">0</Item></Settings></FileZillaServer>";
-}
+std::string PortClosedFtpServerConfig() { return SettingsFile(Item(OPTION_SERVERPORT, "0")); }
 
 bool WriteFtpPortClosedConfig() {
   return platform::ReplaceFile(FtpConfigFilePath(), PortClosedFtpServerConfig(), 0600);
@@ -92,32 +104,23 @@ bool WriteFtpPortClosedConfig() {
 
 std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_view home_folder,
                                  std::string_view share_path, uint16_t admin_port) {
-  static const char* const kRights[10] = {"FileRead",  "FileWrite", "FileDelete", "FileAppend",
-                                          "DirCreate", "DirDelete", "DirList",    "DirSubdirs",
-                                          "IsHome",    "AutoCreate"};
-  std::string out = "<FileZillaServer><Users><User Name=\"" + XmlEscape(account.user) + "\">";
-  out += "<Option Name=\"Pass\">" + PasswordHash(account.password) + "</Option>";
-  out += "<Option Name=\"User Limit\">0</Option>\n";
-  out += "<Option Name=\"Enabled\">1</Option>";
-  out += "<Permissions>";
-  AppendPermission(out, home_folder, kRights, "0000001110");
-  AppendPermission(out, share_path, kRights, "1111111100");
-  out += "</Permissions></User></Users><Settings>";
-  out +=
-      "<Item name=\"Serverports\" type=\"string\">" + std::to_string(account.ftp_port) + "</Item>";
-  char mac_tail[8];
-  std::snprintf(mac_tail, sizeof mac_tail, "%02X%02X%02X", account.router_mac[3],
-                account.router_mac[4], account.router_mac[5]);
-  out +=
-      "<Item name=\"Initial Welcome Message\" type=\"string\">Ralmek_FTPD &amp;&amp; "
-      "Host-AB1222 ";
-  out += mac_tail;
-  out += "</Item>";
-  out += "<Item name=\"Admin port\" type=\"numeric\">" + std::to_string(admin_port) + "</Item>";
-  out += "<Item name=\"Maximum user count\" type=\"numeric\">0</Item>";
-  out += "<Item name=\"Timeout\" type=\"numeric\">300</Item>";
-  out += "<Item name=\"No Transfer Timeout\" type=\"numeric\">0</Item>";
-  out += "</Settings></FileZillaServer>";
+  std::string out = Tag(xml::kRoot) + Tag(xml::kUsers) + "<" + xml::kUser + " " + xml::kName +
+                    "=\"" + XmlEscape(account.user) + "\">";
+  out += NamedOption(xml::kPass, PasswordHash(account.password));
+  out += NamedOption(xml::kUserLimit, "0") + "\n";
+  out += NamedOption(xml::kEnabled, "1");
+  out += Tag(xml::kPermissions);
+  AppendPermission(out, home_folder, "0000001110");
+  AppendPermission(out, share_path, "1111111100");
+  out += EndTag(xml::kPermissions) + EndTag(xml::kUser) + EndTag(xml::kUsers) + Tag(xml::kSettings);
+  out += Item(OPTION_SERVERPORT, std::to_string(account.ftp_port));
+  out += Item(OPTION_WELCOMEMESSAGE,
+              "Ralmek_FTPD &amp;&amp; Host-AB1222 " + FormatMacTail(account.router_mac));
+  out += Item(OPTION_ADMINPORT, std::to_string(admin_port));
+  out += Item(OPTION_MAXUSERS, "0");
+  out += Item(OPTION_TIMEOUT, "300");
+  out += Item(OPTION_NOTRANSFERTIMEOUT, "0");
+  out += EndTag(xml::kSettings) + EndTag(xml::kRoot);
   return out;
 }
 

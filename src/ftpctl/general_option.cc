@@ -7,74 +7,6 @@
 namespace quarno::ftpctl {
 namespace {
 
-constexpr OptionType S = OptionType::kString;
-constexpr OptionType N = OptionType::kNumeric;
-
-constexpr OptionDef kOptions[kOptionCount] = {
-    {"Serverports", S, false},
-    {"Number of Threads", N, false},
-    {"Maximum user count", N, false},
-    {"Timeout", N, false},
-    {"No Transfer Timeout", N, false},
-    {"Allow Incoming FXP", N, false},
-    {"Allow outgoing FXP", N, false},
-    {"No Strict In FXP", N, false},
-    {"No Strict Out FXP", N, false},
-    {"Login Timeout", N, false},
-    {"Show Pass in Log", N, false},
-    {"Custom PASV IP type", N, false},
-    {"Custom PASV IP", S, false},
-    {"Custom PASV min port", N, false},
-    {"Custom PASV max port", N, false},
-    {"Initial Welcome Message", S, false},
-    {"Admin port", N, true},
-    {"Admin Password", S, true},
-    {"Admin IP Bindings", S, true},
-    {"Admin IP Addresses", S, true},
-    {"Enable logging", N, false},
-    {"Logsize limit", N, false},
-    {"Logfile type", N, false},
-    {"Logfile delete time", N, false},
-    {"Use GSS Support", N, false},
-    {"GSS Prompt for Password", N, false},
-    {"Download Speedlimit Type", N, false},
-    {"Upload Speedlimit Type", N, false},
-    {"Download Speedlimit", N, false},
-    {"Upload Speedlimit", N, false},
-    {"Buffer Size", N, false},
-    {"Custom PASV IP server", S, false},
-    {"Use custom PASV ports", N, false},
-    {"Mode Z Use", N, false},
-    {"Mode Z min level", N, false},
-    {"Mode Z max level", N, false},
-    {"Mode Z allow local", N, false},
-    {"Mode Z disallowed IPs", S, false},
-    {"IP Bindings", S, false},
-    {"IP Filter Allowed", S, false},
-    {"IP Filter Disallowed", S, false},
-    {"Hide Welcome Message", N, false},
-    {"Enable SSL", N, false},
-    {"Allow explicit SSL", N, false},
-    {"SSL Key file", S, false},
-    {"SSL Certificate file", S, false},
-    {"Implicit SSL ports", S, false},
-    {"Force explicit SSL", N, false},
-    {"Network Buffer Size", N, false},
-    {"Force PROT P", N, false},
-    {"SSL Key Password", S, false},
-    {"Allow shared write", N, false},
-    {"No External IP On Local", N, false},
-    {"Active ignore local", N, false},
-    {"Autoban enable", N, false},
-    {"Autoban attempts", N, false},
-    {"Autoban type", N, false},
-    {"Autoban time", N, false},
-    {"Service name", S, true},
-    {"Service display name", S, true},
-    {"Enable HASH", N, false},
-    {"Disable IPv6", N, false},
-};
-
 constexpr std::size_t kMaxText = 0xFFFFFF;
 
 bool Valid(int number) { return number >= 1 && number <= kOptionCount; }
@@ -82,18 +14,18 @@ bool Valid(int number) { return number >= 1 && number <= kOptionCount; }
 }  // namespace
 
 const OptionDef* OptionDefinition(int number) {
-  return Valid(number) ? &kOptions[number - 1] : nullptr;
+  return Valid(number) ? &kOptionTable[number - 1] : nullptr;
 }
 
 int OptionNumber(const std::string& name) {
   for (int i = 0; i < kOptionCount; ++i) {
-    if (name == kOptions[i].name) return i + 1;
+    if (name == kOptionTable[i].name) return i + 1;
   }
   return 0;
 }
 
 CGeneralOption::CGeneralOption() {
-  for (int i = 0; i < kOptionCount; ++i) values_[i].type = kOptions[i].type;
+  for (int i = 0; i < kOptionCount; ++i) values_[i].type = kOptionTable[i].type;
 }
 
 void CGeneralOption::SetText(int number, std::string text) {
@@ -121,7 +53,7 @@ std::optional<std::vector<uint8_t>> CGeneralOption::Serialize() const {
   std::array<std::string, kOptionCount> wire;
   std::size_t size = 2;
   for (int i = 0; i < kOptionCount; ++i) {
-    if (kOptions[i].type == OptionType::kNumeric) {
+    if (kOptionTable[i].type == OptionType::kNumeric) {
       size += 9;
       continue;
     }
@@ -138,7 +70,7 @@ std::optional<std::vector<uint8_t>> CGeneralOption::Serialize() const {
   out.push_back(0);
   out.push_back(kOptionCount);
   for (int i = 0; i < kOptionCount; ++i) {
-    if (kOptions[i].type == OptionType::kNumeric) {
+    if (kOptionTable[i].type == OptionType::kNumeric) {
       out.push_back(1);
       auto v = uint64_t(values_[i].number);
       for (int b = 0; b < 8; ++b) out.push_back(uint8_t(v >> (8 * b)));

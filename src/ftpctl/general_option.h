@@ -1,5 +1,6 @@
 #pragma once
-// The FTP server's option set (admin command 5, both directions).
+// The FTP server's option set (admin command 5, both directions); the table
+// of names and types is admin_protocol.h's.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -7,84 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ftpctl/admin_protocol.h"
+
 namespace quarno::ftpctl {
-
-enum class OptionType : uint8_t { kString = 0, kNumeric = 1 };
-
-struct OptionDef {
-  const char* name;  // also the item name in the configuration file
-  OptionType type;
-  bool local;  // never meant to be changed remotely
-};
-
-inline constexpr int kOptionCount = 62;
-
-// Option numbers, 1-based as on the wire.
-enum Option : int {
-  OPTION_SERVERPORT = 1,
-  OPTION_THREADNUM,
-  OPTION_MAXUSERS,
-  OPTION_TIMEOUT,
-  OPTION_NOTRANSFERTIMEOUT,
-  OPTION_INFXP,
-  OPTION_OUTFXP,
-  OPTION_NOINFXPSTRICT,
-  OPTION_NOOUTFXPSTRICT,
-  OPTION_LOGINTIMEOUT,
-  OPTION_LOGSHOWPASS,
-  OPTION_CUSTOMPASVIPTYPE,
-  OPTION_CUSTOMPASVIP,
-  OPTION_CUSTOMPASVMINPORT,
-  OPTION_CUSTOMPASVMAXPORT,
-  OPTION_WELCOMEMESSAGE,
-  OPTION_ADMINPORT,
-  OPTION_ADMINPASS,
-  OPTION_ADMINIPBINDINGS,
-  OPTION_ADMINIPADDRESSES,
-  OPTION_ENABLELOGGING,
-  OPTION_LOGLIMITSIZE,
-  OPTION_LOGTYPE,
-  OPTION_LOGDELETETIME,
-  OPTION_USEGSS,
-  OPTION_GSSPROMPTPASSWORD,
-  OPTION_DOWNLOADSPEEDLIMITTYPE,
-  OPTION_UPLOADSPEEDLIMITTYPE,
-  OPTION_DOWNLOADSPEEDLIMIT,
-  OPTION_UPLOADSPEEDLIMIT,
-  OPTION_BUFFERSIZE,
-  OPTION_CUSTOMPASVIPSERVER,
-  OPTION_USECUSTOMPASVPORT,
-  OPTION_MODEZ_USE,
-  OPTION_MODEZ_LEVELMIN,
-  OPTION_MODEZ_LEVELMAX,
-  OPTION_MODEZ_ALLOWLOCAL,
-  OPTION_MODEZ_DISALLOWED_IPS,
-  OPTION_IPBINDINGS,
-  OPTION_IPFILTER_ALLOWED,
-  OPTION_IPFILTER_DISALLOWED,
-  OPTION_WELCOMEMESSAGE_HIDE,
-  OPTION_ENABLESSL,
-  OPTION_ALLOWEXPLICITSSL,
-  OPTION_SSLKEYFILE,
-  OPTION_SSLCERTFILE,
-  OPTION_SSLPORTS,
-  OPTION_SSLFORCEEXPLICIT,
-  OPTION_BUFFERSIZE2,
-  OPTION_FORCEPROTP,
-  OPTION_SSLKEYPASS,
-  OPTION_SHAREDWRITE,
-  OPTION_NOEXTERNALIPONLOCAL,
-  OPTION_ACTIVE_IGNORELOCAL,
-  OPTION_AUTOBAN_ENABLE,
-  OPTION_AUTOBAN_ATTEMPTS,
-  OPTION_AUTOBAN_TYPE,
-  OPTION_AUTOBAN_BANTIME,
-  OPTION_SERVICE_NAME,
-  OPTION_SERVICE_DISPLAY_NAME,
-  OPTION_ENABLE_HASH,
-  OPTION_DISABLE_IPV6,
-};
-static_assert(OPTION_DISABLE_IPV6 == kOptionCount);
 
 // Definition of option `number` (1..62); nullptr outside that range.
 const OptionDef* OptionDefinition(int number);

@@ -227,9 +227,9 @@ int CServerInterface::ParseGreeting() {
   }
   if (held < 9) return 0;
   uint32_t version = Le32(p + 5);
-  if (version != kExpectedServerVersion) {
+  if (version != kServerVersion) {
     platform::Trace("admin: server version 0x%08X, expected 0x%08X", version,
-                    kExpectedServerVersion);
+                    kServerVersion);
   }
   if (held < 11) return 0;
   if (Be16(p + 9) != 4) {

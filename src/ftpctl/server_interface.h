@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/messages.h"
+#include "ftpctl/admin_protocol.h"
 #include "ftpctl/account.h"
 #include "ftpctl/connection_list.h"
 #include "ftpctl/general_option.h"
@@ -21,20 +22,7 @@
 
 namespace quarno::ftpctl {
 
-inline constexpr uint32_t kExpectedServerVersion = 0x00094100;
-inline constexpr uint32_t kProtocolVersion = 0x00010D00;
-inline constexpr uint32_t kMaxPayloadLength = 0xFFFFFF;
 inline constexpr int kGreetingLength = 15;
-
-// Admin command ids the client sends.
-enum AdminCommand : int {
-  kCmdAuth = 0,
-  kCmdServerState = 2,
-  kCmdConnections = 3,
-  kCmdOptions = 5,
-  kCmdAccounts = 6,
-  kCmdKeepAlive = 8,
-};
 
 enum class SetUpResult {
   kFailed,            // WM_FATAL_START_ERROR (2, 0) was posted

@@ -149,7 +149,7 @@ Bytes SerializeOptions(const GeneralOptions& options) {
   PutBe16(out, kOptionCount);
   for (int id = 1; id <= kOptionCount; ++id) {
     const OptionValue& v = options.At(id);
-    if (OptionTable(id).is_text) {
+    if (IsTextOption(id)) {
       std::string_view text = v.text;
       if (text.size() > 0xFFFFFF || !platform::IsValidUtf8(text)) text = {};
       out.push_back(0);
@@ -175,7 +175,7 @@ bool ParseOptions(const uint8_t* data, size_t size, GeneralOptions& options) {
   for (int id = 1; id <= kOptionCount; ++id) {
     uint8_t type = 0;
     if (!r.U8(type)) return false;
-    if (type > 1 || (type == 0) != OptionTable(id).is_text) return false;
+    if (type > 1 || (type == 0) != IsTextOption(id)) return false;
     OptionValue& v = parsed.At(id);
     if (type == 1) {
       uint32_t lo = 0, hi = 0;

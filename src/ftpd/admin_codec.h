@@ -14,9 +14,9 @@ namespace quarno::ftpd {
 
 using Bytes = std::vector<uint8_t>;
 
-inline constexpr uint32_t kServerVersion = 0x00094100;
-inline constexpr uint32_t kProtocolVersion = 0x00010D00;
-inline constexpr uint32_t kMaxAdminPayload = 0xFFFFFF;
+using ftpctl::kProtocolVersion;
+using ftpctl::kServerVersion;
+inline constexpr uint32_t kMaxAdminPayload = ftpctl::kMaxPayloadLength;
 
 enum class AdminType : uint8_t { kCommand = 0, kReply = 1, kStatus = 2 };
 

@@ -11,6 +11,8 @@
 namespace quarno::ftpd {
 namespace {
 
+namespace xml = ftpctl::config_xml;
+
 constexpr size_t kMaxConfigBytes = 4 << 20;
 
 bool IsEntityAt(std::string_view text, size_t amp) {
@@ -90,50 +92,51 @@ const char* Text(const tinyxml2::XMLElement* e) {
 }
 
 bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& why) {
-  const char* name = user->Attribute("Name");
+  const char* name = user->Attribute(xml::kName);
   if (name == nullptr || *name == '\0') {
     why = "a <User> without a name";
     return false;
   }
   account.user_name = name;
-  for (auto* opt = user->FirstChildElement("Option"); opt; opt = opt->NextSiblingElement("Option")) {
-    const char* oname = opt->Attribute("Name");
+  for (auto* opt = user->FirstChildElement(xml::kOption); opt; opt = opt->NextSiblingElement(xml::kOption)) {
+    const char* oname = opt->Attribute(xml::kName);
     if (oname == nullptr) continue;
     std::string_view n(oname);
     int64_t v = 0;
-    if (n == "Pass") {
+    if (n == xml::kPass) {
       account.password = Text(opt);
-    } else if (n == "Group") {
+    } else if (n == xml::kGroup) {
       account.group_name = Text(opt);
-    } else if (n == "Comments") {
+    } else if (n == xml::kComments) {
       account.comment = Text(opt);
-    } else if (n == "User Limit" || n == "IP Limit" || n == "Enabled" || n == "Bypass server userlimit") {
+    } else if (n == xml::kUserLimit || n == xml::kIpLimit || n == xml::kEnabled ||
+               n == xml::kBypassUserLimit) {
       if (!ParseNumber(opt->GetText(), v) || v < 0 || v > 0xFFFFFFFFLL) {
         why = "bad value of user option \"" + std::string(n) + "\"";
         return false;
       }
-      if (n == "User Limit") account.user_limit = static_cast<uint32_t>(v);
-      else if (n == "IP Limit") account.address_limit = static_cast<uint32_t>(v);
-      else if (n == "Enabled") account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
+      if (n == xml::kUserLimit) account.user_limit = static_cast<uint32_t>(v);
+      else if (n == xml::kIpLimit) account.address_limit = static_cast<uint32_t>(v);
+      else if (n == xml::kEnabled) account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
       else account.bypass_user_limit = static_cast<uint8_t>(v & 3);
     }
   }
   static constexpr struct { const char* name; uint16_t bit; } kRights[] = {
-      {"FileRead", kFileRead},     {"FileWrite", kFileWrite}, {"FileDelete", kFileDelete},
-      {"FileAppend", kFileAppend}, {"DirCreate", kDirCreate}, {"DirDelete", kDirDelete},
-      {"DirList", kDirList},       {"DirSubdirs", kDirSubdirs}, {"IsHome", kIsHome},
-      {"AutoCreate", kAutoCreate}};
-  if (auto* perms = user->FirstChildElement("Permissions")) {
-    for (auto* p = perms->FirstChildElement("Permission"); p; p = p->NextSiblingElement("Permission")) {
+      {xml::kRights[0], kFileRead},  {xml::kRights[1], kFileWrite},  {xml::kRights[2], kFileDelete},
+      {xml::kRights[3], kFileAppend}, {xml::kRights[4], kDirCreate},  {xml::kRights[5], kDirDelete},
+      {xml::kRights[6], kDirList},    {xml::kRights[7], kDirSubdirs}, {xml::kRights[8], kIsHome},
+      {xml::kRights[9], kAutoCreate}};
+  if (auto* perms = user->FirstChildElement(xml::kPermissions)) {
+    for (auto* p = perms->FirstChildElement(xml::kPermission); p; p = p->NextSiblingElement(xml::kPermission)) {
       DirectoryPermission perm;
-      const char* dir = p->Attribute("Dir");
+      const char* dir = p->Attribute(xml::kDir);
       if (dir == nullptr || *dir == '\0') {
         why = "a <Permission> without a directory";
         return false;
       }
       perm.directory = dir;
-      for (auto* opt = p->FirstChildElement("Option"); opt; opt = opt->NextSiblingElement("Option")) {
-        const char* oname = opt->Attribute("Name");
+      for (auto* opt = p->FirstChildElement(xml::kOption); opt; opt = opt->NextSiblingElement(xml::kOption)) {
+        const char* oname = opt->Attribute(xml::kName);
         if (oname == nullptr) continue;
         for (const auto& r : kRights) {
           if (std::string_view(oname) != r.name) continue;
@@ -145,8 +148,8 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
           if (v != 0) perm.rights |= r.bit;
         }
       }
-      if (auto* aliases = p->FirstChildElement("Aliases"))
-        for (auto* a = aliases->FirstChildElement("Alias"); a; a = a->NextSiblingElement("Alias"))
+      if (auto* aliases = p->FirstChildElement(xml::kAliases))
+        for (auto* a = aliases->FirstChildElement(xml::kAlias); a; a = a->NextSiblingElement(xml::kAlias))
           perm.aliases.push_back(Text(a));
       account.permissions.push_back(std::move(perm));
     }
@@ -155,15 +158,15 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
 }
 
 bool ParseDocument(tinyxml2::XMLDocument& doc, ServerConfig& out, std::string& why) {
-  auto* root = doc.FirstChildElement("FileZillaServer");
+  auto* root = doc.FirstChildElement(xml::kRoot);
   if (root == nullptr) {
     why = "no <FileZillaServer> element";
     return false;
   }
   ServerConfig config;
-  if (auto* settings = root->FirstChildElement("Settings")) {
-    for (auto* item = settings->FirstChildElement("Item"); item; item = item->NextSiblingElement("Item")) {
-      const char* name = item->Attribute("name");
+  if (auto* settings = root->FirstChildElement(xml::kSettings)) {
+    for (auto* item = settings->FirstChildElement(xml::kItem); item; item = item->NextSiblingElement(xml::kItem)) {
+      const char* name = item->Attribute(xml::kItemName);
       int id = name ? FindOption(name) : 0;
       if (id == 0) continue;  // items of other versions are no reason to refuse the file
       if (id == kOptAdminPort) config.admin_port_given = true;
@@ -186,8 +189,8 @@ bool ParseDocument(tinyxml2::XMLDocument& doc, ServerConfig& out, std::string& w
     why = "admin port out of range";
     return false;
   }
-  if (auto* users = root->FirstChildElement("Users")) {
-    for (auto* u = users->FirstChildElement("User"); u; u = u->NextSiblingElement("User")) {
+  if (auto* users = root->FirstChildElement(xml::kUsers)) {
+    for (auto* u = users->FirstChildElement(xml::kUser); u; u = u->NextSiblingElement(xml::kUser)) {
       Account account;
       if (!ParseUser(u, account, why)) return false;
       config.users.push_back(std::move(account));

@@ -1,40 +1,39 @@
 #pragma once
 // The server's option set: 62 named options, each a text or a 64-bit number.
 // The configuration file's <Item> names and the admin option-set message use
-// the same table.
+// the same table, the one the admin client uses (ftpctl/admin_protocol.h).
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "ftpctl/admin_protocol.h"
+
 namespace quarno::ftpd {
 
-inline constexpr int kOptionCount = 62;
+using ftpctl::kOptionCount;
 
 // 1-based positions of the options the daemon acts on.
 enum OptionId : int {
-  kOptServerports = 1,
-  kOptMaxUsers = 3,
-  kOptTimeout = 4,
-  kOptNoTransferTimeout = 5,
-  kOptLoginTimeout = 10,
-  kOptCustomPasvIpType = 12,
-  kOptCustomPasvIp = 13,
-  kOptCustomPasvMinPort = 14,
-  kOptCustomPasvMaxPort = 15,
-  kOptWelcome = 16,
-  kOptAdminPort = 17,
-  kOptUseCustomPasvPorts = 33,
-  kOptHideWelcome = 42,
+  kOptServerports = ftpctl::OPTION_SERVERPORT,
+  kOptMaxUsers = ftpctl::OPTION_MAXUSERS,
+  kOptTimeout = ftpctl::OPTION_TIMEOUT,
+  kOptNoTransferTimeout = ftpctl::OPTION_NOTRANSFERTIMEOUT,
+  kOptLoginTimeout = ftpctl::OPTION_LOGINTIMEOUT,
+  kOptCustomPasvIpType = ftpctl::OPTION_CUSTOMPASVIPTYPE,
+  kOptCustomPasvIp = ftpctl::OPTION_CUSTOMPASVIP,
+  kOptCustomPasvMinPort = ftpctl::OPTION_CUSTOMPASVMINPORT,
+  kOptCustomPasvMaxPort = ftpctl::OPTION_CUSTOMPASVMAXPORT,
+  kOptWelcome = ftpctl::OPTION_WELCOMEMESSAGE,
+  kOptAdminPort = ftpctl::OPTION_ADMINPORT,
+  kOptUseCustomPasvPorts = ftpctl::OPTION_USECUSTOMPASVPORT,
+  kOptHideWelcome = ftpctl::OPTION_WELCOMEMESSAGE_HIDE,
 };
 
-struct OptionInfo {
-  const char* name;
-  bool is_text;
-  bool local;  // only the configuration file may change it, never a remote admin
-};
+using OptionInfo = ftpctl::OptionDef;
 
 const OptionInfo& OptionTable(int id);          // id 1..62
+inline bool IsTextOption(int id) { return OptionTable(id).type == ftpctl::OptionType::kString; }
 int FindOption(std::string_view name);          // 0 when unknown
 
 struct OptionValue {

@@ -633,7 +633,7 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
   const Bytes& p = m.payload;
   auto state_bytes = [this] { return Bytes{static_cast<uint8_t>(state_ >> 8), static_cast<uint8_t>(state_)}; };
   switch (m.id) {
-    case 2:
+    case ftpctl::kCmdServerState:
       if (p.size() == 2) {
         SetState(static_cast<uint16_t>(p[0] << 8 | p[1]));
       } else if (!p.empty()) {
@@ -641,7 +641,7 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
         return conn->Close();
       }
       return conn->Send(Frame(AdminType::kReply, 2, state_bytes()));
-    case 3: {
+    case ftpctl::kCmdConnections: {
       if (p.size() == 5 && p[0] == 2) {  // kick one connection
         uint32_t id = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
         if (auto it = sessions_.find(id); it != sessions_.end()) {
@@ -659,7 +659,7 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
         entries.push_back({id, s->address(), s->port(), ConnectionTimeText(s->connected_at())});
       return conn->Send(Frame(AdminType::kReply, 3, FullConnectionList(entries)));
     }
-    case 5: {
+    case ftpctl::kCmdOptions: {
       if (!p.empty()) {
         GeneralOptions incoming;
         if (!ParseOptions(p.data(), p.size(), incoming)) {
@@ -675,7 +675,7 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
       }
       return conn->Send(Frame(AdminType::kReply, 5, SerializeOptions(config_.options)));
     }
-    case 6: {
+    case ftpctl::kCmdAccounts: {
       if (p.empty()) return conn->Send(Frame(AdminType::kReply, 6, SerializeAccountMessage(config_.users)));
       std::vector<Account> users;
       if (!ParseAccountMessage(p.data(), p.size(), users)) {
@@ -688,7 +688,7 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
       WriteLog("admin: %zu account(s) received", users.size());
       return conn->Send(Frame(AdminType::kReply, 6, {}));
     }
-    case 8:
+    case ftpctl::kCmdKeepAlive:
       return conn->Send(Frame(AdminType::kReply, 8, {}));
     default:
       return;  // ids this server does not serve are ignored
@@ -698,13 +698,13 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
 std::string Server::RunControl(int code) {
   WriteLog("control code %d", code);
   switch (code) {
-    case 200: {
+    case ftpctl::kControlStartFtp: {
       std::string why;
       bool ok = ReloadFile(why);
       SetState(kStateOnline);
       return ok ? "OK" : "ERR " + why;
     }
-    case 190: {
+    case ftpctl::kControlStartHttp: {
       std::string port_text, why;
       if (!options_.http_port || !options_.http_port(port_text)) return "ERR BOOT_HTTP is not set";
       int port = 0;
@@ -719,7 +719,7 @@ std::string Server::RunControl(int code) {
       WriteLog("HTTP serving on port %d", port);
       return "OK";
     }
-    case 191:
+    case ftpctl::kControlStopHttp:
       options_.http->Stop();
       return "OK";
     default:

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/netprobe.h"
+
 namespace quarno::httpd {
 namespace {
 
@@ -87,9 +89,7 @@ std::string PercentEncodePath(std::string_view path) {
 }
 
 std::string IdentificationBody(const std::array<std::uint8_t, 6>& mac) {
-  char body[256] = {};
-  std::snprintf(body, sizeof body, "Ralmek_NAS-AB1122 %02X%02X%02X", mac[3], mac[4], mac[5]);
-  return body;
+  return "Ralmek_NAS-AB1122 " + FormatMacTail(mac);
 }
 
 std::string CharsetBody(bool ftp_charset_utf8) { return ftp_charset_utf8 ? "UTF-8" : "EUC-KR"; }

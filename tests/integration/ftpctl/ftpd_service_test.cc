@@ -11,19 +11,13 @@
 #include "ftpctl/ftp_server.h"
 #include "ftpctl/server_interface.h"
 #include "platform/paths.h"
+#include "support/files.h"
 #include "support/temp_xdg.h"
 
 namespace quarno::ftpctl {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class FtpdServiceTest : public testing::Test {
  protected:
@@ -53,7 +47,7 @@ TEST_F(FtpdServiceTest, ConfiguredStartedControlledAndAdministered) {
   std::string reason;
   EXPECT_TRUE(platform::SendControlCode(platform::ControlSocketPath(kFtpServiceName),
                                         kControlStartFtp, 5s, &reason))
-      << reason << "\n" << ReadAll(xdg.writable() + "/Logs/Quarno_Ftpd_log.txt");
+      << reason << "\n" << test::ReadFile(xdg.writable() + "/Logs/Quarno_Ftpd_log.txt");
 
   // The daemon opens its admin port shortly after it starts; a client
   // connects once, so each try takes a new one.

@@ -7,6 +7,7 @@
 #include "ftpctl/ftp_server.h"
 #include "platform/paths.h"
 #include "platform/service_manager.h"
+#include "support/files.h"
 #include "support/temp_xdg.h"
 
 namespace quarno::platform {
@@ -15,13 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kHelper = QUARNO_CONTROL_HELPER;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 int PidOf(const std::string& name) {
   std::ifstream in(RuntimeFolder() + "/" + name + ".pid");
@@ -60,7 +54,7 @@ TEST_F(SupervisorTest, ServiceLifecycleWithARealProgram) {
   EXPECT_FALSE(SendControlCode(ControlSocketPath("Quarno_Server"), 250, 2s, &reason));
   EXPECT_EQ(reason, "unknown code");
   EXPECT_FALSE(manager->Control("Quarno_Server", 5, 2s));  // not a user code
-  EXPECT_EQ(ReadAll(RuntimeFolder() + "/Quarno_Server.codes"), "200\n191\n250\n");
+  EXPECT_EQ(test::ReadFile(RuntimeFolder() + "/Quarno_Server.codes"), "200\n191\n250\n");
 
   ASSERT_TRUE(manager->Stop("Quarno_Server"));
   EXPECT_TRUE(WaitForServiceState(*manager, "Quarno_Server", ServiceState::kStopped, 5s));

@@ -11,6 +11,7 @@
 
 #include "ftpd/admin_codec.h"
 #include "ftpd/server.h"
+#include "support/files.h"
 #include "support/temp_xdg.h"
 
 struct RunResult {
@@ -20,9 +21,9 @@ struct RunResult {
 
 // Runs a shell command line, bounded to 30 s.
 RunResult RunShell(const std::string& command);
-int FreeLoopbackPort();
-void WriteFile(const std::string& path, const std::string& content);
-std::string ReadFile(const std::string& path);
+using quarno::test::FreeLoopbackPort;
+using quarno::test::ReadFile;
+using quarno::test::WriteFile;
 std::string RandomBytes(size_t n, unsigned seed);
 
 // Blocking admin protocol client with time-outs.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "support/files.h"
 #include "support/temp_xdg.h"
 
 struct CurlResult {
@@ -15,9 +16,9 @@ struct CurlResult {
 
 // Runs curl with `arguments` (already shell-quoted as needed).
 CurlResult RunCurl(const std::string& arguments);
-int FreeLoopbackPort();
-void WriteFile(const std::string& path, const std::string& content);
-std::string ReadFile(const std::string& path);
+using quarno::test::FreeLoopbackPort;
+using quarno::test::ReadFile;
+using quarno::test::WriteFile;
 
 class HttpServerTest : public ::testing::Test {
  protected:

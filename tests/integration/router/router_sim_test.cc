@@ -6,6 +6,7 @@
 
 #include "core/log.h"
 #include "router/router_client.h"
+#include "support/files.h"
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
 
@@ -36,12 +37,7 @@ class RouterSimTest : public ::testing::Test {
     };
     return options;
   }
-  std::string Log() {
-    std::ifstream in(LogFilePath());
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string Log() { return test::ReadLog(); }
 
   test::TempXdg xdg_;
 };

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/log.h"
+#include "support/files.h"
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
 #include "upnp/upnp_manager.h"
@@ -47,12 +48,7 @@ class UpnpSimTest : public ::testing::Test {
     options.receive_timeout = milliseconds(2000);
     return CUPnPManager(options);
   }
-  std::string Log() {
-    std::ifstream in(LogFilePath());
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string Log() { return test::ReadLog(); }
 
   test::TempXdg xdg_;
   std::string state_file_ = xdg_.root() + "/igd.json";

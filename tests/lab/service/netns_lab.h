@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/files.h"
+
 namespace quarno::test {
 
 inline std::string Shell(const std::string& command, int* status = nullptr) {
@@ -26,13 +28,6 @@ inline std::string Shell(const std::string& command, int* status = nullptr) {
   const int rc = pclose(pipe);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return out;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 class NetnsLab {

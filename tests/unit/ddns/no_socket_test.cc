@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "ddns/ddns_manager.h"
 #include "router/router_client.h"
+#include "support/files.h"
 #include "support/temp_xdg.h"
 #include "upnp/upnp_manager.h"
 
@@ -48,12 +49,7 @@ class NoSocketTest : public ::testing::Test {
     WriteLog("start");  // the log file is open before the descriptors run out
   }
   void TearDown() override { ResetLogForTesting(); }
-  std::string Log() {
-    std::ifstream in(LogFilePath());
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string Log() { return test::ReadLog(); }
   test::TempXdg xdg_;
 };
 

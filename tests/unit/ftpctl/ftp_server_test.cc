@@ -7,17 +7,11 @@
 
 #include "ftpctl/ftp_server.h"
 #include "platform/paths.h"
+#include "support/files.h"
 #include "support/temp_xdg.h"
 
 namespace quarno::ftpctl {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 FtpAccountValues Account(std::string user) {
   FtpAccountValues a;
@@ -89,13 +83,13 @@ TEST(FtpServerFiles, WriteFullConfigMakesHomeLinkAndFile) {
   EXPECT_LT(admin_port, kAdminPortHigh);
   std::string home = platform::HomeFolder();
   EXPECT_EQ(std::filesystem::read_symlink(home + "/Photos"), a.shared_folder);
-  EXPECT_EQ(ReadAll(xdg.writable() + "/FileZilla Server.xml"),
+  EXPECT_EQ(test::ReadFile(xdg.writable() + "/FileZilla Server.xml"),
             BuildFtpServerConfig(a, home, home + "/Photos", admin_port));
 
   a.shared_folder = "/";  // no link name: nothing written
   ASSERT_TRUE(WriteFtpPortClosedConfig());
   EXPECT_FALSE(WriteFtpServerConfig(a, admin_port));
-  EXPECT_EQ(ReadAll(xdg.writable() + "/FileZilla Server.xml"), PortClosedFtpServerConfig());
+  EXPECT_EQ(test::ReadFile(xdg.writable() + "/FileZilla Server.xml"), PortClosedFtpServerConfig());
 }
 
 TEST(FtpServerFiles, PrepareFailsWithoutExecutableAndTouchesNothing) {

@@ -7,6 +7,7 @@
 
 #include "core/log.h"
 #include "service/server_launcher.h"
+#include "support/files.h"
 #include "support/loopback_peer.h"
 #include "support/temp_xdg.h"
 #include "unit/service/fake_boot_system.h"
@@ -40,12 +41,7 @@ class LauncherTest : public ::testing::Test {
     http_port_ = launcher.HttpPort();
     return result;
   }
-  std::string Log() {
-    std::ifstream in(LogFilePath());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Log() { return test::ReadLog(); }
 
   test::TempXdg xdg_;
   FakeBootSystem world_;
@@ -231,6 +227,18 @@ TEST_F(LauncherTest, RegistrationMissingOrElsewhereEndsEarly) {
   EXPECT_EQ(world_.table.size(), table);
   EXPECT_EQ(world_.controls, std::vector<int>{200});
   EXPECT_EQ(world_.register_calls, 0);
+}
+
+TEST_F(LauncherTest, LookupAnswerWithFewerThanThreeFieldsIsNoRecord) {
+  // Read by the DDNS client's rule: a host and an address name no server.
+  test::RegisterHome(world_, true);
+  world_.get_by_mac_answer = "home.quarno.ralmek.co.kr;me@example.org";
+  EXPECT_EQ(Restore(), kBootNotRegistered);
+  EXPECT_TRUE(world_.config_ftp_ports.empty());
+  EXPECT_NE(Log().find("게이트웨이와 Connection 성공"), std::string::npos);
+  EXPECT_NE(Log().find("DDNS에 등록된 정보 : home.quarno.ralmek.co.kr;me@example.org"),
+            std::string::npos);
+  EXPECT_NE(Log().find("DDNS 서버에 등록되어 있지 않습니다."), std::string::npos);
 }
 
 TEST_F(LauncherTest, ThisPcWithoutStoredNameTakesTheDdnsRecord) {
