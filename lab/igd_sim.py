@@ -85,6 +85,8 @@ def main():
     p.add_argument("--location-url", default="",
                    help="location URL sent (default http://ADDRESS:PORT/rootDesc.xml)")
     p.add_argument("--ssdp-silent", action="store_true", help="never answer M-SEARCH")
+    p.add_argument("--external-address", default="192.0.3.2",
+                   help="WAN address GetExternalIPAddress answers (empty: action fails with 501)")
     p.add_argument("--entries-extra", type=int, default=0,
                    help="report this many more entries than the table holds")
     args = p.parse_args()
@@ -112,7 +114,7 @@ def main():
         action = soap_action.strip('"').split("#")[-1] if "#" in soap_action else ""
         if not action:
             m = re.search(r"<(?:[\w-]+:)?(AddPortMapping|DeletePortMapping|GetGenericPortMappingEntry|"
-                          r"QueryStateVariable)[\s>]", text)
+                          r"QueryStateVariable|GetExternalIPAddress)[\s>]", text)
             action = m.group(1) if m else ""
         mappings = state.data["mappings"]
         if action == "QueryStateVariable":
@@ -165,6 +167,11 @@ def main():
                 return soap_error(714)
             mappings.remove(existing)
             return soap_ok(action)
+        if action == "GetExternalIPAddress":
+            if not args.external_address:
+                return soap_error(501)
+            return soap_ok(action, "<NewExternalIPAddress>%s</NewExternalIPAddress>"
+                           % args.external_address)
         return soap_error(401)
 
     def handle(req):

@@ -12,6 +12,9 @@
 #   lab/netns-lab.sh [-i ID] sim router|ddns ARGS...
 #                                               restart a simulator with ARGS
 #                                               (its state file is kept)
+#   lab/netns-lab.sh [-i ID] igd restart        the router's reboot as UPnP sees it:
+#                                               miniupnpd stopped, its mappings
+#                                               flushed, miniupnpd started again
 #   lab/netns-lab.sh [-i ID] status             what runs, the router's mappings
 #   lab/netns-lab.sh list                       every lab of this machine
 #
@@ -45,7 +48,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 id=${QUARNO_LAB_ID:-0}
 
-usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 while getopts "i:h" opt; do
   case $opt in
@@ -135,6 +138,9 @@ table inet quarno_igd {
     type filter hook forward priority 0; policy drop;
     ct state established,related accept
     iifname "br0" oifname "wan0" accept
+    # PCs of the LAN reach each other; with br_netfilter loaded on the host
+    # their bridged packets pass this chain too.
+    ip saddr $lan_net ip daddr $lan_net accept
     jump miniupnpd
   }
   chain miniupnpd {
@@ -177,8 +183,28 @@ allow 1024-65535 $lan_net 1024-65535
 deny 0-65535 0.0.0.0/0 0-65535
 EOF
   ip netns exec "$ns_router" miniupnpd -f "$dir/miniupnpd.conf" -d -P "$dir/miniupnpd.pid" \
-    >"$dir/miniupnpd.log" 2>&1 &
+    >>"$dir/miniupnpd.log" 2>&1 &
+  echo $! >"$dir/miniupnpd.job"
   wait_tcp "$ns_pc" "$router_lan" "$igd_port" || die "miniupnpd did not come up (see $dir/miniupnpd.log)"
+}
+
+# A router reboot forgets every UPnP mapping: miniupnpd goes, the DNAT and
+# filter rules it made go, and a fresh miniupnpd starts on the same port.
+restart_igd() {
+  local pid _
+  pid=$(cat "$dir/miniupnpd.job" 2>/dev/null || true)
+  kill_in_ns "$ns_router" "$pid"
+  for _ in $(seq 50); do
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill_in_ns "$ns_router" "$pid" -KILL
+  local chain
+  for chain in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do
+    in_ns "$ns_router" nft flush chain inet quarno_igd "$chain"
+  done
+  rm -f "$dir/miniupnpd.pid"
+  start_miniupnpd
 }
 
 # The simulators of lab/ (router_sim.py, ddns_sim.py). Each keeps its state
@@ -372,6 +398,7 @@ case $cmd in
   exec) do_exec "$@" ;;
   run) do_run "$@" ;;
   sim) [ $# -ge 1 ] || usage; ns_up "$ns_router" || die "lab $id is not up"; start_sim "$@" ;;
+  igd) [ "${1:-}" = restart ] || usage; ns_up "$ns_router" || die "lab $id is not up"; restart_igd ;;
   status) do_status ;;
   list) ip netns list | sed -n 's/^qlab-\(.*\)-router.*/\1/p' ;;
   *) usage ;;

@@ -120,6 +120,16 @@ std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_vi
   out += Item(OPTION_MAXUSERS, "0");
   out += Item(OPTION_TIMEOUT, "300");
   out += Item(OPTION_NOTRANSFERTIMEOUT, "0");
+  if (account.passive.configured()) {
+    const PassiveMode& passive = account.passive;
+    out += Item(OPTION_USECUSTOMPASVPORT, "1");
+    out += Item(OPTION_CUSTOMPASVMINPORT, std::to_string(passive.low_port));
+    out += Item(OPTION_CUSTOMPASVMAXPORT, std::to_string(passive.high_port));
+    if (!passive.external_address.empty()) {
+      out += Item(OPTION_CUSTOMPASVIPTYPE, "1");
+      out += Item(OPTION_CUSTOMPASVIP, XmlEscape(passive.external_address));
+    }
+  }
   out += EndTag(xml::kSettings) + EndTag(xml::kRoot);
   return out;
 }
@@ -236,13 +246,15 @@ bool ServiceFtpServerControl::WritePortClosedConfig() { return WriteFtpPortClose
 
 FtpConfigResult ServiceFtpServerControl::WriteServerConfig(const FtpServerAccount& account,
                                                            const platform::MacAddress& router_mac,
-                                                           int ftp_port) {
+                                                           int ftp_port,
+                                                           const PassiveMode& passive) {
   FtpAccountValues values;
   values.user = account.user;
   values.password = account.password;
   values.shared_folder = account.shared_folder;
   values.ftp_port = ftp_port;
   values.router_mac = router_mac;
+  values.passive = passive;
   FtpConfigResult result;
   result.written = WriteFtpServerConfig(values, result.admin_port);
   return result;

@@ -44,9 +44,11 @@ struct FtpAccountValues {
   std::string shared_folder;
   int ftp_port = 21;
   platform::MacAddress router_mac{};
+  PassiveMode passive;
 };
 
-// The full configuration file text (one line break, after "User Limit").
+// The full configuration file text (one line break, after "User Limit"); the
+// passive items come last, only when passive mode is configured.
 std::string BuildFtpServerConfig(const FtpAccountValues& account, std::string_view home_folder,
                                  std::string_view share_path, uint16_t admin_port);
 
@@ -82,7 +84,8 @@ class ServiceFtpServerControl final : public FtpServerControl {
   bool Control(ControlCode code) override;
   bool WritePortClosedConfig() override;
   FtpConfigResult WriteServerConfig(const FtpServerAccount& account,
-                                    const platform::MacAddress& router_mac, int ftp_port) override;
+                                    const platform::MacAddress& router_mac, int ftp_port,
+                                    const PassiveMode& passive) override;
   std::optional<PreparedFtpServer> Prepare() override;
   bool StartService(const std::string& executable) override;
   void StopService() override;

@@ -17,6 +17,16 @@ namespace quarno::ftpctl {
 // carry the charset; the password goes in as its hash).
 using FtpServerAccount = StoredAccount;
 
+// Passive data connections from the Internet: the port range mapped on the
+// router and the router's WAN address, which clients outside the LAN are
+// told to connect to.
+struct PassiveMode {
+  int low_port = 0;  // 0: not configured, and the file carries no passive items
+  int high_port = 0;
+  std::string external_address;  // empty: every client gets the LAN address
+  bool configured() const { return low_port > 0 && high_port >= low_port; }
+};
+
 struct FtpConfigResult {
   bool written = false;
   // Chosen anew for every file, also when the file could not be written; 0
@@ -40,8 +50,8 @@ class FtpServerControl {
   [[nodiscard]] virtual bool WritePortClosedConfig() = 0;
   // Home folder, share link and the full configuration file.
   virtual FtpConfigResult WriteServerConfig(const FtpServerAccount& account,
-                                            const platform::MacAddress& router_mac,
-                                            int ftp_port) = 0;
+                                            const platform::MacAddress& router_mac, int ftp_port,
+                                            const PassiveMode& passive) = 0;
   // Finds the executable and writes the minimal file with a new admin port;
   // nullopt (nothing touched) when the executable is missing.
   virtual std::optional<PreparedFtpServer> Prepare() = 0;

@@ -87,8 +87,8 @@ void PutGroupPart(Bytes& out, const Account& a) {
 bool ReadGroupPart(Reader& r, Account& a) {
   uint8_t flags = 0;
   uint16_t count = 0;
-  if (!r.Text16(a.group_name) || !r.Le32(a.address_limit) || !r.Le32(a.user_limit) || !r.U8(flags) ||
-      !r.Skip(4) || !r.Be16(count))
+  if (!r.Text16(a.group_name) || !r.Le32(a.address_limit) || !r.Le32(a.user_limit) ||
+      !r.U8(flags) || !r.Skip(4) || !r.Be16(count))
     return false;
   a.bypass_user_limit = flags & 3;
   a.enabled = (flags >> 2) & 3;
@@ -266,8 +266,9 @@ std::string ConnectionTimeText(int64_t unix_seconds) {
   struct tm tm {};
   localtime_r(&t, &tm);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%4d.%02d.%02d. %s %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour >= 12 ? "PM" : "AM", tm.tm_hour % 12, tm.tm_min, tm.tm_sec);
+  std::snprintf(buf, sizeof buf, "%4d.%02d.%02d. %s %02d:%02d:%02d", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour >= 12 ? "PM" : "AM", tm.tm_hour % 12,
+                tm.tm_min, tm.tm_sec);
   return buf;
 }
 

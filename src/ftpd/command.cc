@@ -42,11 +42,14 @@ ParseResult ParseCommandLine(std::string_view line, Command& command) {
   size_t start = clean.find_first_not_of(' ');
   if (start == std::string::npos) return ParseResult::kEmpty;
   size_t space = clean.find(' ', start);
-  std::string verb = clean.substr(start, space == std::string::npos ? std::string::npos : space - start);
+  std::string verb =
+      clean.substr(start, space == std::string::npos ? std::string::npos : space - start);
   if (verb.size() < 3 || verb.size() > 4) return ParseResult::kBadVerb;
   for (char& c : verb) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    else if (c < 'A' || c > 'Z') return ParseResult::kBadVerb;
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+    else if (c < 'A' || c > 'Z')
+      return ParseResult::kBadVerb;
   }
   command.verb = std::move(verb);
   command.arg = space == std::string::npos ? std::string() : clean.substr(space + 1);
@@ -59,7 +62,8 @@ bool ParsePortArgument(std::string_view arg, std::array<uint8_t, 4>& ip, uint16_
   size_t pos = 0;
   while (n < 6) {
     size_t comma = arg.find(',', pos);
-    std::string_view part = arg.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+    std::string_view part =
+        arg.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
     while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
     while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
     if (!ParseUint(part, 255, v[n])) return false;

@@ -19,7 +19,8 @@ bool IsEntityAt(std::string_view text, size_t amp) {
   size_t end = text.find(';', amp);
   if (end == std::string_view::npos || end - amp > 10) return false;
   std::string_view name = text.substr(amp + 1, end - amp - 1);
-  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") return true;
+  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
+    return true;
   if (name.size() >= 2 && name[0] == '#') {
     bool hex = name[1] == 'x';
     std::string_view digits = name.substr(hex ? 2 : 1);
@@ -40,17 +41,22 @@ std::string RepairXml(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     bool in_attr = false;
-    for (std::string_view open : {std::string_view("<User Name=\""), std::string_view("<Permission Dir=\"")}) {
+    for (std::string_view open :
+         {std::string_view("<User Name=\""), std::string_view("<Permission Dir=\"")}) {
       if (text.substr(i, open.size()) == open) {
         size_t close = text.find("\">", i + open.size());
         if (close == std::string_view::npos) break;
         out.append(open);
         for (size_t k = i + open.size(); k < close; ++k) {
           char c = text[k];
-          if (c == '"') out += "&quot;";
-          else if (c == '<') out += "&lt;";
-          else if (c == '&' && !IsEntityAt(text, k)) out += "&amp;";
-          else out += c;
+          if (c == '"')
+            out += "&quot;";
+          else if (c == '<')
+            out += "&lt;";
+          else if (c == '&' && !IsEntityAt(text, k))
+            out += "&amp;";
+          else
+            out += c;
         }
         out += "\">";
         i = close + 2;
@@ -59,8 +65,10 @@ std::string RepairXml(std::string_view text) {
       }
     }
     if (in_attr) continue;
-    if (text[i] == '&' && !IsEntityAt(text, i)) out += "&amp;";
-    else out += text[i];
+    if (text[i] == '&' && !IsEntityAt(text, i))
+      out += "&amp;";
+    else
+      out += text[i];
     ++i;
   }
   return out;
@@ -98,7 +106,8 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
     return false;
   }
   account.user_name = name;
-  for (auto* opt = user->FirstChildElement(xml::kOption); opt; opt = opt->NextSiblingElement(xml::kOption)) {
+  for (auto* opt = user->FirstChildElement(xml::kOption); opt;
+       opt = opt->NextSiblingElement(xml::kOption)) {
     const char* oname = opt->Attribute(xml::kName);
     if (oname == nullptr) continue;
     std::string_view n(oname);
@@ -115,19 +124,27 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
         why = "bad value of user option \"" + std::string(n) + "\"";
         return false;
       }
-      if (n == xml::kUserLimit) account.user_limit = static_cast<uint32_t>(v);
-      else if (n == xml::kIpLimit) account.address_limit = static_cast<uint32_t>(v);
-      else if (n == xml::kEnabled) account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
-      else account.bypass_user_limit = static_cast<uint8_t>(v & 3);
+      if (n == xml::kUserLimit)
+        account.user_limit = static_cast<uint32_t>(v);
+      else if (n == xml::kIpLimit)
+        account.address_limit = static_cast<uint32_t>(v);
+      else if (n == xml::kEnabled)
+        account.enabled = static_cast<uint8_t>(v == 1 ? 1 : 0);
+      else
+        account.bypass_user_limit = static_cast<uint8_t>(v & 3);
     }
   }
-  static constexpr struct { const char* name; uint16_t bit; } kRights[] = {
-      {xml::kRights[0], kFileRead},  {xml::kRights[1], kFileWrite},  {xml::kRights[2], kFileDelete},
-      {xml::kRights[3], kFileAppend}, {xml::kRights[4], kDirCreate},  {xml::kRights[5], kDirDelete},
-      {xml::kRights[6], kDirList},    {xml::kRights[7], kDirSubdirs}, {xml::kRights[8], kIsHome},
-      {xml::kRights[9], kAutoCreate}};
+  static constexpr struct {
+    const char* name;
+    uint16_t bit;
+  } kRights[] = {{xml::kRights[0], kFileRead},   {xml::kRights[1], kFileWrite},
+                 {xml::kRights[2], kFileDelete}, {xml::kRights[3], kFileAppend},
+                 {xml::kRights[4], kDirCreate},  {xml::kRights[5], kDirDelete},
+                 {xml::kRights[6], kDirList},    {xml::kRights[7], kDirSubdirs},
+                 {xml::kRights[8], kIsHome},     {xml::kRights[9], kAutoCreate}};
   if (auto* perms = user->FirstChildElement(xml::kPermissions)) {
-    for (auto* p = perms->FirstChildElement(xml::kPermission); p; p = p->NextSiblingElement(xml::kPermission)) {
+    for (auto* p = perms->FirstChildElement(xml::kPermission); p;
+         p = p->NextSiblingElement(xml::kPermission)) {
       DirectoryPermission perm;
       const char* dir = p->Attribute(xml::kDir);
       if (dir == nullptr || *dir == '\0') {
@@ -135,7 +152,8 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
         return false;
       }
       perm.directory = dir;
-      for (auto* opt = p->FirstChildElement(xml::kOption); opt; opt = opt->NextSiblingElement(xml::kOption)) {
+      for (auto* opt = p->FirstChildElement(xml::kOption); opt;
+           opt = opt->NextSiblingElement(xml::kOption)) {
         const char* oname = opt->Attribute(xml::kName);
         if (oname == nullptr) continue;
         for (const auto& r : kRights) {
@@ -149,7 +167,8 @@ bool ParseUser(const tinyxml2::XMLElement* user, Account& account, std::string& 
         }
       }
       if (auto* aliases = p->FirstChildElement(xml::kAliases))
-        for (auto* a = aliases->FirstChildElement(xml::kAlias); a; a = a->NextSiblingElement(xml::kAlias))
+        for (auto* a = aliases->FirstChildElement(xml::kAlias); a;
+             a = a->NextSiblingElement(xml::kAlias))
           perm.aliases.push_back(Text(a));
       account.permissions.push_back(std::move(perm));
     }
@@ -165,7 +184,8 @@ bool ParseDocument(tinyxml2::XMLDocument& doc, ServerConfig& out, std::string& w
   }
   ServerConfig config;
   if (auto* settings = root->FirstChildElement(xml::kSettings)) {
-    for (auto* item = settings->FirstChildElement(xml::kItem); item; item = item->NextSiblingElement(xml::kItem)) {
+    for (auto* item = settings->FirstChildElement(xml::kItem); item;
+         item = item->NextSiblingElement(xml::kItem)) {
       const char* name = item->Attribute(xml::kItemName);
       int id = name ? FindOption(name) : 0;
       if (id == 0) continue;  // items of other versions are no reason to refuse the file
@@ -242,7 +262,8 @@ bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports) {
 
 bool ParseConfigText(std::string_view text, ServerConfig& out, std::string& why) {
   tinyxml2::XMLDocument doc;
-  if (doc.Parse(text.data(), text.size()) == tinyxml2::XML_SUCCESS) return ParseDocument(doc, out, why);
+  if (doc.Parse(text.data(), text.size()) == tinyxml2::XML_SUCCESS)
+    return ParseDocument(doc, out, why);
   std::string first_error = doc.ErrorStr() ? doc.ErrorStr() : "parse error";
   std::string repaired = RepairXml(text);
   tinyxml2::XMLDocument again;

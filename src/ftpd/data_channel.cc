@@ -155,10 +155,10 @@ bool DataChannel::Begin(TransferRequest request) {
     asio::error_code ec;
     data_->open(active_->protocol(), ec);
     if (!ec)
-      data_->bind(tcp::endpoint(local_.is_v4() == active_->address().is_v4() ? local_
-                                                                              : asio::ip::address(),
-                                0),
-                  ec);
+      data_->bind(
+          tcp::endpoint(local_.is_v4() == active_->address().is_v4() ? local_ : asio::ip::address(),
+                        0),
+          ec);
     if (ec) {
       Finish(425, "Can't open data connection.");
       return true;
@@ -198,11 +198,10 @@ void DataChannel::ConnectionReady() {
     }
     transfer_->buffer.resize(kIoBuffer);
   }
-  const char* what = r.kind == TransferKind::kRetr
-                         ? "Opening data channel for file download from server of "
-                     : r.kind == TransferKind::kStor
-                         ? "Opening data channel for file upload to server of "
-                         : "Opening data channel for directory listing of ";
+  const char* what =
+      r.kind == TransferKind::kRetr   ? "Opening data channel for file download from server of "
+      : r.kind == TransferKind::kStor ? "Opening data channel for file upload to server of "
+                                      : "Opening data channel for directory listing of ";
   last_progress_ = Clock::now();
   uint64_t gen = transfer_->generation;
   if (auto listener = listener_.lock()) listener->OnDataReply(150, what + r.quoted);
@@ -235,7 +234,7 @@ void DataChannel::SendListing(uint64_t gen) {
   if (!listener) return Drop();
   // A few pages per write, and a bounded number of steps per loop turn (a
   // pattern may match nothing in a huge folder).
-  for (int step = 0; step < kListingStepsPerTurn && !t.source_done && t.out.size() < 16384; ++step)
+  for (int step = 0; step < kListingStepsPerTurn && !t.source_done && t.out.size() < 8192; ++step)
     if (!t.request.listing(t.out)) t.source_done = true;
   if (t.out.empty()) {
     if (t.source_done) return Finish(226, "Successfully transferred " + t.request.quoted);
@@ -289,8 +288,8 @@ void DataChannel::SendFileChunk(uint64_t gen) {
 void DataChannel::SendAsciiChunk(uint64_t gen) {
   if (!Current(gen)) return;
   Transfer& t = *transfer_;
-  ssize_t n = ::pread(t.request.fd, t.buffer.data(), t.buffer.size(),
-                      static_cast<off_t>(t.request.offset));
+  ssize_t n =
+      ::pread(t.request.fd, t.buffer.data(), t.buffer.size(), static_cast<off_t>(t.request.offset));
   if (n < 0) return Finish(451, "Error reading the file.");
   if (n == 0) return Finish(226, "Successfully transferred " + t.request.quoted);
   t.request.offset += static_cast<uint64_t>(n);

@@ -42,13 +42,14 @@ bool DirectoryReader::Next(DirItem& item) {
   if (dir_ == nullptr) return false;
   while (struct dirent* e = ::readdir(dir_)) {
     std::string_view name = e->d_name;
-    if (name == "." || name == ".." || name.find_first_of("\r\n") != std::string_view::npos) continue;
+    if (name == "." || name == ".." || name.find_first_of("\r\n") != std::string_view::npos)
+      continue;
     struct stat st {};
     if (::fstatat(::dirfd(dir_), e->d_name, &st, 0) != 0) continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     struct stat lst {};
-    item.is_link = ::fstatat(::dirfd(dir_), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   S_ISLNK(lst.st_mode);
+    item.is_link =
+        ::fstatat(::dirfd(dir_), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
     item.name = name;
     FromStat(st, item);
     return true;
@@ -81,11 +82,14 @@ std::string ListPrefix(const DirItem& item, int64_t now) {
   char when[32];
   bool recent = item.mtime <= now + 86400 && now - item.mtime < 180LL * 86400;
   if (recent)
-    std::snprintf(when, sizeof when, "%s %02d %02d:%02d", kMonths[tm.tm_mon], tm.tm_mday, tm.tm_hour, tm.tm_min);
+    std::snprintf(when, sizeof when, "%s %02d %02d:%02d", kMonths[tm.tm_mon], tm.tm_mday,
+                  tm.tm_hour, tm.tm_min);
   else
-    std::snprintf(when, sizeof when, "%s %02d  %04d", kMonths[tm.tm_mon], tm.tm_mday, tm.tm_year + 1900);
+    std::snprintf(when, sizeof when, "%s %02d  %04d", kMonths[tm.tm_mon], tm.tm_mday,
+                  tm.tm_year + 1900);
   char line[128];
-  std::snprintf(line, sizeof line, "%s 1 ftp ftp %15llu %s ", item.is_dir ? "drwxr-xr-x" : "-rw-r--r--",
+  std::snprintf(line, sizeof line, "%s 1 ftp ftp %15llu %s ",
+                item.is_dir ? "drwxr-xr-x" : "-rw-r--r--",
                 static_cast<unsigned long long>(item.size), when);
   return line;
 }
@@ -95,8 +99,8 @@ std::string TimeVal(int64_t mtime) {
   struct tm tm {};
   gmtime_r(&t, &tm);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   return buf;
 }
 

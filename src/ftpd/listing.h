@@ -13,7 +13,7 @@ struct DirItem {
   std::string name;  // UTF-8
   bool is_dir = false;
   uint64_t size = 0;
-  int64_t mtime = 0;  // seconds since the epoch
+  int64_t mtime = 0;     // seconds since the epoch
   bool is_link = false;  // the entry itself is a symbolic link
 };
 

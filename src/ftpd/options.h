@@ -32,9 +32,9 @@ enum OptionId : int {
 
 using OptionInfo = ftpctl::OptionDef;
 
-const OptionInfo& OptionTable(int id);          // id 1..62
+const OptionInfo& OptionTable(int id);  // id 1..62
 inline bool IsTextOption(int id) { return OptionTable(id).type == ftpctl::OptionType::kString; }
-int FindOption(std::string_view name);          // 0 when unknown
+int FindOption(std::string_view name);  // 0 when unknown
 
 struct OptionValue {
   bool is_text = false;

@@ -26,7 +26,8 @@ constexpr size_t kMaxAdminQueue = 16 << 20;
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
          });
 }
 
@@ -36,7 +37,8 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
  public:
-  AdminConnection(Server& server, tcp::socket socket) : server_(server), socket_(std::move(socket)) {}
+  AdminConnection(Server& server, tcp::socket socket)
+      : server_(server), socket_(std::move(socket)) {}
 
   void Start() {
     Send(Greeting());
@@ -66,31 +68,33 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
 
  private:
   void Read() {
-    socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](const asio::error_code& ec, size_t n) {
-      if (self->closed_) return;
-      if (ec) return self->Close();
-      self->buffer_.insert(self->buffer_.end(), self->chunk_.begin(), self->chunk_.begin() + static_cast<long>(n));
-      AdminMessage message;
-      while (true) {
-        if (self->buffer_.size() >= 5) {
-          uint32_t len = uint32_t(self->buffer_[1]) | uint32_t(self->buffer_[2]) << 8 |
-                         uint32_t(self->buffer_[3]) << 16 | uint32_t(self->buffer_[4]) << 24;
-          if (len > kMaxAdminMessage) {
-            WriteLog("admin: message of %u bytes refused; connection closed", len);
-            return self->Close();
+    socket_.async_read_some(
+        asio::buffer(chunk_), [self = shared_from_this()](const asio::error_code& ec, size_t n) {
+          if (self->closed_) return;
+          if (ec) return self->Close();
+          self->buffer_.insert(self->buffer_.end(), self->chunk_.begin(),
+                               self->chunk_.begin() + static_cast<long>(n));
+          AdminMessage message;
+          while (true) {
+            if (self->buffer_.size() >= 5) {
+              uint32_t len = uint32_t(self->buffer_[1]) | uint32_t(self->buffer_[2]) << 8 |
+                             uint32_t(self->buffer_[3]) << 16 | uint32_t(self->buffer_[4]) << 24;
+              if (len > kMaxAdminMessage) {
+                WriteLog("admin: message of %u bytes refused; connection closed", len);
+                return self->Close();
+              }
+            }
+            FrameResult r = TakeClientMessage(self->buffer_, message);
+            if (r == FrameResult::kNeedMore) break;
+            if (r == FrameResult::kMalformed) {
+              WriteLog("admin: malformed message; connection closed");
+              return self->Close();
+            }
+            self->server_.HandleAdmin(self, message);
+            if (self->closed_) return;
           }
-        }
-        FrameResult r = TakeClientMessage(self->buffer_, message);
-        if (r == FrameResult::kNeedMore) break;
-        if (r == FrameResult::kMalformed) {
-          WriteLog("admin: malformed message; connection closed");
-          return self->Close();
-        }
-        self->server_.HandleAdmin(self, message);
-        if (self->closed_) return;
-      }
-      self->Read();
-    });
+          self->Read();
+        });
   }
 
   void WriteNext() {
@@ -99,13 +103,14 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
       return;
     }
     writing_ = true;
-    asio::async_write(socket_, asio::buffer(out_.front()), [self = shared_from_this()](const asio::error_code& ec, size_t) {
-      if (self->closed_) return;
-      self->queued_ -= self->out_.front().size();
-      self->out_.pop_front();
-      if (ec) return self->Close();
-      self->WriteNext();
-    });
+    asio::async_write(socket_, asio::buffer(out_.front()),
+                      [self = shared_from_this()](const asio::error_code& ec, size_t) {
+                        if (self->closed_) return;
+                        self->queued_ -= self->out_.front().size();
+                        self->out_.pop_front();
+                        if (ec) return self->Close();
+                        self->WriteNext();
+                      });
   }
 
   Server& server_;
@@ -140,33 +145,36 @@ class ControlConnection : public std::enable_shared_from_this<ControlConnection>
 
  private:
   void Read() {
-    socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](const asio::error_code& ec, size_t n) {
-      if (ec) {
-        self->timer_.cancel();
-        return;
-      }
-      self->line_.append(self->chunk_.data(), n);
-      size_t nl = self->line_.find('\n');
-      if (nl == std::string::npos) {
-        if (self->line_.size() > 32) return self->Answer("ERR bad request");
-        return self->Read();
-      }
-      std::string text = self->line_.substr(0, nl);
-      if (!text.empty() && text.back() == '\r') text.pop_back();
-      int code = -1;
-      if (!text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos)
-        code = std::stoi(text);
-      self->Answer(code < 0 ? std::string("ERR bad request") : self->server_.RunControl(code));
-    });
+    socket_.async_read_some(
+        asio::buffer(chunk_), [self = shared_from_this()](const asio::error_code& ec, size_t n) {
+          if (ec) {
+            self->timer_.cancel();
+            return;
+          }
+          self->line_.append(self->chunk_.data(), n);
+          size_t nl = self->line_.find('\n');
+          if (nl == std::string::npos) {
+            if (self->line_.size() > 32) return self->Answer("ERR bad request");
+            return self->Read();
+          }
+          std::string text = self->line_.substr(0, nl);
+          if (!text.empty() && text.back() == '\r') text.pop_back();
+          int code = -1;
+          if (!text.empty() && text.size() <= 3 &&
+              text.find_first_not_of("0123456789") == std::string::npos)
+            code = std::stoi(text);
+          self->Answer(code < 0 ? std::string("ERR bad request") : self->server_.RunControl(code));
+        });
   }
 
   void Answer(std::string text) {
     answer_ = std::move(text) + "\n";
-    asio::async_write(socket_, asio::buffer(answer_), [self = shared_from_this()](const asio::error_code&, size_t) {
-      asio::error_code ec;
-      self->socket_.close(ec);
-      self->timer_.cancel();
-    });
+    asio::async_write(socket_, asio::buffer(answer_),
+                      [self = shared_from_this()](const asio::error_code&, size_t) {
+                        asio::error_code ec;
+                        self->socket_.close(ec);
+                        self->timer_.cancel();
+                      });
   }
 
   Server& server_;
@@ -187,7 +195,8 @@ Server::Server(ServerOptions options)
 }
 
 Server::~Server() {
-  if (!options_.control_socket.empty() && control_acceptor_) ::unlink(options_.control_socket.c_str());
+  if (!options_.control_socket.empty() && control_acceptor_)
+    ::unlink(options_.control_socket.c_str());
 }
 
 bool Server::Start(std::string& why) {
@@ -201,7 +210,8 @@ bool Server::Start(std::string& why) {
     rlim_t want = std::min<rlim_t>(files.rlim_max, 65536);
     if (files.rlim_cur < want) {
       files.rlim_cur = want;
-      if (::setrlimit(RLIMIT_NOFILE, &files) != 0) WriteLog("descriptor limit not raised: %s", std::strerror(errno));
+      if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
+        WriteLog("descriptor limit not raised: %s", std::strerror(errno));
     }
   }
   if (!options_.control_socket.empty()) {
@@ -328,7 +338,8 @@ bool Server::ApplyOptions(std::string* error) {
   settings_ = s;
   std::vector<uint16_t> ports;
   if (!ParsePortList(o.Text(kOptServerports), ports)) {
-    WriteLog("Serverports \"%s\" not understood; listening ports unchanged", o.Text(kOptServerports).c_str());
+    WriteLog("Serverports \"%s\" not understood; listening ports unchanged",
+             o.Text(kOptServerports).c_str());
     if (error && error->empty()) *error = "bad Serverports";
     return false;
   }
@@ -357,7 +368,8 @@ bool Server::OpenAdmin(uint16_t port, std::string* error) {
   if (!ec) acceptor->listen(16, ec);
   if (ec) {
     WriteLog("admin port %u cannot be opened: %s", port, ec.message().c_str());
-    if (error && error->empty()) *error = "admin port " + std::to_string(port) + ": " + ec.message();
+    if (error && error->empty())
+      *error = "admin port " + std::to_string(port) + ": " + ec.message();
     return false;
   }
   admin_acceptor_ = std::move(acceptor);
@@ -423,7 +435,8 @@ void Server::AcceptFtp(const std::shared_ptr<tcp::acceptor>& acceptor) {
                        : static_cast<size_t>(options_.max_sessions_when_unlimited);
       cap = std::min<size_t>(cap, 10000);
       const char* refusal = nullptr;
-      if (!(state_ & kStateOnline) || (state_ & (kStateGoingOfflineNow | kStateWaitTransfers | kStateWaitLogout)))
+      if (!(state_ & kStateOnline) ||
+          (state_ & (kStateGoingOfflineNow | kStateWaitTransfers | kStateWaitLogout)))
         refusal = "421 Server is offline.\r\n";
       else if (state_ & kStateLocked)
         refusal = "421 Server is locked.\r\n";
@@ -457,23 +470,25 @@ void Server::AcceptFtp(const std::shared_ptr<tcp::acceptor>& acceptor) {
 
 void Server::AcceptAdmin() {
   if (!admin_acceptor_) return;
-  admin_acceptor_->async_accept([this, acceptor = admin_acceptor_.get()](const asio::error_code& ec, tcp::socket socket) {
-    if (ec == asio::error::operation_aborted || stopping_ || admin_acceptor_.get() != acceptor) return;
-    if (!ec) {
-      if (!AdminPeerAllowed(socket)) {
-        asio::error_code ignored;
-        socket.close(ignored);
-      } else if (admins_.size() >= kMaxAdminConnections) {
-        asio::error_code ignored;
-        socket.close(ignored);
-      } else {
-        auto conn = std::make_shared<AdminConnection>(*this, std::move(socket));
-        admins_.push_back(conn);
-        conn->Start();
-      }
-    }
-    AcceptAdmin();
-  });
+  admin_acceptor_->async_accept(
+      [this, acceptor = admin_acceptor_.get()](const asio::error_code& ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || stopping_ || admin_acceptor_.get() != acceptor)
+          return;
+        if (!ec) {
+          if (!AdminPeerAllowed(socket)) {
+            asio::error_code ignored;
+            socket.close(ignored);
+          } else if (admins_.size() >= kMaxAdminConnections) {
+            asio::error_code ignored;
+            socket.close(ignored);
+          } else {
+            auto conn = std::make_shared<AdminConnection>(*this, std::move(socket));
+            admins_.push_back(conn);
+            conn->Start();
+          }
+        }
+        AcceptAdmin();
+      });
 }
 
 // The admin protocol has no password, so the port itself is the lock: only
@@ -508,7 +523,8 @@ void Server::AcceptControl() {
 }
 
 void Server::OnAdminClosed(AdminConnection* conn) {
-  admins_.erase(std::remove_if(admins_.begin(), admins_.end(), [conn](const auto& p) { return p.get() == conn; }),
+  admins_.erase(std::remove_if(admins_.begin(), admins_.end(),
+                               [conn](const auto& p) { return p.get() == conn; }),
                 admins_.end());
 }
 
@@ -519,8 +535,8 @@ void Server::BroadcastStatus(uint8_t id, const Bytes& payload) {
 }
 
 bool Server::AcceptsLogins() const {
-  return (state_ & kStateOnline) && !(state_ & (kStateGoingOfflineNow | kStateWaitTransfers | kStateWaitLogout |
-                                                kStateLocked));
+  return (state_ & kStateOnline) && !(state_ & (kStateGoingOfflineNow | kStateWaitTransfers |
+                                                kStateWaitLogout | kStateLocked));
 }
 
 std::shared_ptr<const Account> Server::FindAccount(const std::string& user) const {
@@ -532,7 +548,8 @@ std::shared_ptr<const Account> Server::FindAccount(const std::string& user) cons
 int Server::LoggedInCountFrom(const std::string& user, const std::string& address) const {
   int n = 0;
   for (const auto& [id, s] : sessions_)
-    if (s->logged_in() && !s->closing() && s->address() == address && EqualNoCase(s->user(), user)) ++n;
+    if (s->logged_in() && !s->closing() && s->address() == address && EqualNoCase(s->user(), user))
+      ++n;
   return n;
 }
 
@@ -554,7 +571,8 @@ bool PeerOnLan(const asio::ip::address& peer_in, const asio::ip::address& local_
   if (peer.is_v4()) {
     uint32_t p = peer.to_v4().to_uint();
     auto in = [p](uint32_t net, int bits) { return (p >> (32 - bits)) == (net >> (32 - bits)); };
-    if (in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) || in(0xA9FE0000, 16)) return true;
+    if (in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) || in(0xA9FE0000, 16))
+      return true;
     if (!local.is_v4() || !prefix || *prefix <= 0 || *prefix > 32) return false;
     uint32_t mask = *prefix == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> *prefix);
     return (p & mask) == (local.to_v4().to_uint() & mask);
@@ -612,7 +630,8 @@ void Server::SettleState() {
 void Server::SetState(uint16_t word) {
   uint16_t locked = word & kStateLocked;
   auto sessions = sessions_;
-  if ((word & kStateGoingOfflineNow) || !(word & (kStateOnline | kStateWaitTransfers | kStateWaitLogout))) {
+  if ((word & kStateGoingOfflineNow) ||
+      !(word & (kStateOnline | kStateWaitTransfers | kStateWaitLogout))) {
     state_ = locked;  // offline at once
     for (auto& [id, s] : sessions) s->Close("421 Server is going offline.");
   } else if (word & kStateWaitTransfers) {
@@ -631,7 +650,9 @@ void Server::SetState(uint16_t word) {
 
 void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const AdminMessage& m) {
   const Bytes& p = m.payload;
-  auto state_bytes = [this] { return Bytes{static_cast<uint8_t>(state_ >> 8), static_cast<uint8_t>(state_)}; };
+  auto state_bytes = [this] {
+    return Bytes{static_cast<uint8_t>(state_ >> 8), static_cast<uint8_t>(state_)};
+  };
   switch (m.id) {
     case ftpctl::kCmdServerState:
       if (p.size() == 2) {
@@ -643,7 +664,8 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
       return conn->Send(Frame(AdminType::kReply, 2, state_bytes()));
     case ftpctl::kCmdConnections: {
       if (p.size() == 5 && p[0] == 2) {  // kick one connection
-        uint32_t id = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
+        uint32_t id =
+            uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
         if (auto it = sessions_.find(id); it != sessions_.end()) {
           auto s = it->second;
           s->Close("421 Kicked by the administrator.");
@@ -670,13 +692,15 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
           if (!OptionTable(id).local) config_.options.At(id) = incoming.At(id);
         std::string error;
         ApplyOptions(&error);
-        WriteLog("admin: option set applied (ports \"%s\")%s%s", config_.options.Text(kOptServerports).c_str(),
-                 error.empty() ? "" : "; ", error.c_str());
+        WriteLog("admin: option set applied (ports \"%s\")%s%s",
+                 config_.options.Text(kOptServerports).c_str(), error.empty() ? "" : "; ",
+                 error.c_str());
       }
       return conn->Send(Frame(AdminType::kReply, 5, SerializeOptions(config_.options)));
     }
     case ftpctl::kCmdAccounts: {
-      if (p.empty()) return conn->Send(Frame(AdminType::kReply, 6, SerializeAccountMessage(config_.users)));
+      if (p.empty())
+        return conn->Send(Frame(AdminType::kReply, 6, SerializeAccountMessage(config_.users)));
       std::vector<Account> users;
       if (!ParseAccountMessage(p.data(), p.size(), users)) {
         WriteLog("admin: malformed account message; connection closed");
@@ -708,7 +732,8 @@ std::string Server::RunControl(int code) {
       std::string port_text, why;
       if (!options_.http_port || !options_.http_port(port_text)) return "ERR BOOT_HTTP is not set";
       int port = 0;
-      if (port_text.empty() || port_text.size() > 5 || port_text.find_first_not_of("0123456789") != std::string::npos ||
+      if (port_text.empty() || port_text.size() > 5 ||
+          port_text.find_first_not_of("0123456789") != std::string::npos ||
           (port = std::stoi(port_text)) < 1 || port > 65535)
         return "ERR bad BOOT_HTTP \"" + port_text + "\"";
       if (options_.http->Running()) options_.http->Stop();

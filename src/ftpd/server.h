@@ -5,7 +5,6 @@
 // another thread.
 #define ASIO_STANDALONE 1
 #include <asio.hpp>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -27,10 +26,10 @@ class AdminConnection;
 // State word bits as the admin protocol carries them.
 enum StateBit : uint16_t {
   kStateOnline = 0x01,
-  kStateGoingOfflineNow = 0x02,      // users are logged out at once
-  kStateWaitTransfers = 0x04,        // offline once running transfers end
-  kStateWaitLogout = 0x08,           // offline once every user has left
-  kStateLocked = 0x10,               // no new connections
+  kStateGoingOfflineNow = 0x02,  // users are logged out at once
+  kStateWaitTransfers = 0x04,    // offline once running transfers end
+  kStateWaitLogout = 0x08,       // offline once every user has left
+  kStateLocked = 0x10,           // no new connections
 };
 
 // HTTP serving of the home folder (control codes 190/191).
@@ -46,10 +45,10 @@ class HttpServing {
 std::unique_ptr<HttpServing> MakeHttpServing(const std::string& listen_address);
 
 struct ServerOptions {
-  std::string config_path;          // "FileZilla Server.xml"
-  std::string listen_address;       // FTP listeners; empty: all addresses (IPv6 and IPv4)
-  std::string control_socket;       // Unix socket for the control codes; empty: none
-  std::string home_folder;          // served over HTTP by code 190
+  std::string config_path;     // "FileZilla Server.xml"
+  std::string listen_address;  // FTP listeners; empty: all addresses (IPv6 and IPv4)
+  std::string control_socket;  // Unix socket for the control codes; empty: none
+  std::string home_folder;     // served over HTTP by code 190
   std::function<bool(std::string&)> http_port;  // reads BOOT_HTTP; false when unset
   std::unique_ptr<HttpServing> http;
   // How long a failed login waits before its answer; tests shorten it.
@@ -76,7 +75,8 @@ struct SessionSettings {
   int login_timeout_s = 60;
   std::string welcome;
   bool hide_welcome = false;
-  std::string pasv_address;  // for clients outside the LAN; empty: the control connection's own address
+  std::string
+      pasv_address;  // for clients outside the LAN; empty: the control connection's own address
   uint16_t pasv_min = 0, pasv_max = 0;  // 0: any free port
 };
 

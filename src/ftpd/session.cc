@@ -24,22 +24,26 @@ constexpr size_t kMaxPendingOutput = 1 << 20;
 constexpr int kFailedLoginsBeforeClose = 3;
 // Entries examined per step of a listing: a step stays well under a
 // millisecond, so a folder of 100k entries never holds up other sessions.
-constexpr int kListingBatch = 128;
+constexpr int kListingBatch = 64;
 constexpr int kListingStepsPerTurn = 4;
 
 asio::ip::address Plain(const asio::ip::address& a) { return PlainAddress(a); }
 
-bool HasWildcard(std::string_view name) { return name.find_first_of("*?[") != std::string_view::npos; }
+bool HasWildcard(std::string_view name) {
+  return name.find_first_of("*?[") != std::string_view::npos;
+}
 
 // "20240102030405" (a fraction after a dot is ignored) in UTC; false when
 // it is not such a time.
 bool ParseTimeVal(std::string_view text, int64_t& out) {
   if (size_t dot = text.find('.'); dot != std::string_view::npos) {
     std::string_view fraction = text.substr(dot + 1);
-    if (fraction.empty() || fraction.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    if (fraction.empty() || fraction.find_first_not_of("0123456789") != std::string_view::npos)
+      return false;
     text = text.substr(0, dot);
   }
-  if (text.size() != 14 || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  if (text.size() != 14 || text.find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
   auto num = [&](size_t pos, size_t len) { return std::stoi(std::string(text.substr(pos, len))); };
   struct tm tm {};
   tm.tm_year = num(0, 4) - 1900;
@@ -48,8 +52,8 @@ bool ParseTimeVal(std::string_view text, int64_t& out) {
   tm.tm_hour = num(8, 2);
   tm.tm_min = num(10, 2);
   tm.tm_sec = num(12, 2);
-  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
-      tm.tm_sec > 60)
+  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+      tm.tm_min > 59 || tm.tm_sec > 60)
     return false;
   out = static_cast<int64_t>(::timegm(&tm));
   return true;
@@ -57,10 +61,14 @@ bool ParseTimeVal(std::string_view text, int64_t& out) {
 
 const char* PathErrorText(PathError e) {
   switch (e) {
-    case PathError::kBadName: return "553 File name not allowed.";
-    case PathError::kOutside: return "550 Permission denied.";
-    case PathError::kNotFound: return "550 File or directory not found.";
-    case PathError::kNone: break;
+    case PathError::kBadName:
+      return "553 File name not allowed.";
+    case PathError::kOutside:
+      return "550 Permission denied.";
+    case PathError::kNotFound:
+      return "550 File or directory not found.";
+    case PathError::kNone:
+      break;
   }
   return "550 Permission denied.";
 }
@@ -90,7 +98,8 @@ struct ParentDir {
     size_t slash = entry.rfind('/');
     if (slash == std::string::npos || slash + 1 == entry.size()) return false;
     name = entry.substr(slash + 1);
-    fd = OpenResolved(slash == 0 ? std::string("/") : entry.substr(0, slash), O_PATH | O_DIRECTORY, false);
+    fd = OpenResolved(slash == 0 ? std::string("/") : entry.substr(0, slash), O_PATH | O_DIRECTORY,
+                      false);
     return fd >= 0;
   }
 };
@@ -120,7 +129,8 @@ void FtpSession::Start() {
   ReadSetting(setting::kFtpCharset, charset);
   utf8_ = charset != "EUC-KR";
   const SessionSettings& s = server_.settings();
-  std::string welcome = s.hide_welcome || s.welcome.empty() ? std::string("Quarno FTP server ready.") : s.welcome;
+  std::string welcome =
+      s.hide_welcome || s.welcome.empty() ? std::string("Quarno FTP server ready.") : s.welcome;
   std::string text;
   for (char c : welcome)
     if (c != '\r') text += c;
@@ -132,8 +142,9 @@ void FtpSession::Start() {
 
 void FtpSession::ReadMore() {
   if (closing_) return;
-  control_.async_read_some(asio::buffer(read_buffer_),
-                           [self = shared_from_this()](const asio::error_code& ec, size_t n) { self->OnRead(ec, n); });
+  control_.async_read_some(
+      asio::buffer(read_buffer_),
+      [self = shared_from_this()](const asio::error_code& ec, size_t n) { self->OnRead(ec, n); });
 }
 
 void FtpSession::OnRead(const asio::error_code& ec, size_t n) {
@@ -214,7 +225,8 @@ void FtpSession::Reply(int code, const std::string& text) {
   size_t start = 0;
   while (true) {
     size_t nl = text.find('\n', start);
-    std::string_view line(text.data() + start, (nl == std::string::npos ? text.size() : nl) - start);
+    std::string_view line(text.data() + start,
+                          (nl == std::string::npos ? text.size() : nl) - start);
     // Inner lines that start with a blank go out as they are (feature
     // lines, facts, listings); the first and the last carry the code.
     if (start == 0 || nl == std::string::npos || line.empty() || line[0] != ' ') {
@@ -317,7 +329,9 @@ void FtpSession::CheckTimeouts(Clock::time_point now) {
     return;
   }
   const SessionSettings& s = server_.settings();
-  auto secs = [now](Clock::time_point t) { return std::chrono::duration_cast<std::chrono::seconds>(now - t).count(); };
+  auto secs = [now](Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::seconds>(now - t).count();
+  };
   if (!logged_in_) {
     int limit = s.login_timeout_s > 0 ? s.login_timeout_s : 60;
     if (secs(started_at_) >= limit) Close("421 Login time exceeded. Closing control connection.");
@@ -405,14 +419,17 @@ void FtpSession::Execute(const Command& cmd) {
   if (v == "NOOP") return Reply(200, "NOOP ok.");
   if (v == "SYST") return Reply(215, "UNIX Type: L8");
   if (v == "FEAT")
-    return Reply(211,
-                 "Features:\n MDTM\n MFMT\n REST STREAM\n SIZE\n MLST type*;size*;modify*;perm*;\n MLSD\n "
-                 "UTF8\n EPSV\n EPRT\nEnd");
+    return Reply(
+        211,
+        "Features:\n MDTM\n MFMT\n REST STREAM\n SIZE\n MLST type*;size*;modify*;perm*;\n MLSD\n "
+        "UTF8\n EPSV\n EPRT\nEnd");
   if (v == "OPTS") return DoOpts(a);
   if (v == "HELP")
     return Reply(214,
-                 "The following commands are recognized:\n USER PASS QUIT NOOP SYST FEAT OPTS HELP PWD CWD CDUP TYPE "
-                 "MODE STRU\n PASV EPSV PORT EPRT LIST NLST MLSD MLST RETR STOR APPE REST DELE MKD RMD\n RNFR RNTO "
+                 "The following commands are recognized:\n USER PASS QUIT NOOP SYST FEAT OPTS HELP "
+                 "PWD CWD CDUP TYPE "
+                 "MODE STRU\n PASV EPSV PORT EPRT LIST NLST MLSD MLST RETR STOR APPE REST DELE MKD "
+                 "RMD\n RNFR RNTO "
                  "SIZE MDTM MFMT SITE ABOR STAT ALLO\nHelp ok.");
   if (v == "AUTH" || v == "PBSZ" || v == "PROT" || v == "CCC")
     return Reply(502, "TLS is not available on this server.");
@@ -433,8 +450,12 @@ void FtpSession::Execute(const Command& cmd) {
     }
     return Reply(504, "Type not supported.");
   }
-  if (v == "MODE") return (a == "S" || a == "s") ? Reply(200, "MODE set to S.") : Reply(504, "Only MODE S is supported.");
-  if (v == "STRU") return (a == "F" || a == "f") ? Reply(200, "STRU set to F.") : Reply(504, "Only STRU F is supported.");
+  if (v == "MODE")
+    return (a == "S" || a == "s") ? Reply(200, "MODE set to S.")
+                                  : Reply(504, "Only MODE S is supported.");
+  if (v == "STRU")
+    return (a == "F" || a == "f") ? Reply(200, "STRU set to F.")
+                                  : Reply(504, "Only STRU F is supported.");
   if (v == "ALLO") return Reply(202, "No storage allocation necessary.");
   if (v == "EPSV") {
     if (a == "ALL" || a == "all") {
@@ -442,11 +463,13 @@ void FtpSession::Execute(const Command& cmd) {
       return Reply(200, "EPSV ALL ok.");
     }
     if (!a.empty() && a != (local_.is_v4() ? "1" : "2"))
-      return Reply(522, local_.is_v4() ? "Network protocol not supported, use (1)" : "Network protocol not supported, use (2)");
+      return Reply(522, local_.is_v4() ? "Network protocol not supported, use (1)"
+                                       : "Network protocol not supported, use (2)");
     return DoPasv(true);
   }
   // After EPSV ALL the client promised no other kind of data connection set-up.
-  if (epsv_all_ && (v == "PASV" || v == "PORT" || v == "EPRT")) return Reply(503, "Only EPSV after EPSV ALL.");
+  if (epsv_all_ && (v == "PASV" || v == "PORT" || v == "EPRT"))
+    return Reply(503, "Only EPSV after EPSV ALL.");
   if (v == "PASV") return DoPasv(false);
   if (v == "PORT") return DoPort(a, false);
   if (v == "EPRT") return DoPort(a, true);
@@ -512,15 +535,17 @@ void FtpSession::DoPass(const std::string& arg) {
   if (account && account->enabled == 1) {
     ok = PasswordMatches(*account, arg);
     std::string converted;
-    if (!ok && !utf8_ && platform::Cp949ToUtf8(arg, converted)) ok = PasswordMatches(*account, converted);
+    if (!ok && !utf8_ && platform::Cp949ToUtf8(arg, converted))
+      ok = PasswordMatches(*account, converted);
   }
   std::string why;
   if (ok && !tree_.Init(*account, &why)) {
     WriteLog("FTP %u: %s cannot log in: %s", id_, user_.c_str(), why.c_str());
     ok = false;
   }
-  if (ok && account->user_limit > 0 && static_cast<int64_t>(server_.LoggedInCount(account->user_name)) >=
-                                            static_cast<int64_t>(account->user_limit))
+  if (ok && account->user_limit > 0 &&
+      static_cast<int64_t>(server_.LoggedInCount(account->user_name)) >=
+          static_cast<int64_t>(account->user_limit))
     return Close("421 Too many users logged in for this account. Try again later.");
   // "IP Limit": logins of this account from one address.
   if (ok && account->address_limit > 0 &&
@@ -574,7 +599,8 @@ struct FtpSession::ListingJob {
   size_t left_out = 0;  // names the client's character set cannot carry
 };
 
-ListingSource FtpSession::PrepareListing(const std::string& arg, ListStyle style, std::string& quoted) {
+ListingSource FtpSession::PrepareListing(const std::string& arg, ListStyle style,
+                                         std::string& quoted) {
   std::string path;
   if (!FromWire(arg, path)) return nullptr;
   auto job = std::make_shared<ListingJob>();
@@ -588,7 +614,8 @@ ListingSource FtpSession::PrepareListing(const std::string& arg, ListStyle style
       !HasWildcard(folder)) {
     // "*.jpg" as mget sends it: the matching entries of the folder.
     PathNode dir;
-    if (tree_.Resolve(cwd_, folder.empty() ? "." : folder, dir) == PathError::kNone && dir.exists && dir.is_dir) {
+    if (tree_.Resolve(cwd_, folder.empty() ? "." : folder, dir) == PathError::kNone && dir.exists &&
+        dir.is_dir) {
       node = dir;
       e = PathError::kNone;
       job->pattern = last;
@@ -641,12 +668,13 @@ bool FtpSession::NextListingPart(ListingJob& job, std::string& out) {
       job.single.reset();
     } else if (!job.node.is_dir || !job.reader.Next(item)) {
       if (job.left_out > 0)
-        WriteLog("FTP %u: %zu name(s) in %s cannot be written in EUC-KR; left out of the listing", id_,
-                 job.left_out, job.node.virtual_path.c_str());
+        WriteLog("FTP %u: %zu name(s) in %s cannot be written in EUC-KR; left out of the listing",
+                 id_, job.left_out, job.node.virtual_path.c_str());
       job.left_out = 0;
       return false;
     }
-    if (!job.pattern.empty() && ::fnmatch(job.pattern.c_str(), item.name.c_str(), FNM_PERIOD) != 0) continue;
+    if (!job.pattern.empty() && ::fnmatch(job.pattern.c_str(), item.name.c_str(), FNM_PERIOD) != 0)
+      continue;
     if (job.node.is_dir && HiddenLink(job.node.virtual_path, item)) continue;
     std::string name = job.prefix + item.name;
     std::string wire;
@@ -670,8 +698,8 @@ bool FtpSession::NextListingPart(ListingJob& job, std::string& out) {
         uint16_t rights = job.rights;
         if (item.is_dir && job.node.is_dir)
           rights = tree_.DirRights(
-              (job.node.virtual_path == "/" ? tree_.home() : tree_.home() + job.node.virtual_path) + "/" +
-              item.name);
+              (job.node.virtual_path == "/" ? tree_.home() : tree_.home() + job.node.virtual_path) +
+              "/" + item.name);
         out += MlsxFacts(item, rights);
         break;
       }
@@ -686,8 +714,9 @@ bool FtpSession::NextListingPart(ListingJob& job, std::string& out) {
 
 void FtpSession::DoStat(const std::string& arg) {
   if (arg.empty()) {
-    return Reply(211, "FTP server status:\n Connected to " + address_ + "\n Logged in as " + ToWire(user_) +
-                          "\n TYPE: " + (ascii_ ? "ASCII" : "BINARY") + "\nEnd of status");
+    return Reply(211, "FTP server status:\n Connected to " + address_ + "\n Logged in as " +
+                          ToWire(user_) + "\n TYPE: " + (ascii_ ? "ASCII" : "BINARY") +
+                          "\nEnd of status");
   }
   std::string quoted;
   ListingSource source = PrepareListing(ListPathArgument(arg), ListStyle::kStat, quoted);
@@ -735,7 +764,8 @@ void FtpSession::DoSite(const std::string& arg) {
   Reply(501, "Syntax error: SITE UTIME YYYYMMDDHHMMSS path.");
 }
 
-void FtpSession::SetModified(const std::string& path_wire, int64_t when, int code, const std::string& done_text) {
+void FtpSession::SetModified(const std::string& path_wire, int64_t when, int code,
+                             const std::string& done_text) {
   PathNode node;
   if (!ResolveOrReply(path_wire, node)) return;
   struct stat st {};
@@ -746,7 +776,8 @@ void FtpSession::SetModified(const std::string& path_wire, int64_t when, int cod
     return Reply(550, "Permission denied.");
   ParentDir parent;
   struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(when), 0}};
-  if (!parent.Open(node.entry) || ::utimensat(parent.fd, parent.name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+  if (!parent.Open(node.entry) ||
+      ::utimensat(parent.fd, parent.name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
     return Reply(550, std::string("Cannot set the time: ") + std::strerror(errno));
   if (code == 213) return Reply(213, "Modify=" + TimeVal(when) + "; " + ToWire(node.virtual_path));
   Reply(code, done_text);
@@ -770,14 +801,16 @@ void FtpSession::DoPasv(bool extended) {
   }
   const SessionSettings& s = server_.settings();
   uint16_t port = 0;
-  if (!data_->Listen(s.pasv_min, s.pasv_max, port)) return Reply(425, "Can't open data connection: no free port.");
-  if (extended) return Reply(229, "Entering Extended Passive Mode (|||" + std::to_string(port) + "|)");
+  if (!data_->Listen(s.pasv_min, s.pasv_max, port))
+    return Reply(425, "Can't open data connection: no free port.");
+  if (extended)
+    return Reply(229, "Entering Extended Passive Mode (|||" + std::to_string(port) + "|)");
   asio::error_code ec;
   auto b = asio::ip::make_address_v4(PassiveAddressFor(), ec).to_bytes();
   if (ec) b = local_.to_v4().to_bytes();
   Reply(227, "Entering Passive Mode (" + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," +
-                 std::to_string(b[2]) + "," + std::to_string(b[3]) + "," + std::to_string(port >> 8) + "," +
-                 std::to_string(port & 255) + ")");
+                 std::to_string(b[2]) + "," + std::to_string(b[3]) + "," +
+                 std::to_string(port >> 8) + "," + std::to_string(port & 255) + ")");
 }
 
 void FtpSession::DoPort(const std::string& arg, bool extended) {
@@ -851,11 +884,12 @@ void FtpSession::DoMlst(const std::string& arg) {
   if (!ResolveOrReply(arg, node)) return;
   if (!node.exists) return Reply(550, "File or directory not found.");
   uint16_t rights = node.is_dir ? node.rights : node.parent_rights;
-  if (!(rights & kDirList) && !(node.parent_rights & kDirList)) return Reply(550, "Permission denied.");
+  if (!(rights & kDirList) && !(node.parent_rights & kDirList))
+    return Reply(550, "Permission denied.");
   DirItem item;
   if (!StatItem(node.real, item)) return Reply(550, "File not found.");
-  Reply(250, "Listing " + ToWire(node.virtual_path) + "\n " + MlsxFacts(item, rights) + ToWire(node.virtual_path) +
-                 "\nEnd");
+  Reply(250, "Listing " + ToWire(node.virtual_path) + "\n " + MlsxFacts(item, rights) +
+                 ToWire(node.virtual_path) + "\nEnd");
 }
 
 void FtpSession::DoRetr(const std::string& arg) {
@@ -910,8 +944,10 @@ void FtpSession::DoDele(const std::string& arg) {
   PathNode node;
   if (!ResolveOrReply(arg, node)) return;
   struct stat st {};
-  if (::lstat(node.entry.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return Reply(550, "File not found.");
-  if (!(node.parent_rights & kFileDelete) || node.is_permission_root) return Reply(550, "Permission denied.");
+  if (::lstat(node.entry.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return Reply(550, "File not found.");
+  if (!(node.parent_rights & kFileDelete) || node.is_permission_root)
+    return Reply(550, "Permission denied.");
   ParentDir dir;
   if (!dir.Open(node.entry) || ::unlinkat(dir.fd, dir.name.c_str(), 0) != 0)
     return Reply(550, std::string("Delete failed: ") + std::strerror(errno));
@@ -935,8 +971,10 @@ void FtpSession::DoRmd(const std::string& arg) {
   PathNode node;
   if (!ResolveOrReply(arg, node)) return;
   struct stat st {};
-  if (::lstat(node.entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Reply(550, "Directory not found.");
-  if (!(node.parent_rights & kDirDelete) || node.is_permission_root) return Reply(550, "Permission denied.");
+  if (::lstat(node.entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return Reply(550, "Directory not found.");
+  if (!(node.parent_rights & kDirDelete) || node.is_permission_root)
+    return Reply(550, "Permission denied.");
   if (node.virtual_path == cwd_ || cwd_.rfind(node.virtual_path + "/", 0) == 0)
     return Reply(550, "Cannot remove the current directory.");
   ParentDir dir;

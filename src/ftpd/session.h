@@ -1,13 +1,12 @@
 #pragma once
 // One FTP control connection.
-#include "ftpd/server.h"
-
 #include <deque>
 #include <optional>
 
 #include "ftpd/command.h"
 #include "ftpd/data_channel.h"
 #include "ftpd/listing.h"
+#include "ftpd/server.h"
 #include "ftpd/vfs.h"
 
 namespace quarno::ftpd {
@@ -77,7 +76,8 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
   void DoStat(const std::string& arg);
   void DoMfmt(const std::string& arg);
   void DoSite(const std::string& arg);
-  void SetModified(const std::string& path_wire, int64_t when, int code, const std::string& done_text);
+  void SetModified(const std::string& path_wire, int64_t when, int code,
+                   const std::string& done_text);
   // Checks and opens what a LIST/NLST/MLSD/STAT argument names (a pattern
   // in its last component lists the matches); replies and returns nullptr
   // when it may not or cannot be listed.

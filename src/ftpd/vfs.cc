@@ -27,7 +27,8 @@ bool RealPath(const std::string& path, std::string& out, int* error = nullptr) {
 bool Inside(const std::string& path, const std::string& dir) {
   if (path == dir) return true;
   if (dir == "/") return true;
-  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/';
+  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+         path[dir.size()] == '/';
 }
 
 std::string Parent(const std::string& path) {
@@ -51,7 +52,8 @@ PathError NormalizeVirtualPath(std::string_view cwd, std::string_view arg, std::
     size_t pos = 0;
     while (pos <= path.size()) {
       size_t slash = path.find('/', pos);
-      std::string_view part = path.substr(pos, slash == std::string_view::npos ? std::string_view::npos : slash - pos);
+      std::string_view part =
+          path.substr(pos, slash == std::string_view::npos ? std::string_view::npos : slash - pos);
       if (part.size() > kMaxNameBytes) return PathError::kBadName;
       if (part == "..") {
         if (parts.empty()) return PathError::kOutside;
@@ -91,7 +93,8 @@ int OpenResolved(const std::string& real, int flags, bool regular_only, unsigned
   if (fd < 0 && errno == ENOSYS) fd = ::open(real.c_str(), flags, static_cast<mode_t>(mode));
   if (fd < 0 || !regular_only) return fd;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
     errno = EINVAL;
     return -1;
@@ -178,7 +181,8 @@ PathError VirtualTree::Resolve(std::string_view cwd, std::string_view arg, PathN
     std::string parent_logical = Parent(logical);
     const Entry* parent_entry = Longest(parent_logical);
     std::string parent_entry_real, parent_real;
-    if (parent_entry == nullptr || !RealPath(parent_entry->dir, parent_entry_real)) return PathError::kNotFound;
+    if (parent_entry == nullptr || !RealPath(parent_entry->dir, parent_entry_real))
+      return PathError::kNotFound;
     if (!RealPath(parent_logical, parent_real)) return PathError::kNotFound;
     if (!Inside(parent_real, parent_entry_real)) return PathError::kOutside;
     n.entry = (parent_real == "/" ? std::string() : parent_real) + "/" + n.Name();

@@ -40,8 +40,8 @@ struct PathNode {
   std::string entry;         // resolved parent + "/" + name: the entry itself, link not followed
   bool exists = false;       // `real` exists
   bool is_dir = false;
-  uint16_t rights = 0;         // rights of the path as a directory
-  uint16_t parent_rights = 0;  // rights of the directory holding it (0 for the root)
+  uint16_t rights = 0;              // rights of the path as a directory
+  uint16_t parent_rights = 0;       // rights of the directory holding it (0 for the root)
   bool is_permission_root = false;  // the home or a permission's own directory
   std::string Name() const;
 };

@@ -28,8 +28,12 @@ RenewResult RenewRegistration(const RenewRequest& request, const RenewWorld& wor
         ServerPortMapping(kFtpMappingDescription, request.ftp_port, request.local_address);
     const PortMapping http =
         ServerPortMapping(kHttpMappingDescription, result.http_port, request.local_address);
+    const std::vector<PortMapping> passive =
+        both ? PassivePortMappings(request.passive_ports, request.local_address)
+             : std::vector<PortMapping>{};
     // The gateway's answers are not judged: the registration below is the test.
     if (both) world.mapper.AddMapping(request.control, ftp);
+    for (const PortMapping& port : passive) world.mapper.AddMapping(request.control, port);
     world.mapper.AddMapping(request.control, http);
 
     platform::Trace("Quarno 등록 - 계정등록 %%%%%%%%%%");
@@ -54,6 +58,7 @@ RenewResult RenewRegistration(const RenewRequest& request, const RenewWorld& wor
       return result;
     }
     if (both) world.mapper.DeleteMapping(request.control, ftp);
+    for (const PortMapping& port : passive) world.mapper.DeleteMapping(request.control, port);
     world.mapper.DeleteMapping(request.control, http);
   }
 

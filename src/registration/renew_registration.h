@@ -5,9 +5,9 @@
 // one after a port conflict (ReRegisterAfterPortConflict).
 //
 // Each attempt: servers off, a short pause, a new HTTP port, servers on,
-// mappings added, RegisterHost; a complete answer sets the router's DDNS
-// setting and ends the attempts, any other answer deletes the mappings just
-// added and tries again. The callers store the registration themselves.
+// mappings added (the passive range with the FTP mapping), RegisterHost; a complete answer sets the
+// router's DDNS setting and ends the attempts, any other answer deletes the mappings just added and
+// tries again. The callers store the registration themselves.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -49,6 +49,9 @@ struct RenewRequest {
   // The FTP port as the router's DDNS setting gets it (the stored text).
   std::string router_ftp_port;
   RenewedMappings mappings = RenewedMappings::kFtpAndHttp;
+  // The FTP server's passive ports, mapped and removed with the FTP mapping
+  // (empty: none).
+  PortRange passive_ports;
   // "!yours" and "!badsys" end the attempts at once (not looked for after a port conflict).
   bool stop_on_refusal = true;
   // After a failure, delete the record at the DDNS server so that no

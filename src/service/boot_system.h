@@ -45,6 +45,9 @@ class BootWorld {
  public:
   virtual ~BootWorld() = default;
   virtual BootSystem System() = 0;
+  // The port mapper the check of the mappings uses once the boot work is
+  // done; nullptr: System().mapper.
+  virtual PortMapper* HealMapper() { return nullptr; }
 };
 std::unique_ptr<BootWorld> MakeBootSystem(const BootSystemOptions& options = {});
 

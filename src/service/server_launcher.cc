@@ -136,6 +136,7 @@ int CServerLauncher::RestoreServer() {
     WriteLog("레지스트리에 등록된 정보를 확인합니다.");
     if (ReconcileRegistration(Mode::kNoMapping).verdict == 1) {
       if (RenewRegistration()) {
+        serving_ = true;
         WriteLog("Upnp 포트 포워드 리스트에 정보가 없어, 재등록 시도 성공했습니다. 서버를 시작합니다.");
       } else {
         WriteLog("Upnp 포트 포워드 리스트에 정보가 없어, 재등록 시도 중 실패하였습니다.");
@@ -152,6 +153,8 @@ int CServerLauncher::RestoreServer() {
       WriteLog("등록된 FTP Port [%d]가 다른 응용 프로그램에서 사용중입니다.", ftp_port_);
       return kBootFtpPortTaken;
     }
+    MapPassiveRange();
+    serving_ = !renewal_failed_;
     if (PortTextSet(stored_ftp_port_) && PortTextSet(stored_http_port_)) {
       WriteLog("서버를 시작합니다. 1");
       StartServers();
@@ -256,10 +259,14 @@ bool CServerLauncher::RenewRegistration() {
   request.port_high = options_.renew_port_high;
   request.settle_after_start = options_.settle_after_renew;
   request.short_pause = options_.short_pause;
+  request.passive_ports = PassivePortRange(ftp_port_);
   const RenewResult result =
       quarno::RenewRegistration(request, {*this, system_.ddns, system_.mapper, system_.router,
                                           system_.network, system_.clock});
-  if (!result.ok()) return false;
+  if (!result.ok()) {
+    renewal_failed_ = true;
+    return false;
+  }
   (void)system_.settings.WriteRegistration({stored_name_, stored_email_, std::to_string(ftp_port_),
                                             std::to_string(http_port_)});
   return true;
@@ -280,7 +287,8 @@ void CServerLauncher::StartServers() {
   if (!system_.settings.Write(setting::kMac, FormatMacTail(router_mac_))) {
     WriteLog("MAC 주소를 레지스트리에 저장하는데 실패하였습니다.");
   }
-  admin_port_ = system_.ftp.WriteServerConfig(account_, router_mac_, ftp_port_).admin_port;
+  admin_port_ =
+      system_.ftp.WriteServerConfig(account_, router_mac_, ftp_port_, PassiveMode()).admin_port;
   ControlOrLog(kControlStartFtp, "FTP 서버 시작에 실패하였습니다.");
 
   const auto start = system_.clock.Now();
@@ -297,6 +305,39 @@ void CServerLauncher::StartServers() {
 
 void CServerLauncher::ControlOrLog(ftpctl::ControlCode code, const char* failure_line) {
   if (!system_.ftp.Control(code)) WriteLog("%s", failure_line);
+}
+
+void CServerLauncher::MapPassiveRange() {
+  for (const PortMapping& port : PassivePortMappings(PassivePortRange(ftp_port_), local_address_)) {
+    if (const UpnpActionResult result = system_.mapper.AddMapping(upnp_, port); !result.ok())
+      WriteLog("UPnP 포트 포워드 등록에 실패하였습니다: %s (%s), 오류 %d",
+               port.external_port.c_str(), port.description.c_str(), result.code);
+  }
+}
+
+ftpctl::PassiveMode CServerLauncher::PassiveMode() {
+  // Asked once: the healer reports later changes.
+  if (external_address_.empty() && !upnp_.control_url.empty())
+    external_address_ = system_.mapper.ExternalAddress(upnp_).value_or("");
+  const PortRange range = PassivePortRange(ftp_port_);
+  return {range.low, range.high, external_address_};
+}
+
+std::optional<ServedMappings> CServerLauncher::Serving() const {
+  if (!serving_) return std::nullopt;
+  return ServedMappings{
+      gateway_,         local_address_, ftp_port_, http_port_, PassivePortRange(ftp_port_),
+      external_address_};
+}
+
+bool CServerLauncher::ExternalAddressChanged(const std::string& address) {
+  external_address_ = address;
+  const ftpctl::FtpConfigResult result =
+      system_.ftp.WriteServerConfig(account_, router_mac_, ftp_port_, PassiveMode());
+  if (!result.written) return false;
+  admin_port_ = result.admin_port;
+  (void)system_.settings.Write(setting::kAdminPort, std::to_string(admin_port_));
+  return system_.ftp.Control(kControlStartFtp);
 }
 
 std::optional<std::string> CServerLauncher::Setting(const char* name) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/netinfo.h"
+#include "registration/mapping_healer.h"
 #include "registration/renew_registration.h"
 #include "service/boot_system.h"
 
@@ -45,9 +46,12 @@ struct LauncherOptions {
   int renew_attempts = 5;
   uint16_t renew_port_low = 35001;
   uint16_t renew_port_high = 65535;  // excluded
+  // After the boot work, while the service runs: the check of the mappings.
+  std::chrono::milliseconds heal_period{300000};
+  std::chrono::milliseconds heal_poll{5000};
 };
 
-class CServerLauncher : private RegistrationServers {
+class CServerLauncher : private RegistrationServers, public ExternalAddressListener {
  public:
   CServerLauncher(BootSystem system, LauncherOptions options = {});
   virtual ~CServerLauncher();
@@ -56,6 +60,13 @@ class CServerLauncher : private RegistrationServers {
   int RunBootSequence();
   // Set by WriteFtpServerConfig; what the shell records as ADMIN_PORT.
   int AdminPort() const { return admin_port_; }
+  // What the servers serve and the router maps for them once the sequence
+  // has started them; nullopt when it ended without serving (or a renewal
+  // failed and took the mappings away).
+  std::optional<ServedMappings> Serving() const;
+  // The router's WAN address changed: the full configuration file again, with
+  // the new passive address, then code 200; ADMIN_PORT follows the new file.
+  bool ExternalAddressChanged(const std::string& address) override;
 
   // The steps, public so each can be exercised on its own.
   int WaitForFtpService();
@@ -85,6 +96,9 @@ class CServerLauncher : private RegistrationServers {
   void StartServing(int ftp_port, int http_port) override;
 
   void ControlOrLog(ftpctl::ControlCode code, const char* failure_line);
+  // The passive ports of the FTP port, mapped beside an FTP mapping the router kept.
+  void MapPassiveRange();
+  ftpctl::PassiveMode PassiveMode();
   std::optional<std::string> Setting(const char* name);
   std::string DdnsName() const;
 
@@ -98,6 +112,9 @@ class CServerLauncher : private RegistrationServers {
   UpnpControlPoint upnp_;
   MappingClass classification_ = kNoUpnpGateway;
   int admin_port_ = 0;
+  std::string external_address_;
+  bool serving_ = false;
+  bool renewal_failed_ = false;
   int ftp_port_ = 0;
   int http_port_ = 0;
   std::string stored_name_, stored_email_, stored_ftp_port_, stored_http_port_;

@@ -1,5 +1,6 @@
 #include "service/service_shell.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -75,6 +76,8 @@ LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions options) {
       {"short_pause", &options.short_pause},
       {"ftp_port_open_wait", &options.ftp_port_open_wait},
       {"ftp_port_poll", &options.ftp_port_poll},
+      {"heal_period", &options.heal_period},
+      {"heal_poll", &options.heal_poll},
   };
   ForEachBootTiming([&](const std::string& name, long value) {
     if (name == "network_tries") options.network_tries = static_cast<int>(value);
@@ -96,7 +99,8 @@ BootSystemOptions BootSystemOptionsFromEnvironment(BootSystemOptions options) {
   return options;
 }
 
-int RunBootWork(BootSystem system, const LauncherOptions& options) {
+int RunBootWork(BootSystem system, const LauncherOptions& options,
+                const std::function<void(CServerLauncher&)>& while_serving) {
   // Only a start mutex that is certainly free lets the boot work run: the
   // program holds it while it runs and owns the servers, and when the lock
   // cannot even be checked the servers are left alone too.
@@ -115,7 +119,65 @@ int RunBootWork(BootSystem system, const LauncherOptions& options) {
     (void)system.settings.Write(setting::kAdminPort, std::to_string(launcher.AdminPort()));
     WriteLog("윈도우 시작시 자동실행에 성공하였습니다.");
   }
+  if (result == kBootOk && launcher.Serving() && while_serving) while_serving(launcher);
   return result;
+}
+
+namespace {
+
+bool ServerProgramRunning() {
+  int error = 0;
+  return platform::NamedMutex::Probe(kServerStartMutexName, error) !=
+         platform::NamedMutex::Holder::kNobody;
+}
+
+// After the desktop program ran, the boot's servers are still the ones
+// served only when the stored registration still names their ports; else the
+// program registered anew (or removed the registration) and the boot's view
+// of the servers, the account and the file is out of date.
+bool StillServed(class SettingsStore& settings, const ServedMappings& served) {
+  return !settings.Read(setting::kQuarno).value_or("").empty() &&
+         settings.Read(setting::kFtpPort) == std::to_string(served.ftp_port) &&
+         settings.Read(setting::kHttpPort) == std::to_string(served.http_port);
+}
+
+}  // namespace
+
+void HealWhileServing(BootSystem system, PortMapper& mapper, CServerLauncher& launcher,
+                      const LauncherOptions& options, HealerStop& stop) {
+  HealerOptions heal;
+  heal.period = options.heal_period;
+  heal.poll = options.heal_poll;
+  heal.after_network_back = std::min(heal.after_network_back, options.heal_period);
+  heal.retry = std::min(heal.retry, options.heal_period);
+  MappingHealer healer(mapper, system.network, system.clock, launcher, heal);
+  healer.Serve(*launcher.Serving());
+  WriteLog("UPnP 포트 포워드를 %lld초마다 점검합니다.",
+           static_cast<long long>(
+               std::chrono::duration_cast<std::chrono::seconds>(heal.period).count()));
+  // While Quarno_Server runs, it owns the servers and their mappings (and
+  // checks them itself); two checkers would put back each other's old ports.
+  bool program_ran = false;
+  while (!stop.Requested()) {
+    if (ServerProgramRunning()) {
+      if (!program_ran) WriteLog("Quarno Server가 실행 중이어서 UPnP 포트 포워드 점검을 멈춥니다.");
+      program_ran = true;
+    } else {
+      if (program_ran) {
+        program_ran = false;
+        const std::optional<ServedMappings> served = healer.Served();
+        if (served && StillServed(system.settings, *served)) {
+          healer.Serve(*served);
+          WriteLog("UPnP 포트 포워드 점검을 다시 시작합니다.");
+        } else if (served) {
+          healer.Stop();
+          WriteLog("Quarno Server에서 등록 정보가 바뀌어 UPnP 포트 포워드 점검을 끝냅니다.");
+        }
+      }
+      healer.Tick();
+    }
+    if (stop.WaitFor(heal.poll)) break;
+  }
 }
 
 int RunBootupService(const ShellOptions& options) {
@@ -139,9 +201,17 @@ int RunBootupService(const ShellOptions& options) {
   // Shared with the worker, which is never joined: it may outlive this frame
   // until the process ends.
   auto done = std::make_shared<std::atomic<bool>>(false);
+  auto stop = std::make_shared<HealerStop>();
   std::thread([system = std::shared_ptr<BootWorld>(std::move(system)), launcher = options.launcher,
-               done] {
-    const int result = RunBootWork(system->System(), launcher);
+               done, stop] {
+    // The service stays up after its boot work: while the servers serve, it
+    // keeps their mappings on the router.
+    const int result = RunBootWork(system->System(), launcher, [&](CServerLauncher& started) {
+      platform::daemon::NotifySupervisor("STATUS=boot work ended, result 0; serving");
+      PortMapper* own = system->HealMapper();
+      const BootSystem boot = system->System();
+      HealWhileServing(boot, own ? *own : boot.mapper, started, launcher, *stop);
+    });
     platform::daemon::NotifySupervisor("STATUS=boot work ended, result " + std::to_string(result));
     done->store(true);
   }).detach();
@@ -150,7 +220,9 @@ int RunBootupService(const ShellOptions& options) {
   platform::daemon::WaitForStopRequest();
   WriteLog("서비스 종료 신호가 들어왔습니다.");
   platform::daemon::NotifySupervisor("STOPPING=1");
-  // A boot sequence still under way is cut off with the process.
+  stop->Request();
+  // A boot sequence or a check of the mappings still under way is cut off
+  // with the process.
   if (!done->load()) platform::daemon::ExitNow(0);
   return 0;
 }

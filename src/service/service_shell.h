@@ -2,9 +2,12 @@
 // The process around the boot work of quarno-bootup-service.
 //
 // Started by a supervisor, it runs the boot sequence once, on its own thread,
-// reports itself running at once (systemd: READY=1), and then idles until a
+// reports itself running at once (systemd: READY=1), and then runs until a
 // stop or shutdown request (SIGTERM, SIGINT, SIGHUP), which ends the process
-// promptly whatever the boot work is doing. Started by hand it does nothing.
+// promptly whatever the boot work is doing. When the boot work left the
+// servers serving, that thread then checks their port mappings on the router
+// every heal_period (5 minutes; QUARNO_BOOT_TIMINGS sets it) and repairs them
+// (src/registration/mapping_healer.h). Started by hand it does nothing.
 // When the boot work ends, systemd's status line (and any NOTIFY_SOCKET
 // listener) gets "STATUS=boot work ended, result N" with the launcher's code.
 //
@@ -38,7 +41,8 @@ bool StartedBySupervisor();
 
 // Overrides of the launcher's waits and pauses from QUARNO_BOOT_TIMINGS, a
 // comma-separated list of name=milliseconds (names as in LauncherOptions,
-// e.g. "settle_after_start=100,network_interval=10"; also network_tries=N).
+// e.g. "settle_after_start=100,network_interval=10"; also network_tries=N,
+// and heal_period / heal_poll for the check of the mappings).
 // The lab and the benchmark use it; unknown names are ignored.
 LauncherOptions LauncherOptionsFromEnvironment(LauncherOptions base = {});
 // The same list for the real clients' waits: router_connect_timeout and
@@ -55,7 +59,14 @@ struct ShellOptions {
 
 // The boot worker: the single-instance check, the launcher, ADMIN_PORT.
 // Returns the launcher's result, or -1 when Quarno_Server was running.
-int RunBootWork(BootSystem system, const LauncherOptions& options);
+// `while_serving` runs after a boot that left the servers serving, before
+// the result is returned.
+int RunBootWork(BootSystem system, const LauncherOptions& options,
+                const std::function<void(CServerLauncher&)>& while_serving = {});
+// Keeps the servers' mappings on the router through `mapper` (heal_period,
+// heal_poll of `options`) until `stop` is requested.
+void HealWhileServing(BootSystem system, PortMapper& mapper, CServerLauncher& launcher,
+                      const LauncherOptions& options, HealerStop& stop);
 
 // Process entry of quarno-bootup-service; the exit status.
 int RunBootupService(const ShellOptions& options = {});

@@ -11,6 +11,23 @@ namespace quarno {
 
 inline constexpr char kFtpMappingDescription[] = "Quarno_Server_FTP";
 inline constexpr char kHttpMappingDescription[] = "Quarno_Server_HTTP";
+// The FTP server's passive ports. Never taken for the FTP or HTTP mapping:
+// those are told apart by their whole description.
+inline constexpr char kPassiveMappingDescription[] = "Quarno_Server_PASV";
+
+// The ports quarno-ftpd opens for passive data connections, mapped on the
+// router beside the FTP port: ten ports, enough for a few clients at once
+// (a data connection holds its port only until the client connects).
+struct PortRange {
+  int low = 0;
+  int high = 0;  // included
+  bool empty() const { return low <= 0 || high < low; }
+  bool contains(int port) const { return !empty() && port >= low && port <= high; }
+};
+// 29900..29909: below the admin ports (30000..35000), the HTTP ports picked
+// from 35001 up and the kernel's ephemeral ports (32768 up), so none of them
+// ever lands in it; 29910..29919 instead when the FTP port itself lies in it.
+PortRange PassivePortRange(int ftp_port);
 
 // One port mapping as the gateway lists it and as the actions send it.
 struct PortMapping {
@@ -20,11 +37,17 @@ struct PortMapping {
   std::string internal_client;
   std::string enabled;
   std::string description;
+  // Seconds left as the gateway lists it; 0 for a mapping without expiry
+  // (or a gateway that does not say). Not sent by the actions.
+  long lease_duration = 0;
 };
 
 // The server's own mapping: external = internal port, "TCP", enabled "1".
 PortMapping ServerPortMapping(const std::string& description, int port,
                               const std::string& local_address);
+// One server mapping per port of the passive range.
+std::vector<PortMapping> PassivePortMappings(const PortRange& range,
+                                             const std::string& local_address);
 
 // Where the gateway takes its control requests.
 struct UpnpControlPoint {
@@ -77,7 +100,8 @@ class PortMapper {
   // gateway gave no usable entry count.
   virtual bool ReadMappings(const UpnpControlPoint& control) = 0;
   virtual std::vector<PortMapping> Mappings() const = 0;
-  // Deletes every kept mapping of the server in `scope`, whatever PC it names.
+  // Deletes every kept mapping of the server in `scope`, whatever PC it names
+  // (the passive range goes with the FTP mapping).
   virtual void RemoveServerMappings(const UpnpControlPoint& control,
                                     ServerMappingScope scope = ServerMappingScope::kFtpAndHttp) = 0;
   virtual UpnpActionResult AddMapping(const UpnpControlPoint& control,
@@ -85,6 +109,8 @@ class PortMapper {
   // Uses only the external port and the protocol.
   virtual UpnpActionResult DeleteMapping(const UpnpControlPoint& control,
                                          const PortMapping& mapping) = 0;
+  // The router's WAN address (GetExternalIPAddress); nullopt without a usable answer.
+  virtual std::optional<std::string> ExternalAddress(const UpnpControlPoint& control) = 0;
 };
 
 }  // namespace quarno

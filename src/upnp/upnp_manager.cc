@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/log.h"
@@ -101,6 +102,35 @@ const tinyxml2::XMLElement* Walk(const tinyxml2::XMLNode* node,
   return element;
 }
 
+bool LocalNameIs(const tinyxml2::XMLElement* element, std::string_view local) {
+  std::string_view name = element->Name();
+  if (const std::size_t colon = name.find(':'); colon != std::string_view::npos)
+    name.remove_prefix(colon + 1);
+  return name == local;
+}
+
+// Four decimal parts of 0..255, nothing else.
+bool IsDottedQuad(std::string_view text) {
+  int parts = 0;
+  std::size_t pos = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
+      value = value * 10 + (text[pos] - '0');
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    ++parts;
+    if (parts < 4) {
+      if (pos >= text.size() || text[pos] != '.') return false;
+      ++pos;
+    }
+  }
+  return pos == text.size();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- requests
@@ -151,6 +181,12 @@ std::string DeletePortMappingBody(const CPortMappingContainer& m) {
          "</u:DeletePortMapping></s:Body></s:Envelope>\r\n";
 }
 
+std::string GetExternalIpAddressBody() {
+  return std::string(kEnvelopeOpening) +
+         "<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">"
+         "</u:GetExternalIPAddress></s:Body></s:Envelope>\r\n";
+}
+
 std::string ControlRequest(UpnpAction action, const std::string& control_url,
                            const std::string& gateway, int port, const std::string& body) {
   const char* soap_action = "";
@@ -174,6 +210,11 @@ std::string ControlRequest(UpnpAction action, const std::string& control_url,
     case UpnpAction::kDeletePortMapping:
       soap_action =
           "SOAPAction: \"urn:schemas-upnp-org:service:WANIPConnection:1#DeletePortMapping\"\r\n";
+      agent = "User-Agent: Mozill a/4.0 (compatible; UPnP/1.0; Win dows 9x)\r\n";
+      break;
+    case UpnpAction::kGetExternalIpAddress:
+      soap_action =
+          "SOAPAction: \"urn:schemas-upnp-org:service:WANIPConnection:1#GetExternalIPAddress\"\r\n";
       agent = "User-Agent: Mozill a/4.0 (compatible; UPnP/1.0; Win dows 9x)\r\n";
       break;
   }
@@ -292,7 +333,25 @@ std::optional<CPortMappingContainer> ParseMappingEntry(std::string_view response
     if (!field) return std::nullopt;  // a record missing a field is skipped
     *slot = TextOf(field);
   }
+  if (const tinyxml2::XMLElement* lease = field->NextSiblingElement("NewLeaseDuration"))
+    record.lease_duration = std::max(0, LeadingNumber(TextOf(lease)));
   return record;
+}
+
+std::optional<std::string> ParseExternalIpAddress(std::string_view response) {
+  if (response.find("HTTP/1.1 200 OK") == std::string_view::npos) return std::nullopt;
+  tinyxml2::XMLDocument doc(true, tinyxml2::COLLAPSE_WHITESPACE);
+  if (!ParseSoapBody(response, doc)) return std::nullopt;
+  // Gateways differ in the prefixes they give the envelope and the response.
+  const tinyxml2::XMLElement* envelope = doc.RootElement();
+  const tinyxml2::XMLElement* body = envelope ? envelope->FirstChildElement() : nullptr;
+  while (body && !LocalNameIs(body, "Body")) body = body->NextSiblingElement();
+  const tinyxml2::XMLElement* answer = body ? body->FirstChildElement() : nullptr;
+  if (!answer || !LocalNameIs(answer, "GetExternalIPAddressResponse")) return std::nullopt;
+  const std::string address = TextOf(answer->FirstChildElement("NewExternalIPAddress"));
+  // A gateway without a WAN address answers empty or 0.0.0.0.
+  if (!IsDottedQuad(address) || address == "0.0.0.0") return std::nullopt;
+  return address;
 }
 
 int ParseActionResult(std::string_view response) {
@@ -376,6 +435,21 @@ PortMapping ServerPortMapping(const std::string& description, int port,
   m.enabled = "1";
   m.description = description;
   return m;
+}
+
+PortRange PassivePortRange(int ftp_port) {
+  PortRange range{29900, 29909};
+  if (range.contains(ftp_port)) range = {29910, 29919};
+  return range;
+}
+
+std::vector<PortMapping> PassivePortMappings(const PortRange& range,
+                                             const std::string& local_address) {
+  std::vector<PortMapping> mappings;
+  if (range.empty()) return mappings;
+  for (int port = range.low; port <= range.high; ++port)
+    mappings.push_back(ServerPortMapping(kPassiveMappingDescription, port, local_address));
+  return mappings;
 }
 
 CUPnPManager::CUPnPManager(UpnpOptions options) : options_(std::move(options)) {}
@@ -507,7 +581,9 @@ MappingClass CUPnPManager::ClassifyServerMapping(const std::string& gateway,
 void CUPnPManager::RemoveServerMappings(const std::string& gateway, int port,
                                         const std::string& control_url, ServerMappingScope scope) {
   for (const CPortMappingContainer& m : mappings_) {
-    const bool ftp = m.description == kFtpMappingDescription;
+    // The passive range goes with the FTP mapping it serves.
+    const bool ftp =
+        m.description == kFtpMappingDescription || m.description == kPassiveMappingDescription;
     if (!(ftp && scope == ServerMappingScope::kFtpAndHttp) &&
         m.description != kHttpMappingDescription)
       continue;
@@ -549,6 +625,17 @@ UpnpActionResult UpnpPortMapper::AddMapping(const UpnpControlPoint& control,
                                             const PortMapping& mapping) {
   return {CPortMappingContainer(mapping).AddPortMapping(control.gateway, control.port,
                                                         control.control_url, client_.Options())};
+}
+
+std::optional<std::string> CUPnPManager::GetExternalIpAddress(const std::string& gateway, int port,
+                                                              const std::string& control_url) {
+  const std::string request = ControlRequest(UpnpAction::kGetExternalIpAddress, control_url,
+                                             gateway, port, GetExternalIpAddressBody());
+  return ParseExternalIpAddress(SendControlRequest(gateway, request, port, options_));
+}
+
+std::optional<std::string> UpnpPortMapper::ExternalAddress(const UpnpControlPoint& control) {
+  return client_.GetExternalIpAddress(control.gateway, control.port, control.control_url);
 }
 
 UpnpActionResult UpnpPortMapper::DeleteMapping(const UpnpControlPoint& control,

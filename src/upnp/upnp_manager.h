@@ -96,7 +96,11 @@ class CUPnPManager {
   // The same, with the control point and the ports written into `owner`.
   MappingClass ClassifyServerMapping(const std::string& gateway, const std::string& local_address,
                                      MappingOwner& owner);
-  // DeletePortMapping for every listed server mapping, whatever PC it names.
+  // The gateway's WAN address, dotted; nullopt without a usable answer.
+  std::optional<std::string> GetExternalIpAddress(const std::string& gateway, int port,
+                                                  const std::string& control_url);
+  // DeletePortMapping for every listed server mapping (the passive range
+  // with the FTP mapping), whatever PC it names.
   void RemoveServerMappings(const std::string& gateway, int port, const std::string& control_url,
                             ServerMappingScope scope = ServerMappingScope::kFtpAndHttp);
 
@@ -125,6 +129,7 @@ class UpnpPortMapper final : public PortMapper {
   UpnpActionResult AddMapping(const UpnpControlPoint& control, const PortMapping& mapping) override;
   UpnpActionResult DeleteMapping(const UpnpControlPoint& control,
                                  const PortMapping& mapping) override;
+  std::optional<std::string> ExternalAddress(const UpnpControlPoint& control) override;
   CUPnPManager& Client() { return client_; }
 
  private:
@@ -144,11 +149,13 @@ std::string QueryStateVariableBody();
 std::string GetGenericPortMappingEntryBody(int index);
 std::string AddPortMappingBody(const CPortMappingContainer& mapping);
 std::string DeletePortMappingBody(const CPortMappingContainer& mapping);
+std::string GetExternalIpAddressBody();
 enum class UpnpAction {
   kQueryStateVariable,
   kGetGenericPortMappingEntry,
   kAddPortMapping,
-  kDeletePortMapping
+  kDeletePortMapping,
+  kGetExternalIpAddress,
 };
 std::string ControlRequest(UpnpAction action, const std::string& control_url,
                            const std::string& gateway, int port, const std::string& body);
@@ -161,6 +168,8 @@ std::string FindWanIpControlUrl(std::string_view description_response);
 // Value of "return" in a QueryStateVariable answer, or -1.
 int ParseEntryCount(std::string_view response);
 std::optional<CPortMappingContainer> ParseMappingEntry(std::string_view response);
+// NewExternalIPAddress of a 200 answer when it is a dotted IPv4 address other than 0.0.0.0.
+std::optional<std::string> ParseExternalIpAddress(std::string_view response);
 // 0 for "HTTP/1.1 200 OK", the errorCode value, or kUpnpNoAnswer.
 int ParseActionResult(std::string_view response);
 

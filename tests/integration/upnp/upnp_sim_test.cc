@@ -166,6 +166,41 @@ TEST_F(UpnpSimTest, LastFtpMappingWinsAndOtherPcsMappingsAreRemovedToo) {
   EXPECT_EQ(left, (std::vector<std::string>{"Other program", "quarno_server_ftp"}));
 }
 
+// The passive range sits beside the FTP mapping: it never classifies as the
+// server's FTP or HTTP mapping, and goes wherever the FTP mapping goes.
+TEST_F(UpnpSimTest, PassiveRangeGoesWithTheFtpMappingAndIsNeverTakenForIt) {
+  std::vector<CPortMappingContainer> table = {
+      ServerMapping(kFtpMappingDescription, 2121, kThisPc),
+      ServerMapping(kHttpMappingDescription, 8080, kThisPc)};
+  for (const PortMapping& m : PassivePortMappings(PassivePortRange(2121), kOtherPc))
+    table.emplace_back(m);
+  Table(table);
+  LabSimulator sim = Gateway();
+  CUPnPManager upnp = Client(sim);
+  MappingOwner owner;
+  // Listed after the FTP mapping and naming another PC, yet this PC's FTP mapping stands.
+  EXPECT_EQ(upnp.ClassifyServerMapping(sim.address(), kThisPc, owner), kMappedToThisPc);
+  EXPECT_EQ(owner.ftp_port, "2121");
+  EXPECT_EQ(owner.http_port, "8080");
+  const int port = std::stoi(owner.upnp_port);
+  EXPECT_EQ(upnp.GetExternalIpAddress(sim.address(), port, owner.control_url), "192.0.3.2");
+
+  // A port conflict replaces only the HTTP mapping: the passive range stays.
+  upnp.RemoveServerMappings(sim.address(), port, owner.control_url, ServerMappingScope::kHttpOnly);
+  EXPECT_EQ(upnp.GetMappingEntryNumbers(sim.address(), port, owner.control_url), 11);
+  upnp.RemoveServerMappings(sim.address(), port, owner.control_url);
+  EXPECT_EQ(upnp.GetMappingEntryNumbers(sim.address(), port, owner.control_url), 0);
+}
+
+TEST_F(UpnpSimTest, ExternalAddressFailsWithoutAWanAddress) {
+  LabSimulator sim = Gateway({"--external-address", ""});
+  CUPnPManager upnp = Client(sim);
+  MappingOwner owner;
+  ASSERT_EQ(upnp.ClassifyServerMapping(sim.address(), kThisPc, owner), kNoServerMapping);
+  EXPECT_FALSE(
+      upnp.GetExternalIpAddress(sim.address(), std::stoi(owner.upnp_port), owner.control_url));
+}
+
 TEST_F(UpnpSimTest, OnlyAnHttpMappingClassifiesAsNoMappingButUpdatesThePort) {
   Table({ServerMapping(kHttpMappingDescription, 8081, kThisPc)});
   LabSimulator sim = Gateway();

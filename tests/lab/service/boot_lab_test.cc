@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "core/settings.h"
@@ -50,6 +51,14 @@ int AdminGreetingBytes(int port) {
   }
   close(fd);
   return got;
+}
+
+std::string WithoutPassive(const std::string& table) {
+  std::istringstream in(table);
+  std::string out;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("Quarno_Server_PASV") == std::string::npos) out += line + "\n";
+  return out;
 }
 
 const std::string kBinaries = std::string(QUARNO_BINARY_DIR) + "/apps/";
@@ -97,14 +106,15 @@ class BootLab : public ::testing::Test {
     ASSERT_TRUE(lab().Sim("ddns", args));
   }
 
-  void StartBootService() {
+  void StartBootService(const std::string& more_timings = "") {
     ASSERT_TRUE(boot_.Start(lab()["NS_PC"], kBinaries + "quarno-bootup-service",
                             "ftp_service_poll=50,network_interval=10,settle_after_start=300,"
-                            "settle_after_renew=500,router_receive_timeout=3000",
+                            "settle_after_renew=500,router_receive_timeout=3000" +
+                                more_timings,
                             xdg_.runtime() + "/notify"));
   }
-  int RunBoot(std::chrono::milliseconds limit = 60s) {
-    StartBootService();
+  int RunBoot(std::chrono::milliseconds limit = 60s, const std::string& more_timings = "") {
+    StartBootService(more_timings);
     return boot_.Result(limit);
   }
   bool StopBootService(std::chrono::milliseconds limit) { return boot_.Stop(limit); }
@@ -245,7 +255,10 @@ TEST_F(BootLab, BootsInARowStartTheServersOnTheStoredPorts) {
         << boot << Log();
     EXPECT_NE(Log().find("서버를 시작합니다. 1"), std::string::npos) << boot << Log();
     EXPECT_EQ(Setting(setting::kHttpPort), "8080") << boot;  // no renewal
-    EXPECT_EQ(lab().Mappings(), table) << boot;
+    // The hand-made mappings stay; the passive range joins them once.
+    const std::string now = lab().Mappings();
+    EXPECT_EQ(WithoutPassive(now), table) << boot;
+    EXPECT_EQ(Count(now, "Quarno_Server_PASV"), 10) << boot << now;
     // The admin port left in ADMIN_PORT answers with the greeting.
     const int admin = std::atoi(Setting(setting::kAdminPort).c_str());
     EXPECT_GT(admin, 0) << boot;
@@ -308,6 +321,147 @@ TEST_F(BootLab, StopDuringTheBootWorkEndsWithinASecond) {
   EXPECT_TRUE(StopBootService(1s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_NE(Log().find("서비스 종료 신호가 들어왔습니다."), std::string::npos) << Log();
+}
+
+// Clients on the Internet in their default, passive mode: the boot service
+// maps the passive range beside the FTP mapping and gives the FTP server the
+// router's WAN address, which PASV announces to them; a client on the LAN
+// still gets the LAN address.
+TEST_F(BootLab, PassiveModeThroughTheRouter) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord);
+  const std::string pc = lab()["PC_IP"], wan = lab()["ROUTER_WAN_IP"];
+  lab().Map("pc", pc, 2121, "Quarno_Server_FTP");
+  lab().Map("pc", pc, 8080, "Quarno_Server_HTTP");
+  EXPECT_EQ(RunBoot(), 0) << Log();
+  const std::string table = lab().Mappings();
+  for (int port = 29900; port <= 29909; ++port) {
+    const std::string p = std::to_string(port);
+    EXPECT_NE(table.find(p + "->" + pc + ":" + p + " 'Quarno_Server_PASV'"), std::string::npos)
+        << table;
+  }
+  const std::string config = ReadFile(ftpctl::FtpConfigFilePath());
+  EXPECT_NE(config.find("<Item name=\"Custom PASV IP\" type=\"string\">" + wan + "</Item>"),
+            std::string::npos)
+      << config;
+
+  const std::string dir = xdg_.root(), source = share_ + "/hello.bin";
+  std::ofstream(dir + "/up.bin", std::ios::binary) << ReadFile(source) << "and some more";
+  const std::string upload = ReadFile(dir + "/up.bin");
+  const std::string url = "ftp://" + wan + ":2121/photos/";
+  struct Client {
+    std::string name, get, put;
+  };
+  const std::string curl = "curl -sS -m 20 -u joe:s3cret ";
+  const std::string lftp =
+      "lftp -u joe,s3cret -e \"set ftp:ssl-allow no; set ftp:passive-mode on; "
+      "set ftp:fix-pasv-address no; set net:max-retries 1; set net:timeout 10; ";
+  const Client clients[] = {
+      {"curl (EPSV)", curl + url + "hello.bin -o " + dir + "/curl.bin",
+       curl + "-T " + dir + "/up.bin " + url + "up-curl.bin"},
+      {"curl --disable-epsv (PASV)",
+       curl + "--disable-epsv " + url + "hello.bin -o " + dir + "/curl-pasv.bin",
+       curl + "--disable-epsv -T " + dir + "/up.bin " + url + "up-curl-pasv.bin"},
+      {"lftp", lftp + "get /photos/hello.bin -o " + dir + "/lftp.bin; bye\" ftp://" + wan + ":2121",
+       lftp + "put " + dir + "/up.bin -o /photos/up-lftp.bin; bye\" ftp://" + wan + ":2121"},
+  };
+  for (const Client& c : clients) {
+    int status = -1;
+    const std::string out = lab().Exec("internet", "timeout 30 " + c.get + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << c.name << ": " << out;
+    status = -1;
+    const std::string put = lab().Exec("internet", "timeout 30 " + c.put + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << c.name << ": " << put;
+  }
+  for (const char* got : {"/curl.bin", "/curl-pasv.bin", "/lftp.bin"})
+    EXPECT_TRUE(ReadFile(dir + got) == ReadFile(source)) << got;
+  for (const char* put : {"/up-curl.bin", "/up-curl-pasv.bin", "/up-lftp.bin"})
+    EXPECT_TRUE(ReadFile(share_ + put) == upload) << put;
+
+  // Python's ftplib, made to connect where PASV says (by default it ignores
+  // the address); it prints the address it was told.
+  std::ofstream(dir + "/ftp_client.py") << R"(import ftplib, sys
+host, name = sys.argv[1], sys.argv[2]
+f = ftplib.FTP()
+f.trust_server_pasv_ipv4_address = True
+f.connect(host, 2121, timeout=20)
+f.login("joe", "s3cret")
+print(ftplib.parse227(f.sendcmd("PASV"))[0])
+f.sendcmd("NOOP")
+with open(sys.argv[3] + "/" + name + ".bin", "wb") as out:
+    f.retrbinary("RETR /photos/hello.bin", out.write)
+with open(sys.argv[3] + "/up.bin", "rb") as up:
+    f.storbinary("STOR /photos/up-" + name + ".bin", up)
+f.quit()
+)";
+  int status = -1;
+  std::string told = lab().Exec(
+      "internet",
+      "timeout 30 python3 " + dir + "/ftp_client.py " + wan + " ftplib " + dir + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << told;
+  EXPECT_EQ(told, wan + "\n");
+  EXPECT_TRUE(ReadFile(dir + "/ftplib.bin") == ReadFile(source));
+  EXPECT_TRUE(ReadFile(share_ + "/up-ftplib.bin") == upload);
+
+  told = lab().Exec(
+      "pc2", "timeout 30 python3 " + dir + "/ftp_client.py " + pc + " ftplib-lan " + dir + " 2>&1",
+      &status);
+  EXPECT_EQ(status, 0) << told;
+  EXPECT_EQ(told, pc + "\n");
+  EXPECT_TRUE(ReadFile(dir + "/ftplib-lan.bin") == ReadFile(source));
+  EXPECT_TRUE(StopBootService(5s));
+}
+
+// The router reboots and forgets every mapping while the boot service runs:
+// within the check period FTP and HTTP are reachable from the Internet again.
+TEST_F(BootLab, MappingsComeBackAfterTheRouterForgetsThem) {
+  StartFtpServer();
+  StoreRegistration("home");
+  SeedDdns(kRecord);
+  const std::string pc = lab()["PC_IP"], wan = lab()["ROUTER_WAN_IP"];
+  lab().Map("pc", pc, 2121, "Quarno_Server_FTP");
+  lab().Map("pc", pc, 8080, "Quarno_Server_HTTP");
+  EXPECT_EQ(RunBoot(60s, ",heal_period=2000,heal_poll=100"), 0) << Log();
+  const std::string before = lab().Mappings();
+  ASSERT_EQ(Count(before, "Quarno_Server"), 12) << before;
+
+  ASSERT_TRUE(lab().RestartIgd());
+  const auto forgotten = std::chrono::steady_clock::now();
+
+  const std::string dir = xdg_.root(), source = share_ + "/hello.bin";
+  bool ftp = false, http = false;
+  while (!(ftp && http) && std::chrono::steady_clock::now() - forgotten < 30s) {
+    std::this_thread::sleep_for(500ms);
+    int status = -1;
+    if (!ftp) {
+      std::remove((dir + "/healed.bin").c_str());
+      lab().Exec("internet",
+                 "curl -sS -m 3 -u joe:s3cret ftp://" + wan + ":2121/photos/hello.bin -o " + dir +
+                     "/healed.bin 2>/dev/null",
+                 &status);
+      ftp = status == 0 && ReadFile(dir + "/healed.bin") == ReadFile(source);
+    }
+    if (!http) {
+      lab().Exec("internet",
+                 "curl -fsS -m 3 -o /dev/null http://" + wan +
+                     ":8080/httpstream/x/photos/hello.bin 2>/dev/null",
+                 &status);
+      http = status == 0;
+    }
+  }
+  const auto took = std::chrono::steady_clock::now() - forgotten;
+  EXPECT_TRUE(ftp) << Log();
+  EXPECT_TRUE(http) << Log();
+  // A period of 2 s and the check; when a check began while the router was
+  // down, its search for the gateway (5 s) and a second period.
+  EXPECT_LT(took, 15s);
+  EXPECT_EQ(WithoutPassive(lab().Mappings()), WithoutPassive(before));
+  EXPECT_EQ(Count(lab().Mappings(), "Quarno_Server_PASV"), 10);
+  EXPECT_NE(Log().find("UPnP 포트 포워드가 없어 다시 등록하였습니다: 2121 TCP -> " + pc),
+            std::string::npos)
+      << Log();
+  EXPECT_TRUE(StopBootService(5s));
 }
 
 }  // namespace

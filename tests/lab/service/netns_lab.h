@@ -77,6 +77,12 @@ class NetnsLab {
     Shell(Script() + " sim " + name + " " + args, &status);
     return status == 0;
   }
+  // The router reboots as far as UPnP goes: every mapping is gone.
+  bool RestartIgd() {
+    int status = 0;
+    Shell(Script() + " igd restart", &status);
+    return status == 0;
+  }
   std::string Path(const std::string& file) const { return (*this)["LAB_DIR"] + "/" + file; }
   // The router's table as upnpc from the pc sees it: one line per mapping,
   // "2121->198.18.10.10:2121  'Quarno_Server_FTP'".

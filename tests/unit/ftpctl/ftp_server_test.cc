@@ -54,6 +54,35 @@ TEST(FtpServerConfig, FullFileBytes) {
   EXPECT_EQ(text, expected);
 }
 
+// Passive mode adds its items at the end and changes nothing before them.
+TEST(FtpServerConfig, PassiveItemsFollowTheFixedOnes) {
+  const std::string plain = BuildFtpServerConfig(Account("ftp"), "/h", "/h/Photos", 31234);
+  const std::string tail = "</Settings></FileZillaServer>";
+  const std::string fixed = plain.substr(0, plain.size() - tail.size());
+
+  FtpAccountValues a = Account("ftp");
+  a.passive = {29900, 29909, "192.0.3.2"};
+  EXPECT_EQ(BuildFtpServerConfig(a, "/h", "/h/Photos", 31234),
+            fixed +
+                "<Item name=\"Use custom PASV ports\" type=\"numeric\">1</Item>"
+                "<Item name=\"Custom PASV min port\" type=\"numeric\">29900</Item>"
+                "<Item name=\"Custom PASV max port\" type=\"numeric\">29909</Item>"
+                "<Item name=\"Custom PASV IP type\" type=\"numeric\">1</Item>"
+                "<Item name=\"Custom PASV IP\" type=\"string\">192.0.3.2</Item>" +
+                tail);
+  // Without the router's address the range alone: every client gets the LAN address.
+  a.passive.external_address.clear();
+  EXPECT_EQ(BuildFtpServerConfig(a, "/h", "/h/Photos", 31234),
+            fixed +
+                "<Item name=\"Use custom PASV ports\" type=\"numeric\">1</Item>"
+                "<Item name=\"Custom PASV min port\" type=\"numeric\">29900</Item>"
+                "<Item name=\"Custom PASV max port\" type=\"numeric\">29909</Item>" +
+                tail);
+  // A range that is no range is no passive mode.
+  a.passive = {29909, 29900, "192.0.3.2"};
+  EXPECT_EQ(BuildFtpServerConfig(a, "/h", "/h/Photos", 31234), plain);
+}
+
 TEST(FtpServerConfig, MarkupInValuesIsEscaped) {
   FtpAccountValues a = Account("a\"b<c>&'d");
   std::string text = BuildFtpServerConfig(a, "/h", "/h/x&y", 1);

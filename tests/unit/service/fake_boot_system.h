@@ -39,6 +39,7 @@ class FakeBootSystem : public SettingsStore,
   std::set<uint16_t> taken_ports;
   std::vector<uint16_t> picked_ports{35001, 35002, 35003, 35004, 35005};
   int admin_port = 31234;
+  std::optional<std::string> external_address = "192.0.3.2";
   uint16_t router_port = 80;
   std::chrono::milliseconds router_connect_timeout{10000};
   std::chrono::milliseconds router_receive_timeout{15000};
@@ -47,6 +48,7 @@ class FakeBootSystem : public SettingsStore,
   std::vector<int> controls;
   int closed_configs = 0;
   std::vector<int> config_ftp_ports;
+  std::vector<ftpctl::PassiveMode> config_passive;  // of every full configuration file
   ftpctl::FtpServerAccount config_account;
   std::vector<std::string> config_users;  // of every full configuration file
   int register_calls = 0;
@@ -55,6 +57,8 @@ class FakeBootSystem : public SettingsStore,
   int delete_host_calls = 0;
   std::vector<std::vector<std::string>> router_ddns;  // name, email, ftp, http
   std::chrono::milliseconds slept{0};
+  std::vector<PortMapping> added;  // every AddMapping
+  int external_address_calls = 0;
 
   operator BootSystem() { return {*this, *this, *this, *this, *this, *this, *this}; }
 
@@ -106,8 +110,10 @@ class FakeBootSystem : public SettingsStore,
     return true;
   }
   ftpctl::FtpConfigResult WriteServerConfig(const ftpctl::FtpServerAccount& account,
-                                            const platform::MacAddress&, int ftp_port) override {
+                                            const platform::MacAddress&, int ftp_port,
+                                            const ftpctl::PassiveMode& passive) override {
     config_account = account;
+    config_passive.push_back(passive);
     config_users.push_back(account.user);
     config_ftp_ports.push_back(ftp_port);
     return {true, static_cast<uint16_t>(admin_port)};
@@ -181,12 +187,22 @@ class FakeBootSystem : public SettingsStore,
   std::vector<PortMapping> Mappings() const override { return table; }
   void RemoveServerMappings(const UpnpControlPoint&, ServerMappingScope scope) override {
     std::erase_if(table, [scope](const PortMapping& m) {
-      return (m.description == kFtpMappingDescription &&
+      return ((m.description == kFtpMappingDescription ||
+               m.description == kPassiveMappingDescription) &&
               scope == ServerMappingScope::kFtpAndHttp) ||
              m.description == kHttpMappingDescription;
     });
   }
   UpnpActionResult AddMapping(const UpnpControlPoint&, const PortMapping& m) override {
+    added.push_back(m);
+    // Like a gateway: the same port and protocol for this client is updated in place.
+    for (PortMapping& e : table) {
+      if (e.external_port == m.external_port && e.protocol == m.protocol) {
+        if (e.internal_client != m.internal_client) return {718};
+        e = m;
+        return {kUpnpActionOk};
+      }
+    }
     table.push_back(m);
     return {kUpnpActionOk};
   }
@@ -195,6 +211,11 @@ class FakeBootSystem : public SettingsStore,
       return e.external_port == m.external_port && e.protocol == m.protocol;
     });
     return {kUpnpActionOk};
+  }
+
+  std::optional<std::string> ExternalAddress(const UpnpControlPoint&) override {
+    ++external_address_calls;
+    return upnp_present ? external_address : std::nullopt;
   }
 
   // --- RouterAccess ---
@@ -224,6 +245,20 @@ class FakeBootSystem : public SettingsStore,
   void Sleep(std::chrono::milliseconds d) override { slept += d; }
   std::chrono::steady_clock::time_point Now() override {
     return std::chrono::steady_clock::time_point(slept);
+  }
+
+  // The table without the passive range, and the passive range alone.
+  std::vector<PortMapping> FtpAndHttp() const {
+    std::vector<PortMapping> out;
+    for (const PortMapping& m : table)
+      if (m.description != kPassiveMappingDescription) out.push_back(m);
+    return out;
+  }
+  std::vector<std::string> PassivePorts() const {
+    std::vector<std::string> out;
+    for (const PortMapping& m : table)
+      if (m.description == kPassiveMappingDescription) out.push_back(m.external_port);
+    return out;
   }
 
   bool HasServerMapping() const {

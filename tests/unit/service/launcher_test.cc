@@ -141,6 +141,78 @@ TEST_F(LauncherTest, ThisPcWithFreePortsStartsWithoutRenewal) {
   EXPECT_NE(Log().find("서버를 시작합니다. 1"), std::string::npos);
 }
 
+// The passive range is mapped beside the FTP mapping the router kept, and the
+// file tells the FTP server the range and the router's WAN address.
+TEST_F(LauncherTest, PassiveRangeBesideTheKeptFtpMapping) {
+  test::RegisterHome(world_, true);
+  EXPECT_EQ(Restore(), kBootOk);
+  std::vector<std::string> expected;
+  for (int port = 29900; port <= 29909; ++port) expected.push_back(std::to_string(port));
+  EXPECT_EQ(world_.PassivePorts(), expected);
+  for (const PortMapping& m : world_.table) EXPECT_EQ(m.internal_client, "198.18.10.10");
+  ASSERT_EQ(world_.config_passive.size(), 1u);
+  EXPECT_EQ(world_.config_passive[0].low_port, 29900);
+  EXPECT_EQ(world_.config_passive[0].high_port, 29909);
+  EXPECT_EQ(world_.config_passive[0].external_address, "192.0.3.2");
+
+  // A router without a WAN address yet: the range alone.
+  world_ = FakeBootSystem();
+  test::RegisterHome(world_, true);
+  world_.external_address.reset();
+  EXPECT_EQ(Restore(), kBootOk);
+  ASSERT_EQ(world_.config_passive.size(), 1u);
+  EXPECT_EQ(world_.config_passive[0].low_port, 29900);
+  EXPECT_EQ(world_.config_passive[0].external_address, "");
+}
+
+// What the healer is handed, and what a new WAN address does.
+TEST_F(LauncherTest, ServingAfterTheBootAndANewWanAddress) {
+  test::RegisterHome(world_, false);  // a renewal: new HTTP port 35001
+  test::LoopbackPeer router("127.0.0.1");
+  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
+  router.Start();
+  world_.router_port = router.port();
+  CServerLauncher launcher(world_);
+  ASSERT_TRUE(launcher.CheckRouterAtBoot());
+  ASSERT_EQ(launcher.RestoreServer(), kBootOk);
+  const std::optional<ServedMappings> served = launcher.Serving();
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->gateway, "127.0.0.1");
+  EXPECT_EQ(served->local_address, "198.18.10.10");
+  EXPECT_EQ(served->ftp_port, 2121);
+  EXPECT_EQ(served->http_port, 35001);
+  EXPECT_EQ(served->passive.low, 29900);
+  EXPECT_EQ(served->external_address, "192.0.3.2");
+
+  world_.controls.clear();
+  world_.admin_port = 31999;
+  EXPECT_TRUE(launcher.ExternalAddressChanged("192.0.3.77"));
+  EXPECT_EQ(world_.config_passive.back().external_address, "192.0.3.77");
+  EXPECT_EQ(world_.config_ftp_ports.back(), 2121);
+  EXPECT_EQ(world_.config_account.user, "joe");
+  EXPECT_EQ(world_.controls, std::vector<int>{200});
+  EXPECT_EQ(world_.settings["ADMIN_PORT"], "31999");
+  EXPECT_EQ(launcher.Serving()->external_address, "192.0.3.77");
+  // The server refusing the file is a failure the healer retries.
+  world_.failing_controls = {200};
+  EXPECT_FALSE(launcher.ExternalAddressChanged("192.0.3.78"));
+}
+
+TEST_F(LauncherTest, NothingToHealWhenNotServing) {
+  // A failed renewal took the mappings and the DDNS record away.
+  test::RegisterHome(world_, false);
+  world_.register_answers = {"fail", "fail", "fail", "fail", "fail"};
+  test::LoopbackPeer router("127.0.0.1");
+  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
+  router.Start();
+  world_.router_port = router.port();
+  CServerLauncher launcher(world_);
+  ASSERT_TRUE(launcher.CheckRouterAtBoot());
+  EXPECT_EQ(launcher.RestoreServer(), kBootOk);
+  EXPECT_FALSE(launcher.Serving());
+  EXPECT_TRUE(world_.PassivePorts().empty());  // removed with each failed attempt
+}
+
 TEST_F(LauncherTest, TakenPortsOfThisPc) {
   test::RegisterHome(world_, true);
   world_.taken_ports = {2121};
@@ -166,11 +238,14 @@ TEST_F(LauncherTest, NoMappingButMatchingRegistrationRenews) {
   test::RegisterHome(world_, false);
   EXPECT_EQ(Restore(), kBootOk);
   EXPECT_EQ(world_.register_calls, 1);
-  // The new mappings point at this PC with the FTP port and the new HTTP port.
-  ASSERT_EQ(world_.table.size(), 2u);
-  EXPECT_EQ(world_.table[0].external_port, "2121");
-  EXPECT_EQ(world_.table[1].external_port, "35001");
-  EXPECT_EQ(world_.table[1].internal_client, "198.18.10.10");
+  // The new mappings point at this PC with the FTP port and the new HTTP port,
+  // the passive range beside them.
+  const std::vector<PortMapping> mapped = world_.FtpAndHttp();
+  ASSERT_EQ(mapped.size(), 2u);
+  EXPECT_EQ(mapped[0].external_port, "2121");
+  EXPECT_EQ(mapped[1].external_port, "35001");
+  EXPECT_EQ(mapped[1].internal_client, "198.18.10.10");
+  EXPECT_EQ(world_.PassivePorts().size(), 10u);
   EXPECT_EQ(world_.settings["Http_Port"], "35001");
   EXPECT_NE(Log().find("재등록 시도 성공했습니다"), std::string::npos);
 }
@@ -274,9 +349,10 @@ TEST_F(LauncherTest, RenewalRegistersTheStoredAccountOnAPortAboveTheRange) {
   EXPECT_EQ(world_.settings["BOOT_HTTP"], "35002");
   ASSERT_EQ(world_.router_ddns.size(), 1u);
   EXPECT_EQ(world_.router_ddns[0][3], "35002");
-  // Only the second attempt's mappings stay.
-  ASSERT_EQ(world_.table.size(), 2u);
-  EXPECT_EQ(world_.table[1].external_port, "35002");
+  // Only the second attempt's mappings stay (the passive range once).
+  ASSERT_EQ(world_.FtpAndHttp().size(), 2u);
+  EXPECT_EQ(world_.FtpAndHttp()[1].external_port, "35002");
+  EXPECT_EQ(world_.PassivePorts().size(), 10u);
   EXPECT_EQ(world_.delete_host_calls, 0);
 
   // A registration answer without its third field is a registration.

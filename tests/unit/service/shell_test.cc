@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "core/log.h"
 #include "platform/daemon.h"
@@ -52,6 +53,87 @@ TEST(BootWork, AdminPortRecordsTheOutcome) {
   home.router_port = router.port();
   EXPECT_EQ(RunBootWork(home, options), kBootOk);
   EXPECT_EQ(home.settings["ADMIN_PORT"], "30777");
+
+  // After a boot that left the servers serving, the service heals their
+  // mappings until it is stopped; the boot result waits for that.
+  test::FakeBootSystem again;
+  test::RegisterHome(again, true);
+  test::LoopbackPeer router2("127.0.0.1");
+  router2.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n").Close();
+  router2.Start();
+  again.router_port = router2.port();
+  options.heal_period = 0ms;  // every poll
+  options.heal_poll = 1ms;
+  int serving = 0;
+  EXPECT_EQ(RunBootWork(again, options,
+                        [&](CServerLauncher& launcher) {
+                          ++serving;
+                          EXPECT_EQ(launcher.Serving()->http_port, 8080);
+                          // The router forgets everything; the healer puts it back.
+                          again.table.clear();
+                          HealerStop stop;
+                          std::thread stopper([&] {
+                            std::this_thread::sleep_for(200ms);
+                            stop.Request();
+                          });
+                          HealWhileServing(again, again, launcher, options, stop);
+                          stopper.join();
+                        }),
+            kBootOk);
+  EXPECT_EQ(serving, 1);
+  EXPECT_EQ(again.FtpAndHttp().size(), 2u);
+  EXPECT_EQ(again.PassivePorts().size(), 10u);
+}
+
+// While the desktop program runs it owns the mappings; afterwards the service
+// checks them again only when the stored registration still names its ports.
+TEST(BootWork, TheRunningProgramOwnsTheMappings) {
+  test::TempXdg xdg;
+  test::FakeBootSystem world;
+  test::RegisterHome(world, true);
+  test::LoopbackPeer router("127.0.0.1");
+  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\n").Close();
+  router.Start();
+  world.router_port = router.port();
+  LauncherOptions options;
+  options.network_interval = 0ms;
+  options.heal_period = 0ms;
+  options.heal_poll = 1ms;
+  auto heal_for = [&](CServerLauncher& launcher, std::chrono::milliseconds duration) {
+    HealerStop stop;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(duration);
+      stop.Request();
+    });
+    HealWhileServing(world, world, launcher, options, stop);
+    stopper.join();
+  };
+  EXPECT_EQ(RunBootWork(world, options,
+                        [&](CServerLauncher& launcher) {
+                          std::unique_ptr<platform::NamedMutex> program;
+                          ASSERT_EQ(platform::NamedMutex::Create(kServerStartMutexName, program),
+                                    platform::NamedMutex::Result::kAcquired);
+                          world.table.clear();
+                          heal_for(launcher, 100ms);
+                          EXPECT_TRUE(world.table.empty());  // left to the program
+                          program.reset();
+                          heal_for(launcher, 100ms);
+                          EXPECT_EQ(world.table.size(), 12u);  // its own again
+
+                          // The program registered a new HTTP port meanwhile.
+                          ASSERT_EQ(platform::NamedMutex::Create(kServerStartMutexName, program),
+                                    platform::NamedMutex::Result::kAcquired);
+                          world.settings["Http_Port"] = "35009";
+                          std::thread closer([&] {
+                            std::this_thread::sleep_for(50ms);
+                            program.reset();
+                          });
+                          world.table.clear();
+                          heal_for(launcher, 150ms);
+                          closer.join();
+                          EXPECT_TRUE(world.table.empty());
+                        }),
+            kBootOk);
 }
 
 TEST(BootWork, RunningServerKeepsTheServiceIdle) {
@@ -92,7 +174,7 @@ TEST(BootWork, UncheckableStartMutexKeepsTheServiceIdle) {
 TEST(ShellOptions, TimingsFromTheEnvironment) {
   setenv("QUARNO_BOOT_TIMINGS",
          "settle_after_start=100,network_tries=3,short_pause=x,bogus=5,ftp_port_poll=-1,"
-         "settle_after_renew=20",
+         "settle_after_renew=20,heal_period=2000,heal_poll=50",
          1);
   LauncherOptions options = LauncherOptionsFromEnvironment();
   unsetenv("QUARNO_BOOT_TIMINGS");
@@ -102,6 +184,9 @@ TEST(ShellOptions, TimingsFromTheEnvironment) {
   EXPECT_EQ(options.short_pause, 10ms);    // not a number: default kept
   EXPECT_EQ(options.ftp_port_poll, 10ms);  // negative: default kept
   EXPECT_EQ(options.ftp_service_wait, 60000ms);
+  EXPECT_EQ(options.heal_period, 2000ms);
+  EXPECT_EQ(options.heal_poll, 50ms);
+  EXPECT_EQ(LauncherOptions().heal_period, 300000ms);  // five minutes
 }
 
 // The verdict of a child in a session of its own, with or without a terminal.

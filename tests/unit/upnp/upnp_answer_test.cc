@@ -137,12 +137,45 @@ TEST(SoapAnswer, MappingEntryFieldsInStandardOrder) {
   EXPECT_EQ(entry->internal_client, "198.18.10.10");
   EXPECT_EQ(entry->enabled, "1");
   EXPECT_EQ(entry->description, "Quarno_Server_FTP");
+  EXPECT_EQ(entry->lease_duration, 0);
+  // The lease left, when the gateway gives one; nonsense reads as none.
+  std::string leased = fields;
+  leased.replace(leased.find("<NewLeaseDuration>0"), 19, "<NewLeaseDuration>604793");
+  EXPECT_EQ(ParseMappingEntry(Soap("<u:GetGenericPortMappingEntryResponse>" + leased +
+                                   "</u:GetGenericPortMappingEntryResponse>"))
+                ->lease_duration,
+            604793);
+  leased.replace(leased.find("<NewLeaseDuration>604793"), 24, "<NewLeaseDuration>-5");
+  EXPECT_EQ(ParseMappingEntry(Soap("<u:GetGenericPortMappingEntryResponse>" + leased +
+                                   "</u:GetGenericPortMappingEntryResponse>"))
+                ->lease_duration,
+            0);
   // A record without one of its fields is skipped.
   std::string missing = fields;
   missing.erase(missing.find("<NewEnabled>"), std::string("<NewEnabled>1</NewEnabled>").size());
   EXPECT_FALSE(ParseMappingEntry(Soap("<u:GetGenericPortMappingEntryResponse>" + missing +
                                       "</u:GetGenericPortMappingEntryResponse>")));
   EXPECT_FALSE(ParseMappingEntry(Soap("<u:Other>" + fields + "</u:Other>")));
+}
+
+TEST(SoapAnswer, ExternalAddressOnlyAsADottedQuad) {
+  auto answer = [](const std::string& address, const std::string& prefix = "u") {
+    return Soap("<" + prefix + ":GetExternalIPAddressResponse xmlns:" + prefix +
+                "=\"urn:schemas-upnp-org:service:WANIPConnection:1\"><NewExternalIPAddress>" +
+                address + "</NewExternalIPAddress></" + prefix + ":GetExternalIPAddressResponse>");
+  };
+  EXPECT_EQ(ParseExternalIpAddress(answer("192.0.3.2")), "192.0.3.2");
+  EXPECT_EQ(ParseExternalIpAddress(answer("203.0.113.250", "m")), "203.0.113.250");
+  // No WAN address yet, or not an address at all.
+  for (const char* bad : {"", "0.0.0.0", "192.0.3", "192.0.3.2.1", "256.1.1.1", "1.2.3.4x",
+                          "host.example", "1..2.3", "<b>1.2.3.4</b>"}) {
+    EXPECT_FALSE(ParseExternalIpAddress(answer(bad))) << bad;
+  }
+  std::string failed = answer("192.0.3.2");
+  failed.replace(0, 15, "HTTP/1.1 500 Internal Server Error");
+  EXPECT_FALSE(ParseExternalIpAddress(failed));
+  EXPECT_FALSE(ParseExternalIpAddress(""));
+  EXPECT_FALSE(ParseExternalIpAddress(Soap("<u:AddPortMappingResponse/>")));
 }
 
 TEST(SoapAnswer, ActionResultNeverReadsEmptyOrGarbageAsSuccess) {

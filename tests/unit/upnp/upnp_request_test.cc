@@ -86,6 +86,39 @@ TEST(UpnpRequest, AddAndDeletePortMapping) {
             std::string::npos);
 }
 
+TEST(UpnpRequest, GetExternalIpAddress) {
+  const std::string body = GetExternalIpAddressBody();
+  EXPECT_EQ(body, std::string(kEnvelope) +
+                      "<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:service:"
+                      "WANIPConnection:1\"></u:GetExternalIPAddress></s:Body></s:Envelope>\r\n");
+  EXPECT_EQ(body.size(), 297u);
+  EXPECT_EQ(
+      ControlRequest(UpnpAction::kGetExternalIpAddress, "/ctl/IPConn", "198.18.10.1", 5000, body),
+      "POST /ctl/IPConn HTTP/1.1\r\n"
+      "Content-Type: text/xml;charset=\"utf-8\"\r\n"
+      "SOAPAction: \"urn:schemas-upnp-org:service:WANIPConnection:1#GetExternalIPAddress\"\r\n"
+      "User-Agent: Mozill a/4.0 (compatible; UPnP/1.0; Win dows 9x)\r\n"
+      "Content-Length: 297\r\n"
+      "HOST: 198.18.10.1:5000\r\n"
+      "Connection: Close\r\n"
+      "cache-Control: no-cache\r\n"
+      "Pragma: no-cache\r\n\r\n" +
+          body);
+}
+
+TEST(PassiveRange, TenPortsBelowEveryOtherRangeAndNeverTheFtpPort) {
+  EXPECT_EQ(PassivePortRange(2121).low, 29900);
+  EXPECT_EQ(PassivePortRange(2121).high, 29909);
+  EXPECT_EQ(PassivePortRange(29905).low, 29910);
+  EXPECT_FALSE(PassivePortRange(29905).contains(29905));
+  const std::vector<PortMapping> ports = PassivePortMappings(PassivePortRange(21), "198.18.10.10");
+  ASSERT_EQ(ports.size(), 10u);
+  EXPECT_EQ(ports.front().external_port, "29900");
+  EXPECT_EQ(ports.back().internal_port, "29909");
+  EXPECT_EQ(ports.back().description, "Quarno_Server_PASV");
+  EXPECT_TRUE(PassivePortMappings(PortRange{}, "198.18.10.10").empty());
+}
+
 TEST(UpnpRequest, MarkupInAFieldCannotBreakTheEnvelope) {
   CPortMappingContainer odd = ServerMapping("a<b>&c", 21, "1.2.3.4");
   EXPECT_NE(AddPortMappingBody(odd).find("<NewPortMappingDescription>a&lt;b&gt;&amp;c<"),
