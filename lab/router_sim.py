@@ -36,6 +36,8 @@ def main():
                    help="where uploaded firmware files are stored (default: beside the state file)")
     p.add_argument("--install-seconds", type=float, default=3.0,
                    help="after an upload /checkup answers 6; after GET upgrade.cgi it answers 5 for this long, then the model again")
+    p.add_argument("--never-take", action="store_true",
+                   help="accept uploads but never report them taken (/checkup keeps the model)")
     args = p.parse_args()
 
     state = simhttp.State(args.state_file, {
@@ -143,7 +145,7 @@ def main():
                 f.write(content)
         with state.lock:
             state.data["uploads"].append(record)
-            state.data["phase"] = "taken"
+            state.data["phase"] = "idle" if args.never_take else "taken"
             state.data["phase_since"] = time.time()
             state.save()
         return simhttp.Response(200, "OK", "<html><body>upload ok</body></html>")

@@ -48,8 +48,8 @@ void SetStartType(platform::ServiceManager& manager, const std::string& name,
 LingerOutcome AskForLinger(const AutoStartOptions& options) {
   const std::string user = options.user.empty() ? CurrentUser() : options.user;
   std::string out;
-  const int shown = options.run_command(
-      {"loginctl", "show-user", user, "--property=Linger", "--value"}, out);
+  const int shown =
+      options.run_command({"loginctl", "show-user", user, "--property=Linger", "--value"}, out);
   if (shown < 0) return LingerOutcome::kUnavailable;
   if (shown == 0 && out.rfind("yes", 0) == 0) return LingerOutcome::kAlreadyEnabled;
   const int asked = options.run_command({"loginctl", "enable-linger", user}, out);
@@ -59,9 +59,7 @@ LingerOutcome AskForLinger(const AutoStartOptions& options) {
 
 }  // namespace
 
-std::string AutoStartEntryPath() {
-  return platform::AutostartFolder() + "/" + kAutoStartEntryName;
-}
+std::string AutoStartEntryPath() { return platform::AutostartFolder() + "/" + kAutoStartEntryName; }
 
 bool IsAutoStartRegistered() { return platform::PathExists(AutoStartEntryPath()); }
 

@@ -48,11 +48,11 @@ std::string BootServiceExecutablePath(const AutoStartOptions& options = {});
 
 // Whether services keep running, and start, without a session of the user.
 enum class LingerOutcome {
-  kNotAsked,        // switching off never touches it
+  kNotAsked,  // switching off never touches it
   kAlreadyEnabled,
   kEnabled,
-  kRefused,         // loginctl said no (no right to change it)
-  kUnavailable,     // no loginctl here (no systemd): only the logon start works
+  kRefused,      // loginctl said no (no right to change it)
+  kUnavailable,  // no loginctl here (no systemd): only the logon start works
 };
 
 struct AutoStartResult {

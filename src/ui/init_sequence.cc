@@ -137,9 +137,8 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers,
     if (present() && window.firmware_update_needed) window.firmware_update_needed();
     const PasswordQuestion wants = caps.router->WantsPassword(facts.gateway.gateway);
     if (wants == PasswordQuestion::kExchangeFailed) return report(INIT_ERR_NETWORK);
-    state.Update([&](StartupValues& v) {
-      v.router_password_required = wants == PasswordQuestion::kNeeded;
-    });
+    state.Update(
+        [&](StartupValues& v) { v.router_password_required = wants == PasswordQuestion::kNeeded; });
     status(init_status::kLatestFirmware);
     RawHttpOptions info = raw;
     info.port = peers.firmware_info_port;

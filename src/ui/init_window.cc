@@ -194,8 +194,8 @@ void CFirmware_Update::ShowUpgradePage() {
   if (upgrade_in_progress_.exchange(true)) return;
   if (upgrade_worker_.joinable()) upgrade_worker_.join();  // an earlier, finished run
   upgrade_result_ = -1;
-  const char* steps[] = {init_text::kStepStart, init_text::kStepDownload,
-                         init_text::kStepTransfer, init_text::kStepInstall};
+  const char* steps[] = {init_text::kStepStart, init_text::kStepDownload, init_text::kStepTransfer,
+                         init_text::kStepInstall};
   for (int i = 0; i < 4; ++i) {
     view_.SetText(Surface::kUpgrade, drawn::kUpgradeStep + i, steps[i]);
     view_.SetNumber(Surface::kUpgrade, drawn::kUpgradeMark + i, 0);

@@ -45,7 +45,8 @@ inline constexpr char kCheckConnection[] =
     "Ralmek 공유기와의 연결상태나 네트워크 상태를 확인하시기 바랍니다.";
 inline constexpr char kNextButton[] = "다음";
 inline constexpr char kUpdateCaption[] = "Quarno Server 업데이트";
-inline constexpr char kUpdateQuestion[] = "현재 버전(%s)을 최신 버전(%s)으로 업데이트 하시겠습니까?";
+inline constexpr char kUpdateQuestion[] =
+    "현재 버전(%s)을 최신 버전(%s)으로 업데이트 하시겠습니까?";
 inline constexpr char kUpdateDownloading[] =
     "업데이트에 필요한 파일을 다운로드 합니다.|잠시만 기다려 주시기 바랍니다.";
 inline constexpr char kUpdateDownloaded[] =

@@ -43,10 +43,10 @@ void CommonOptions(CURL* curl, const std::string& url, const DownloadOptions& op
                    static_cast<long>(options.connect_timeout.count()));
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stall_timeout.count()));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
-                   static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         options.total_timeout)
-                                         .count()));
+  curl_easy_setopt(
+      curl, CURLOPT_TIMEOUT_MS,
+      static_cast<long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(options.total_timeout).count()));
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "quarno-server");
 }
 
@@ -171,13 +171,20 @@ DownloadResult TransferToPart(const std::string& url, const std::string& part,
 
 const char* DownloadResultName(DownloadResult result) {
   switch (result) {
-    case DownloadResult::kOk: return "ok";
-    case DownloadResult::kNetworkError: return "network error";
-    case DownloadResult::kTimeout: return "time-out";
-    case DownloadResult::kHttpError: return "HTTP error";
-    case DownloadResult::kWriteError: return "write error";
-    case DownloadResult::kChecksumMismatch: return "SHA-256 mismatch";
-    case DownloadResult::kCancelled: return "cancelled";
+    case DownloadResult::kOk:
+      return "ok";
+    case DownloadResult::kNetworkError:
+      return "network error";
+    case DownloadResult::kTimeout:
+      return "time-out";
+    case DownloadResult::kHttpError:
+      return "HTTP error";
+    case DownloadResult::kWriteError:
+      return "write error";
+    case DownloadResult::kChecksumMismatch:
+      return "SHA-256 mismatch";
+    case DownloadResult::kCancelled:
+      return "cancelled";
   }
   return "?";
 }
@@ -193,14 +200,15 @@ DownloadResult FetchText(const std::string& url, std::string& text, long& status
     std::size_t limit;
   } buffer{{}, limit};
   CommonOptions(easy.handle, url, options);
-  curl_easy_setopt(easy.handle, CURLOPT_WRITEFUNCTION,
-                   +[](char* data, size_t size, size_t count, void* user) -> size_t {
-                     auto* b = static_cast<Buffer*>(user);
-                     const size_t bytes = size * count;
-                     if (b->data.size() + bytes > b->limit) return 0;
-                     b->data.append(data, bytes);
-                     return bytes;
-                   });
+  curl_easy_setopt(
+      easy.handle, CURLOPT_WRITEFUNCTION,
+      +[](char* data, size_t size, size_t count, void* user) -> size_t {
+        auto* b = static_cast<Buffer*>(user);
+        const size_t bytes = size * count;
+        if (b->data.size() + bytes > b->limit) return 0;
+        b->data.append(data, bytes);
+        return bytes;
+      });
   curl_easy_setopt(easy.handle, CURLOPT_WRITEDATA, &buffer);
   const CURLcode code = curl_easy_perform(easy.handle);
   curl_easy_getinfo(easy.handle, CURLINFO_RESPONSE_CODE, &status);
@@ -235,8 +243,8 @@ DownloadResult DownloadFile(const std::string& url, const std::string& target,
     long digest_status = 0;
     DownloadOptions digest_options = options;
     digest_options.progress = nullptr;
-    const DownloadResult fetched = FetchText(url + ".sha256", published, digest_status,
-                                             digest_options);
+    const DownloadResult fetched =
+        FetchText(url + ".sha256", published, digest_status, digest_options);
     if (fetched == DownloadResult::kOk) {
       const auto expected = ParsePublishedSha256(published);
       const auto actual = FileSha256(part);

@@ -52,17 +52,21 @@ struct FirmwareUpgradeJob {
   std::string model_name;       // lower case, as the router probe left it
   std::string latest_version;
   bool password_required = false;
-  std::string credential;       // sent only when the router wants it
+  std::string credential;  // sent only when the router wants it
   std::string download_folder;
   DownloadOptions download;
 };
 
-enum UpgradeStep : int { kStepStarted = 0, kStepDownloaded = 1, kStepTransferred = 2,
-                         kStepInstallStarted = 3 };
+enum UpgradeStep : int {
+  kStepStarted = 0,
+  kStepDownloaded = 1,
+  kStepTransferred = 2,
+  kStepInstallStarted = 3
+};
 
 struct UpgradeHooks {
-  std::function<void(int step)> mark;       // a step mark became set
-  std::function<void()> start_animation;    // the router reports installing (once)
+  std::function<void(int step)> mark;     // a step mark became set
+  std::function<void()> start_animation;  // the router reports installing (once)
   std::function<std::chrono::steady_clock::time_point()> now;
   std::function<void(std::chrono::milliseconds)> sleep;
   std::function<bool()> cancelled;

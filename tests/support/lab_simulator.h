@@ -87,10 +87,11 @@ class LabSimulator {
   }
 
  private:
-  // Waits up to 10 s for "LISTENING <address> <port> [ssdp=<port>]".
+  // Waits up to 30 s for "LISTENING <address> <port> [ssdp=<port>]" (a
+  // loaded machine starts Python slowly).
   void ReadAnnouncement(int fd) {
     std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (line.find('\n') == std::string::npos) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());

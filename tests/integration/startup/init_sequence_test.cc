@@ -1,16 +1,17 @@
 // The initialization sequence against lab/router_sim.py and
 // lab/download_sim.py on loopback; the machine-facing steps are stand-ins
 // except where a test says otherwise.
+#include "ui/init_sequence.h"
+
 #include <gtest/gtest.h>
 
 #include <mutex>
 
 #include "core/log.h"
 #include "ftpctl/ftp_server.h"
+#include "startup_fakes.h"
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
-#include "ui/init_sequence.h"
-#include "startup_fakes.h"
 
 namespace quarno::ui {
 namespace {

@@ -1,6 +1,8 @@
 // The initialization window and its pages driven through a fake view, with
 // the router and download simulators on loopback: result codes, the firmware
 // check, the credentials page, the upgrade and the program update offer.
+#include "ui/init_window.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,18 +11,17 @@
 
 #include "core/log.h"
 #include "platform/files.h"
+#include "startup_fakes.h"
 #include "support/lab_simulator.h"
 #include "support/temp_xdg.h"
-#include "ui/init_window.h"
-#include "startup_fakes.h"
 #include "unit/ui/fakes.h"
 
 namespace quarno::ui {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
 using quarno::test::LabSimulator;
+using std::chrono::milliseconds;
 
 // Timers whose clock moves when a worker sleeps (plus a short real pause, so
 // the simulators' own time passes too).
@@ -67,8 +68,7 @@ class InitWindowTest : public ::testing::Test {
     installer_ = xdg_.root() + "/installer-stand-in";
     std::ofstream(installer_) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" << xdg_.root()
                               << "/installer-args.tmp\"\nmv \"" << xdg_.root()
-                              << "/installer-args.tmp\" \"" << xdg_.root()
-                              << "/installer-args\"\n";
+                              << "/installer-args.tmp\" \"" << xdg_.root() << "/installer-args\"\n";
     fs::permissions(installer_, fs::perms::owner_all);
     view_.rect = Rect{100, 200, 629, 542};
   }
@@ -226,8 +226,8 @@ TEST_F(InitWindowTest, DeclinedOrFailedUpdateGoesOnToTheMainWindow) {
   ASSERT_TRUE(Pump([&] { return Ended(); }));
   window_->WaitForWorkers();
   EXPECT_EQ(view_.init_ok, true);
-  EXPECT_EQ(view_.messages, std::vector<std::string>{
-                                "업데이트에 필요한 파일 다운로드에 실패하였습니다."});
+  EXPECT_EQ(view_.messages,
+            std::vector<std::string>{"업데이트에 필요한 파일 다운로드에 실패하였습니다."});
   EXPECT_FALSE(view_.exit_code.has_value());
   EXPECT_FALSE(fs::exists(xdg_.root() + "/installer-args"));
 }
@@ -308,16 +308,6 @@ TEST_F(InitWindowTest, FailedUpgradeEndsTheProgram) {
             "Ralmek 공유기와의 연결상태나 네트워크 상태를 확인하시기 바랍니다.");
   window_->OnUpgradeFinish();
   EXPECT_EQ(view_.init_ok, false);
-}
-
-TEST_F(InitWindowTest, MinimizedWindowHandsOverItsLastNormalPlace) {
-  Start({}, {"--program-version", "1.06"});
-  window_->OnMinimize();
-  view_.rect = Rect{-32000, -32000, -31471, -31658};
-  ASSERT_TRUE(Pump([&] { return Ended(); }));
-  window_->WaitForWorkers();
-  ASSERT_TRUE(state_->HandOverRect());
-  EXPECT_EQ(*state_->HandOverRect(), (WindowRect{100, 200, 629, 542}));
 }
 
 }  // namespace

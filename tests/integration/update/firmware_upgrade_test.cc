@@ -1,5 +1,7 @@
 // The firmware upload and the whole upgrade worker against lab/router_sim.py
 // and lab/download_sim.py on loopback, with the waits' clock injected.
+#include "update/firmware_upgrade.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,7 +12,6 @@
 #include "support/lab_simulator.h"
 #include "support/loopback_peer.h"
 #include "support/temp_xdg.h"
-#include "update/firmware_upgrade.h"
 
 namespace quarno::update {
 namespace {
@@ -29,7 +30,8 @@ class FirmwareUpgradeTest : public ::testing::Test {
   }
 
   LabSimulator Router(std::vector<std::string> args = {}) {
-    return LabSimulator("router_sim.py", "127.0.0.2", std::move(args), xdg_.root() + "/router.json");
+    return LabSimulator("router_sim.py", "127.0.0.2", std::move(args),
+                        xdg_.root() + "/router.json");
   }
   LabSimulator Files() {
     return LabSimulator("download_sim.py", "127.0.0.6", {"--root", root_, "--sha256"},
@@ -82,27 +84,9 @@ TEST_F(FirmwareUpgradeTest, UploadSendsTheFixedFormInBlocks) {
   ASSERT_EQ(UploadFirmware(peer.address(), path, "zq300_9_12.bin", "", options), 0);
   const std::string head = UploadPartHead("zq300_9_12.bin");
   const std::string tail = UploadTail();
-  EXPECT_EQ(peer.Received(), UploadRequestHeader(head.size() + tail.size() + 1025, "") + head +
-                                 firmware_ + tail);
+  EXPECT_EQ(peer.Received(),
+            UploadRequestHeader(head.size() + tail.size() + 1025, "") + head + firmware_ + tail);
   EXPECT_EQ(peer.Received().find("Authorization"), std::string::npos);
-}
-
-TEST_F(FirmwareUpgradeTest, UploadFailures) {
-  LabSimulator router = Router({"--admin", "admin:1234"});
-  UploadOptions options;
-  options.port = router.port();
-  const std::string path = root_ + "/online_upgrade/zq300_9_12.bin";
-  EXPECT_EQ(UploadFirmware(router.address(), path, "zq300_9_12.bin", "", options), -1);
-  EXPECT_EQ(UploadFirmware(router.address(), root_ + "/missing.bin", "missing.bin",
-                           MakeRouterCredential("admin", "1234"), options),
-            -1);
-  EXPECT_EQ(UploadFirmware(router.address(), path, "zq300_9_12.bin",
-                           MakeRouterCredential("admin", "1234"), options),
-            0);
-  EXPECT_NE(router.State().find("\"content_length\": " +
-                                std::to_string(UploadPartHead("zq300_9_12.bin").size() +
-                                               UploadTail().size() + 1025)),
-            std::string::npos);
 }
 
 TEST_F(FirmwareUpgradeTest, WholeUpgradeEndsWhenTheRouterIsBack) {
@@ -130,6 +114,16 @@ TEST_F(FirmwareUpgradeTest, RouterThatNeverComesBackEndsAfterNinetySeconds) {
   EXPECT_EQ(animations_, 1);  // many answers of 5, one animation
   EXPECT_GE(FakeSeconds(), 90);
   EXPECT_LT(FakeSeconds(), 92);
+}
+
+TEST_F(FirmwareUpgradeTest, RouterThatNeverTakesTheFileIsALostConnection) {
+  LabSimulator router = Router({"--never-take"});
+  LabSimulator files = Files();
+  EXPECT_EQ(RunFirmwareUpgrade(Job(router, files), Hooks()), kUpgradeConnectionLost);
+  EXPECT_EQ(marks_, (std::vector<int>{kStepDownloaded, kStepTransferred}));
+  EXPECT_GE(FakeSeconds(), 60);
+  EXPECT_LT(FakeSeconds(), 62);
+  EXPECT_NE(router.State().find("\"phase\": \"idle\""), std::string::npos);  // never installed
 }
 
 TEST_F(FirmwareUpgradeTest, DownloadAndTransferFailuresAreTheirResults) {

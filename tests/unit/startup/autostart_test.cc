@@ -1,5 +1,7 @@
 // The auto-start option: the XDG entry, the services' start types (built-in
 // supervisor) and the request for lingering (a stand-in for loginctl).
+#include "ui/autostart.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +11,6 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "support/temp_xdg.h"
-#include "ui/autostart.h"
 #include "ui/startup.h"
 
 namespace quarno::ui {
@@ -74,8 +75,8 @@ TEST_F(AutoStartTest, SwitchingOnAndOff) {
   ASSERT_TRUE(manager_->QueryConfig(kBootServiceName, boot));
   EXPECT_EQ(boot.executable, options_.program_folder + "/quarno-bootup-service");
   EXPECT_EQ(boot.display_name, "Quarno Bootup Service");
-  EXPECT_EQ(commands_.back(), (std::vector<std::string>{"loginctl", "enable-linger",
-                                                        "quarno-user"}));
+  EXPECT_EQ(commands_.back(),
+            (std::vector<std::string>{"loginctl", "enable-linger", "quarno-user"}));
 
   // Again: lingering is already there and is not asked for twice.
   commands_.clear();
@@ -116,7 +117,8 @@ TEST_F(AutoStartTest, RefusedOrMissingLingerIsReported) {
 
 TEST_F(AutoStartTest, ExecLineQuotesTheReservedCharacters) {
   const std::string text = AutoStartEntryText("/home/a b/$x/100%/q\"s`\\/quarno-server");
-  EXPECT_NE(text.find(R"(Exec="/home/a b/\\$x/100%%/q\\"s\\`\\\\/quarno-server")" "\n"),
+  EXPECT_NE(text.find(R"(Exec="/home/a b/\\$x/100%%/q\\"s\\`\\\\/quarno-server")"
+                      "\n"),
             std::string::npos)
       << text;
 }

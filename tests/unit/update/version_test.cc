@@ -1,10 +1,11 @@
 // Reading published version texts and naming the files they lead to.
+#include "update/version.h"
+
 #include <gtest/gtest.h>
 
 #include "update/firmware_upgrade.h"
 #include "update/program_update.h"
 #include "update/sha256.h"
-#include "update/version.h"
 
 namespace quarno::update {
 namespace {
@@ -38,7 +39,8 @@ TEST(VersionTest, FileNamesAndUrls) {
   EXPECT_EQ(FirmwareFileName("zq300", "9/12"), "");
   EXPECT_EQ(FirmwareFileName(".hidden", "9.12"), "");
   EXPECT_EQ(FirmwareFileName("", "9.12"), "");
-  EXPECT_EQ(SetupUrl("dl:81", "1.07"), "http://dl:81/online_upgrade/quarno_pcserver_setup_1.07.deb");
+  EXPECT_EQ(SetupUrl("dl:81", "1.07"),
+            "http://dl:81/online_upgrade/quarno_pcserver_setup_1.07.deb");
 }
 
 TEST(VersionTest, PublishedDigestForms) {
