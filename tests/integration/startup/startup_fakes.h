@@ -35,7 +35,8 @@ struct FakeFtp final : ftpctl::FtpServerControl {
   bool Control(ftpctl::ControlCode) override { return true; }
   bool WritePortClosedConfig() override { return true; }
   ftpctl::FtpConfigResult WriteServerConfig(const ftpctl::FtpServerAccount&,
-                                            const platform::MacAddress&, int) override {
+                                            const platform::MacAddress&, int,
+                                            const ftpctl::PassiveMode&) override {
     return {true, 31000};
   }
   std::optional<ftpctl::PreparedFtpServer> Prepare() override {

@@ -350,7 +350,8 @@ struct FakeFtp : AdminChannel, ftpctl::FtpServerControl {
   }
   bool WritePortClosedConfig() override { return true; }
   ftpctl::FtpConfigResult WriteServerConfig(const ftpctl::FtpServerAccount&,
-                                            const platform::MacAddress&, int) override {
+                                            const platform::MacAddress&, int,
+                                            const ftpctl::PassiveMode&) override {
     return {};
   }
   std::optional<ftpctl::PreparedFtpServer> Prepare() override { return std::nullopt; }
