@@ -239,6 +239,9 @@ struct FakeMapper : PortMapper {
     deletes.push_back(std::stoi(m.external_port));
     return {0};
   }
+  std::optional<std::string> ExternalAddress(const UpnpControlPoint&) override {
+    return std::nullopt;
+  }
   int verdict = 0, classified = 0, listed = 0;
   std::string classify_ftp, classify_http, last_local;
   UpnpControlPoint last_control;
