@@ -5,7 +5,6 @@
 #include "core/log.h"
 #include "core/netprobe.h"
 #include "core/network_facts.h"
-#include "core/settings.h"
 #include "core/settings_store.h"
 #include "ddns/ddns_manager.h"
 #include "ftpctl/ftp_server.h"

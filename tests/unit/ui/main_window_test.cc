@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/settings.h"
 #include "ui/texts.h"
 #include "unit/ui/fakes.h"
 
@@ -86,62 +85,6 @@ class MainWindowTest : public ::testing::Test {
 
 // ---- first registration ----
 
-TEST_F(MainWindowTest, RegistrationAcceptedStoresValuesAndSwitchesServersOn) {
-  TypeRegistration("MyHome", "me@example.com", "2121");
-  ddns.answers = {"good;2121;40001"};
-  dlg->RegisterAddress(nullptr, no_cancel);
-
-  ASSERT_EQ(ddns.registers.size(), 1u);
-  EXPECT_EQ(ddns.registers[0].name, "MyHome");  // sent as typed
-  EXPECT_EQ(ddns.registers[0].ftp, 2121);
-  EXPECT_EQ(ddns.registers[0].http, 40001);
-  EXPECT_EQ(mapper.removed.size(), 1u);
-  ASSERT_EQ(mapper.adds.size(), 2u);
-  EXPECT_EQ(mapper.adds[0], std::make_pair(2121, std::string("Quarno_Server_FTP")));
-  EXPECT_EQ(mapper.adds[1], std::make_pair(40001, std::string("Quarno_Server_HTTP")));
-  EXPECT_EQ(mapper.last_local, "127.0.0.1");
-  ASSERT_EQ(router.calls.size(), 1u);
-  EXPECT_EQ(router.calls[0],
-            (std::vector<std::string>{"MyHome", "me@example.com", "2121", "40001"}));
-  EXPECT_EQ(settings.values["Quarno"], "MyHome");
-  EXPECT_EQ(settings.values["Http_Port"], "40001");
-  EXPECT_TRUE(dlg->Registered());
-  EXPECT_EQ(dlg->StatusText(), "등록됨");
-  EXPECT_EQ(view.messages, std::vector<std::string>{"Quarno 계정이 등록되었습니다."});
-  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
-  EXPECT_TRUE(view.IsEnabled(ctl::kApply));
-  EXPECT_TRUE(dlg->FtpOnline());
-  EXPECT_EQ(http.starts, std::vector<std::string>{"40001"});
-  EXPECT_EQ(ftp.states.back(), 0x0001);
-  EXPECT_EQ(view.waiting.front(), "Quarno 계정을 등록중 입니다.|잠시만 기다려 주시기 바랍니다.");
-  EXPECT_FALSE(view.waiting_open);
-}
-
-TEST_F(MainWindowTest, FiveRefusedAttemptsFailAndDeleteTheHalfMadeRecord) {
-  TypeRegistration("myhome", "me@example.com", "2121");
-  ddns.answers = {"good;0;0", "good;2121;0", "fail", "", "good"};
-  dlg->RegisterAddress(nullptr, no_cancel);
-
-  EXPECT_EQ(ddns.registers.size(), 5u);
-  // Each refused attempt takes back both of its mappings.
-  EXPECT_EQ(mapper.deletes.size(), 10u);
-  EXPECT_EQ(ddns.deletes.size(), 1u);
-  EXPECT_EQ(dlg->StatusText(), "등록실패");
-  EXPECT_EQ(view.messages, std::vector<std::string>{"DDNS 서버 등록에 실패했습니다."});
-  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
-  EXPECT_FALSE(dlg->FtpOnline());
-  EXPECT_FALSE(dlg->HttpRunning());
-  EXPECT_TRUE(settings.values.empty());
-}
-
-TEST_F(MainWindowTest, TwoPieceAnswerIsAcceptedButAZeroPieceIsNot) {
-  TypeRegistration("myhome", "me@example.com", "2121");
-  ddns.answers = {"good;0;40001", "good;2121"};
-  dlg->RegisterAddress(nullptr, no_cancel);
-  EXPECT_EQ(ddns.registers.size(), 2u);
-  EXPECT_EQ(dlg->StatusText(), "등록됨");
-}
-
 TEST_F(MainWindowTest, NameOfAnotherUserOrBadParametersStopAfterOneAttempt) {
   for (const auto& [answer, status] :
        {std::pair<std::string, std::string>{"!yours", "다른 사용자가 사용중인 Quarno 주소입니다."},
@@ -187,17 +130,6 @@ TEST_F(MainWindowTest, EndingTheProgramStopsTheAttempts) {
   EXPECT_TRUE(ddns.registers.empty());
   EXPECT_FALSE(dlg->FtpOnline());
   EXPECT_FALSE(dlg->Registered());
-}
-
-TEST_F(MainWindowTest, AutomaticPortReplacesTheTypedPort) {
-  TypeRegistration("myhome", "me@example.com", "21");
-  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
-  ports.next = 35500;
-  ddns.answers = {"good;35500;35501"};
-  dlg->RegisterAddress(nullptr, no_cancel);
-  EXPECT_EQ(view.At(ctl::kPort), "35500");
-  EXPECT_EQ(ddns.registers.at(0).ftp, 35500);
-  EXPECT_NE(ddns.registers.at(0).http, 35500);
 }
 
 TEST_F(MainWindowTest, RegistrationInputIsCheckedInOrder) {
@@ -262,33 +194,6 @@ TEST_F(MainWindowTest, ServerStateWordKeepsOnlyTheLockBitWhenGoingOnline) {
 
 // ---- start-up decision ----
 
-TEST_F(MainWindowTest, NoRecordMeansNotRegistered) {
-  dlg->StartupDecision(Rec("NULL"), no_cancel);
-  EXPECT_EQ(dlg->StatusText(), "미등록");
-  EXPECT_EQ(mapper.removed.size(), 1u);
-  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
-  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
-  EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
-  EXPECT_FALSE(view.IsShown(ctl::kRegisterToThisPc));
-  // Too few pieces count as no record.
-  dlg->StartupDecision(Rec("a.b;c"), no_cancel);
-  EXPECT_FALSE(dlg->Record());
-}
-
-TEST_F(MainWindowTest, NoUpnpGatewayIsStartUpErrorThree) {
-  mapper.verdict = -1;
-  dlg->StartupDecision(Rec("myhome.q;me@example.com;2121;40500"), no_cancel);
-  auto m = sink.Wait(std::chrono::milliseconds(0));
-  ASSERT_TRUE(m);
-  EXPECT_EQ(m->id, WM_FATAL_START_ERROR);
-  EXPECT_EQ(m->wparam, 3u);
-  dlg->OnMessage(*m);
-  EXPECT_EQ(view.messages.back(),
-            "Ralmek 공유기에 설정된 UPNP 포트 포워드 리스트를 가져오지 못했습니다.\r\n\r\n ☞ "
-            "공유기의 UPNP 설정이 실행 중인지 확인 하시기 바랍니다.");
-  EXPECT_EQ(view.exit_code, 0);
-}
-
 TEST_F(MainWindowTest, RecordWithoutMappingAndMatchingStoredAccountRegistersAgainAndApplies) {
   StoreRegistration();
   mapper.verdict = 0;
@@ -332,36 +237,6 @@ TEST_F(MainWindowTest, RecordOfAnotherRegistrationShowsTheOtherPcState) {
   EXPECT_TRUE(view.IsShown(ctl::kDeleteAccount));
 }
 
-TEST_F(MainWindowTest, MappingOfAnotherPcShowsTheOtherPcStateKeepingTheEmail) {
-  mapper.verdict = 2;
-  mapper.classify_ftp = "2300";
-  view.SetText(Surface::kMain, ctl::kEmail, "typed@example.com");
-  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
-  EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
-  // The router's mapping names the port actually forwarded.
-  EXPECT_EQ(view.At(ctl::kPort), "2300");
-  EXPECT_EQ(view.At(ctl::kEmail), "typed@example.com");
-  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
-}
-
-TEST_F(MainWindowTest, MappingOfThisPcSwitchesServersOnAndAppliesTheStoredAccount) {
-  StoreRegistration();
-  mapper.verdict = 1;
-  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
-  EXPECT_EQ(dlg->StatusText(), "등록됨");
-  EXPECT_TRUE(dlg->Registered());
-  EXPECT_TRUE(ddns.registers.empty());
-  EXPECT_EQ(http.starts.front(), "40500");
-  EXPECT_EQ(ftp.options.front().Text(ftpctl::OPTION_SERVERPORT), "2121");
-  EXPECT_EQ(share.links, std::vector<std::string>{"/srv/share"});
-  ASSERT_EQ(router.calls.size(), 1u);
-  EXPECT_EQ(router.calls[0][0], "myhome");
-  EXPECT_EQ(view.At(ctl::kFtpUser), "user");
-  EXPECT_EQ(view.Selection(Surface::kMain, ctl::kCharset), 1);
-  EXPECT_FALSE(view.IsEnabled(ctl::kApply));
-  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
-}
-
 TEST_F(MainWindowTest, MappingOfThisPcAfterTheBootServiceKeepsItsServersAndLink) {
   StoreRegistration();
   mapper.verdict = 1;
@@ -389,23 +264,6 @@ TEST_F(MainWindowTest, StoredFtpPortTakenFailsTheStartUp) {
   EXPECT_TRUE(http.starts.empty());
 }
 
-TEST_F(MainWindowTest, StoredHttpPortTakenRegistersAgainWithAFreshPort) {
-  StoreRegistration();
-  mapper.verdict = 1;
-  ports.taken = {40500};
-  ddns.answers = {"good;0;0", "good;2121;40002"};
-  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
-  // Every HTTP mapping goes, whatever PC it names; the FTP one stays.
-  EXPECT_EQ(mapper.removed, std::vector<ServerMappingScope>{ServerMappingScope::kHttpOnly});
-  // Only the HTTP mapping is made anew.
-  for (const auto& add : mapper.adds) EXPECT_EQ(add.second, "Quarno_Server_HTTP");
-  EXPECT_EQ(ddns.registers.size(), 2u);
-  EXPECT_EQ(settings.values["Http_Port"], "40002");
-  EXPECT_EQ(dlg->StatusText(), "등록됨");
-  EXPECT_EQ(http.starts.back(), "40002");
-  EXPECT_TRUE(view.messages.empty());
-}
-
 TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
   StoreRegistration();
   mapper.verdict = 1;
@@ -418,62 +276,6 @@ TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
                                       "DDNS 자동 재등록에 실패하였습니다.\r\n\r\n다른 포트로 다시 "
                                       "등록 하시기 바랍니다."}));
   EXPECT_TRUE(ddns.deletes.empty());
-}
-
-// ---- delete the existing account, register to this PC ----
-
-TEST_F(MainWindowTest, DeleteExistingAccount) {
-  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
-  view.SetText(Surface::kMain, ctl::kEmail, "friend");
-  dlg->DeleteExistingAccount();
-  EXPECT_EQ(view.messages.back(), "Quarno E-mail 주소형식에 맞게 입력하세요");
-  EXPECT_TRUE(ddns.deletes.empty());
-
-  view.SetText(Surface::kMain, ctl::kEmail, "friend@example.com");
-  ddns.delete_result = false;
-  dlg->DeleteExistingAccount();
-  EXPECT_EQ(view.messages.back(), "기존계정 삭제에 실패했습니다");
-  EXPECT_EQ(dlg->StatusText(), "다른 PC에서 등록됨");
-
-  ddns.delete_result = true;
-  dlg->DeleteExistingAccount();
-  EXPECT_EQ(ddns.deletes.back(),
-            std::make_pair(std::string("friend@example.com"), std::string("friend")));
-  EXPECT_EQ(view.messages.back(), "기존계정 삭제에 성공했습니다");
-  EXPECT_EQ(dlg->StatusText(), "미등록");
-  EXPECT_TRUE(view.IsEnabled(ctl::kName));
-  EXPECT_EQ(view.At(ctl::kName), "");
-  EXPECT_TRUE(view.IsShown(ctl::kRegister));
-  EXPECT_FALSE(view.IsShown(ctl::kDeleteAccount));
-  EXPECT_EQ(mapper.removed.size(), 1u);
-}
-
-TEST_F(MainWindowTest, RegisterToThisPc) {
-  dlg->StartupDecision(Rec("friend.quarno.example;friend@example.com;2200;40600"), no_cancel);
-  view.SetText(Surface::kMain, ctl::kEmail, "friend@example.com");
-
-  ddns.delete_result = false;
-  dlg->RegisterToThisPc(no_cancel);
-  EXPECT_EQ(view.messages.back(), "현재PC 등록에 실패했습니다");
-
-  ddns.delete_result = true;
-  ddns.answers = {"good;2200;40001"};
-  dlg->RegisterToThisPc(no_cancel);
-  EXPECT_EQ(view.messages.back(), "현재PC등록에 성공했습니다");
-  ASSERT_EQ(ddns.registers.size(), 1u);
-  EXPECT_EQ(ddns.registers[0].name, "friend");
-  EXPECT_EQ(ddns.registers[0].ftp, 2200);
-  EXPECT_EQ(dlg->StatusText(), "등록됨");
-  EXPECT_EQ(view.At(ctl::kName), "friend");
-  EXPECT_EQ(view.At(ctl::kPort), "2200");
-  EXPECT_FALSE(view.IsShown(ctl::kRegisterToThisPc));
-  EXPECT_FALSE(view.IsEnabled(ctl::kRegister));
-  EXPECT_EQ(settings.values["Quarno"], "friend");
-
-  ddns.answers = {"fail"};
-  view.SetText(Surface::kMain, ctl::kPort, "2200");
-  dlg->RegisterToThisPc(no_cancel);
-  EXPECT_EQ(view.messages.back(), "현재PC등록에 실패했습니다");
 }
 
 // ---- the FTP account ----
@@ -531,35 +333,6 @@ TEST_F(MainWindowTest, AccountApplySendsStoresAndSetsTheCharset) {
   EXPECT_EQ(view.messages,
             (std::vector<std::string>{"FTP 사용자 정보를 레지스트리에 저장하는데 실패하였습니다.",
                                       "사용자 설정을 저장하였습니다."}));
-}
-
-TEST_F(MainWindowTest, ConnectedUsersWarningAnsweredNoChangesNothing) {
-  dlg->StartServices(no_cancel);  // learns the DDNS server's address
-  ftp.connections = {
-      {1, "u", "203.0.113.5", "t1"}, {2, "u", "127.0.0.9", "t2"}, {3, "u", "198.51.100.7", "t3"}};
-  sink.Post(WM_FTP_CONNECTIONS, 0, 1);
-  Pump();
-  TypeAccount("user", "secret", "/srv/share");
-  const auto states_before = ftp.states.size();
-  view.answers = {Answer::kNo};
-  dlg->ApplyFtpAccount(nullptr);
-  ASSERT_EQ(view.questions.size(), 1u);
-  EXPECT_EQ(
-      view.questions[0],
-      "현재 2명의 사용자가 접속 중입니다.\r\n설정을 변경하면 기존 연결이 끊어집니다.\r\n\r\n ☞ "
-      "계속하시겠습니까?");
-  EXPECT_EQ(view.captions[0], "알림");
-  EXPECT_EQ(view.icons[0], Icon::kExclamation);
-  EXPECT_TRUE(share.links.empty());
-  EXPECT_TRUE(ftp.accounts.empty());
-  EXPECT_EQ(ftp.states.size(), states_before);
-  EXPECT_EQ(settings.values.count("Ftp_user"), 0u);
-
-  view.answers = {Answer::kYes};
-  dlg->ApplyFtpAccount(nullptr);
-  EXPECT_EQ(share.links.size(), 1u);
-  EXPECT_EQ(ftp.accounts.size(), 1u);
-  EXPECT_EQ(settings.values["Ftp_user"], "user");
 }
 
 TEST_F(MainWindowTest, OnlyTheRegistrationServersOwnConnectionAsksNothing) {

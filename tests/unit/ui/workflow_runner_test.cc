@@ -5,6 +5,7 @@
 #include <atomic>
 #include <future>
 
+#include "ui/timers.h"
 #include "unit/ui/fakes.h"
 
 namespace quarno::ui {
@@ -65,6 +66,28 @@ TEST(WorkflowRunnerTest, FinishWithNothingRunningStillRunsTheLastWork) {
   runner.Finish([&](const CancelFlag&) { ran = true; });
   runner.WaitIdle();
   EXPECT_TRUE(ran);
+}
+
+}  // namespace
+}  // namespace quarno::ui
+
+namespace quarno::ui {
+namespace {
+
+TEST(ThreadTimersTest, PostsTicksToTheTargetUntilKilled) {
+  ThreadTimers timers;
+  QueueSink sink;
+  timers.Start(5001, std::chrono::milliseconds(5), &sink);
+  for (int i = 0; i < 3; ++i) {
+    auto tick = sink.Wait(std::chrono::seconds(5));
+    ASSERT_TRUE(tick);
+    EXPECT_EQ(tick->id, WM_TIMER);
+    EXPECT_EQ(tick->wparam, 5001u);
+  }
+  timers.Kill(5001);
+  while (sink.Wait(std::chrono::milliseconds(20))) {
+  }
+  EXPECT_FALSE(sink.Wait(std::chrono::milliseconds(50)));
 }
 
 }  // namespace
