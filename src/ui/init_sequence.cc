@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "net/peer_exchange.h"
+#include "ftpctl/ftp_server.h"
 #include "platform/paths.h"
 #include "platform/tcp_socket.h"
 #include "update/program_update.h"

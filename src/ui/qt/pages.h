@@ -23,6 +23,10 @@ class CFirmwareIntro : public QWidget {
   void SetLatest(const QString& text) { latest_ = text, update(); }
   QPushButton* NextButton() const { return next_; }
   QPushButton* CancelButton() const { return cancel_; }
+  // The drawn texts, for tests that read the page as shown.
+  QString Model() const { return model_; }
+  QString Current() const { return current_; }
+  QString Latest() const { return latest_; }
 
  signals:
   void NextClicked();

@@ -9,10 +9,13 @@
 #include <cstring>
 #include <string>
 
+// First: its class SettingsStore must be declared before settings.h's
+// function of the same name hides it.
+#include "service/service_shell.h"
+
 #include "core/settings.h"
 #include "ftpctl/ftp_server.h"
 #include "platform/service_manager.h"
-#include "service/service_shell.h"
 #include "share/home_tree.h"
 
 int main(int argc, char** argv) {
