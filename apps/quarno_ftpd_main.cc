@@ -1,25 +1,25 @@
 // quarno-ftpd: the FTP server daemon. Runs in the foreground, whether started
 // from a terminal, a test or a supervisor; SIGTERM ends it cleanly.
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "core/log.h"
 #include "core/settings.h"
 #include "ftpd/config.h"
 #include "ftpd/server.h"
+#include "ftpd/stored_settings.h"
 #include "platform/paths.h"
 #include "platform/service_manager.h"
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
-      std::puts("usage: quarno-ftpd\n"
-                "Reads \"FileZilla Server.xml\" from the writable program folder and serves FTP.\n"
-                "QUARNO_FTPD_LISTEN=<address> limits the FTP ports to one local address.");
+      std::puts(
+          "usage: quarno-ftpd\n"
+          "Reads \"FileZilla Server.xml\" from the writable program folder and serves FTP.\n"
+          "QUARNO_FTPD_LISTEN=<address> limits the FTP ports to one local address.");
       return 0;
     }
   }
@@ -32,27 +32,12 @@ int main(int argc, char** argv) {
   options.control_socket = platform::ControlSocketPath("Quarno_Server");
   options.home_folder = platform::HomeFolder();
   if (const char* listen = std::getenv("QUARNO_FTPD_LISTEN")) options.listen_address = listen;
-  options.http_port = [](std::string& port) { return quarno::ReadSetting(quarno::setting::kBootHttp, port); };
+  options.http_port = [](std::string& port) {
+    return quarno::ReadSetting(quarno::setting::kBootHttp, port);
+  };
   // The daemon reads the programs' settings only here; the server gets them as providers.
-  options.ftp_charset = []() -> std::optional<std::string> {
-    std::string charset;
-    if (!quarno::ReadSetting(quarno::setting::kFtpCharset, charset)) return std::nullopt;
-    return charset;
-  };
-  // The boot service leaves the router MAC's last three bytes in the settings.
-  options.router_mac = [] {
-    std::string tail;
-    std::array<uint8_t, 6> mac{};
-    if (quarno::ReadSetting(quarno::setting::kMac, tail) && tail.size() == 6) {
-      for (size_t i = 0; i < 3; ++i) {
-        char* end = nullptr;
-        const std::string byte = tail.substr(2 * i, 2);
-        const unsigned long v = std::strtoul(byte.c_str(), &end, 16);
-        if (end && *end == '\0') mac[3 + i] = static_cast<uint8_t>(v);
-      }
-    }
-    return mac;
-  };
+  options.ftp_charset = quarno::ftpd::StoredFtpCharset();
+  options.router_mac = quarno::ftpd::StoredRouterMac();
 
   quarno::ftpd::Server server(std::move(options));
   std::string why;

@@ -254,6 +254,9 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
     caps_.mapper->DeleteMapping(
         control_,
         ServerPortMapping(kHttpMappingDescription, result.http_port, facts_.local_address));
+    for (const PortMapping& port :
+         PassivePortMappings(PassivePortRange(ftp_port_), facts_.local_address))
+      caps_.mapper->DeleteMapping(control_, port);
     view_.Enable(Surface::kMain, ctl::kApply, false);
     SetStatus(result.outcome == RenewOutcome::kNotYours ? text::kNameTaken : text::kBadParameters);
   }

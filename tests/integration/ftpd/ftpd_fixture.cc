@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "core/settings.h"
+#include "ftpd/stored_settings.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;
@@ -172,10 +173,9 @@ void FtpdTest::StartServer() {
   o.http_port = [](std::string& port) { return quarno::ReadSetting(quarno::setting::kBootHttp, port); };
   // The daemon's tests name files in UTF-8 unless they store a charset.
   o.ftp_charset = []() -> std::optional<std::string> {
-    std::string charset;
-    if (!quarno::ReadSetting(quarno::setting::kFtpCharset, charset)) return "UTF-8";
-    return charset;
+    return quarno::ftpd::StoredFtpCharset()().value_or("UTF-8");
   };
+  o.router_mac = quarno::ftpd::StoredRouterMac();
   o.failed_login_delay = login_delay_;
   AdjustOptions(o);
   server_ = std::make_unique<quarno::ftpd::Server>(std::move(o));

@@ -99,9 +99,10 @@ TEST_F(MainWindowTest, NameOfAnotherUserOrBadParametersStopAfterOneAttempt) {
     ddns.answers = {answer, "good;1;1"};
     dlg->RegisterAddress(nullptr, no_cancel);
     EXPECT_EQ(ddns.registers.size(), 1u) << answer;
-    // The refused attempt leaves no forwarding behind.
-    ASSERT_EQ(mapper.deletes.size(), 2u);
+    // The refused attempt leaves no forwarding behind: FTP, HTTP and the passive range.
+    ASSERT_EQ(mapper.deletes.size(), 12u);
     EXPECT_EQ(mapper.deletes[0], 2121);
+    EXPECT_EQ(mapper.deletes[2], PassivePortRange(2121).low);
     const auto history = StatusHistory();
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0], status);
