@@ -79,7 +79,10 @@ std::string WritableFolder() {
   const char* forced = std::getenv("QUARNO_WRITABLE_FOLDER");
   if (forced && forced[0] == '/') return forced;
   std::string program = ProgramFolder();
-  if (access(program.c_str(), W_OK) == 0) return program;
+  // An installed copy lives under /usr (or /opt): its folder belongs to the
+  // package manager even when this user (root) may write to it.
+  const bool installed = program.rfind("/usr/", 0) == 0 || program.rfind("/opt/", 0) == 0;
+  if (!installed && access(program.c_str(), W_OK) == 0) return program;
   std::string state = StateFolder();
   MakeDirs(state, 0700);
   return state;
