@@ -25,6 +25,12 @@ using quarno::test::FreeLoopbackPort;
 using quarno::test::ReadFile;
 using quarno::test::WriteFile;
 std::string RandomBytes(size_t n, unsigned seed);
+// `text` with the first `from` replaced by `to` (configuration variants).
+inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
 
 // Blocking admin protocol client with time-outs.
 class AdminClient {

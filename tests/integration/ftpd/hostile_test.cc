@@ -10,16 +10,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
-}  // namespace
-
 // STOR opens its file only once the data connection stands. Meanwhile a
 // second session swaps a folder for one holding a link out of the share;
 // the upload must not follow it.

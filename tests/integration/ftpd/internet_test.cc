@@ -9,16 +9,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
-}  // namespace
-
 // 127.0.0.3 plays a client on the Internet; every other address is on the LAN.
 class FtpdBehindRouter : public FtpdTest {
  protected:
