@@ -96,6 +96,7 @@ demo_env=(
   PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8
 )
 [ -n "${QUARNO_BOOT_TIMINGS:-}" ] && demo_env+=(QUARNO_BOOT_TIMINGS="$QUARNO_BOOT_TIMINGS")
+[ -n "${QUARNO_TRACE:-}" ] && demo_env+=(QUARNO_TRACE="$QUARNO_TRACE")
 # A command in the pc, as the person, with the demo's folders only.
 in_pc() { ip netns exec "$ns_pc" "${as_user[@]}" env -i "${demo_env[@]}" "$@"; }
 in_pc_tied() { ip netns exec "$ns_pc" "${tied[@]}" env -i "${demo_env[@]}" "$@"; }

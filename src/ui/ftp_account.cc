@@ -55,8 +55,11 @@ void CQuarnoUIDlg::ApplyFtpAccount(const FtpAccount* given) {
   }
 
   // Ask before anything changes: the share link is what connected users see.
+  // Restoring the stored account at start-up asks nothing: nobody can be
+  // logged in to a server that has no account yet, only knocking, and the
+  // question would hold the start-up (hidden in the tray) until answered.
   int connected = 0;
-  {
+  if (interactive) {
     std::lock_guard lock(users_mutex_);
     for (const auto& user : users_) {
       if (user.address != ddns_server_address_) ++connected;

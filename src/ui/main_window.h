@@ -98,7 +98,9 @@ class CQuarnoUIDlg {
   void SwitchServers(const std::string* ftp_port_text, bool on, bool start_http,
                      const std::string& http_port_text);
   // mode: nullptr interactive; *mode == 1 unattended, set to 3 on success.
-  void RegisterAddress(int* mode, const CancelFlag& cancel);
+  // At start-up (`at_start_up`) a success shows no box: the status line says
+  // it, and a box would hold the stored account's restore until clicked.
+  void RegisterAddress(int* mode, const CancelFlag& cancel, bool at_start_up = false);
   int CheckStoredAccount(const std::optional<DdnsRecord>& record, int verdict, int* result);
   int ReRegisterAfterPortConflict(const CancelFlag& cancel);
   void DeleteExistingAccount();
@@ -160,6 +162,9 @@ class CQuarnoUIDlg {
   void SendFtpSettings(const std::string& ftp_port_text);
   // Asks the router once for its WAN address, which passive answers carry.
   void LearnExternalAddress();
+  // Stores the ports the DDNS server and the router agree on, where an
+  // interrupted renewal left older ones stored.
+  void ReplaceStaleStoredPorts(const DdnsRecord& announced, const ServerMappingReading& reading);
   // The healer keeps these mapped from now on (the caller has just mapped them).
   void KeepMappings(const std::string& ftp_port_text, int http_port);
   void StopHealing();

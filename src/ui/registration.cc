@@ -30,6 +30,17 @@ long LeadingNumber(const std::string& text) {
 
 bool SameOrZero(const std::string& text) { return text.empty() || text == "0"; }
 
+// The DDNS server and the router agree on both server ports, and the stored
+// ones are others.
+bool StaleStoredPorts(const DdnsRecord& announced, const ServerMappingReading& reading,
+                      const std::string& stored_ftp, const std::string& stored_http) {
+  if (!reading.ftp_port || !reading.http_port) return false;
+  if (announced.ftp_port != *reading.ftp_port || announced.http_port != *reading.http_port)
+    return false;
+  if (SameOrZero(announced.ftp_port) || SameOrZero(announced.http_port)) return false;
+  return announced.ftp_port != stored_ftp || announced.http_port != stored_http;
+}
+
 }  // namespace
 
 ftpctl::CGeneralOption CQuarnoUIDlg::FtpSettings(const std::string& ftp_port_text) const {
@@ -79,6 +90,23 @@ bool CQuarnoUIDlg::PassiveAddress::ExternalAddressChanged(const std::string& add
   std::lock_guard lock(w.ftp_settings_mutex_);
   w.external_address_ = address;
   return w.caps_.admin->SendOptions(w.FtpSettings(w.served_ftp_port_text_));
+}
+
+void CQuarnoUIDlg::ReplaceStaleStoredPorts(const DdnsRecord& announced,
+                                           const ServerMappingReading& reading) {
+  const auto stored = [&](const char* name) { return caps_.settings->Read(name).value_or(""); };
+  const std::string name = stored(setting::kQuarno), email = stored(setting::kEmail);
+  const std::string ftp = stored(setting::kFtpPort), http = stored(setting::kHttpPort);
+  if (name.empty() || announced.Name() != name || announced.email != email) return;
+  if (SameOrZero(ftp) || SameOrZero(http)) return;
+  if (!StaleStoredPorts(announced, reading, ftp, http)) return;
+  // A renewal by the boot-up service that was stopped after the DDNS server
+  // and the router took its new ports, before it stored them: serving the
+  // stored ports would leave the announced ones dead.
+  WriteLog("저장된 포트(%s, %s) 대신 DDNS에 등록된 포트(%s, %s)로 서버를 시작합니다.", ftp.c_str(),
+           http.c_str(), announced.ftp_port.c_str(), announced.http_port.c_str());
+  if (!caps_.settings->WriteRegistration({name, email, announced.ftp_port, announced.http_port}))
+    WriteLog("레지스트리 - Quarno 정보 저장에 실패하였습니다.");
 }
 
 void CQuarnoUIDlg::KeepMappings(const std::string& ftp_port_text, int http_port) {
@@ -183,7 +211,7 @@ RenewResult CQuarnoUIDlg::Renew(RenewedMappings mappings, const CancelFlag& canc
   return result;
 }
 
-void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
+void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel, bool at_start_up) {
   const bool interactive = mode == nullptr || *mode != 1;
   if (interactive) {
     SwitchServers(nullptr, false, false, {});
@@ -239,7 +267,7 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel) {
     }
     registered_ = true;
     force_enable_ = false;
-    if (Visible()) ShowMessage(text::kRegisterDone);
+    if (!at_start_up && Visible()) ShowMessage(text::kRegisterDone);
     SetStatus(text::kRegistered);
     view_.Enable(Surface::kMain, ctl::kRegister, false);
     view_.Enable(Surface::kMain, ctl::kApply, true);
@@ -404,6 +432,8 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
     return;
   }
   control_ = reading.control;
+  // What the DDNS server said, before the router's ports replace it below.
+  const std::optional<DdnsRecord> announced = record_;
   if (record_) {
     // What the router forwards wins over what the DDNS server remembers.
     if (reading.ftp_port) record_->ftp_port = *reading.ftp_port;
@@ -451,7 +481,7 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
     registered_ = true;
     SetStatus(text::kRegistered);
     int mode = 1;
-    RegisterAddress(&mode, cancel);
+    RegisterAddress(&mode, cancel, true);
     if (mode != 3) {
       SetStatus(text::kRegistrationFailed);
       view_.Enable(Surface::kMain, ctl::kApply, false);
@@ -468,6 +498,7 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
   }
 
   if (verdict_ == 1) {
+    ReplaceStaleStoredPorts(*announced, reading);
     int result = 0;
     CheckStoredAccount(record_, 1, &result);
     registered_ = true;
@@ -494,6 +525,10 @@ void CQuarnoUIDlg::StartupDecision(const std::optional<DdnsRecord>& record,
     LearnExternalAddress();
     if (!facts_.ftp_server_running) SwitchServers(&ftp, true, true, http);
     KeepMappings(ftp, static_cast<int>(LeadingNumber(http)));
+    // The router's table may be what an interrupted renewal left (another
+    // HTTP port, no passive range): the served ports are mapped now, not in
+    // one period.
+    healer_.CheckNow();
     if (account_complete()) {
       if (facts_.ftp_server_running) {
         // The boot-up service applied the account and made the share link.

@@ -61,6 +61,9 @@ grep -qE '^ +FTP  ftp://192\.0\.3\.2:2121/share/hello\.txt: [0-9]+ bytes' "$work
 grep -qE '^ +HTTP http://192\.0\.3\.2:[0-9]+/httpstream/[^/]+/share/hello\.txt: [0-9]+ bytes, sha256 [0-9a-f]+, the same bytes as over FTP' \
   "$work/run1.out" || fail "run 1: no HTTP fetch equal to the FTP one"
 grep -q "quarno-server runs in the pc" "$work/run1.out" || fail "run 1: quarno-server did not keep running"
+if [ $failures -gt 0 ]; then
+  for log in "$demo1"/program/Logs/*.txt; do echo "---- $log"; tail -n 40 "$log"; done
+fi
 check_nothing_left "$id1" "$demo1" "$work/run1.out"
 # What stays: the demo's settings, logs and the DDNS server's table.
 [ -s "$demo1/lab/ddns-state.json" ] || fail "run 1: the DDNS table was not kept"

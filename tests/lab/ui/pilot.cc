@@ -195,8 +195,10 @@ void Click(int id) {
   WaitFor(
       "control " + std::to_string(id) + " enabled and shown",
       [id] {
+        // A dimmed window still runs the last workflow and drops clicks, as
+        // its veil does for a person.
         auto* b = Main() ? Main()->ControlAs<QAbstractButton>(id) : nullptr;
-        return b && b->isEnabled() && b->isVisible();
+        return b && b->isEnabled() && b->isVisible() && !Main()->Dimmed();
       },
       30s);
   Post([id] { Main()->ControlAs<QAbstractButton>(id)->click(); });

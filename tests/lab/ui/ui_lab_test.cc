@@ -223,6 +223,8 @@ class UiLab : public ::testing::Test {
     return ss.find(":" + std::to_string(port) + " ") != std::string::npos;
   }
 
+  void StartDuringTheBootServicesRenewal(const char* timings, bool after_mapping);
+
   TempXdg xdg_;
   std::unique_ptr<NetnsLab> lab_;
   std::string share_, pilot_dir_, files_, firmware_;
@@ -334,6 +336,66 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
   EXPECT_EQ(FetchFromInternet("joe", "s3cret", &out), 0) << out;
   Release("taken-over");
   EXPECT_EQ(WaitPilotEnd(), 0) << PilotLog();
+}
+
+// The program starts while the boot-up service renews the registration (the
+// router lost its mappings): whichever step the renewal was stopped at, the
+// program ends up serving, mapping and announcing the same ports, and the
+// stored account is restored without anybody clicking a box.
+void UiLab::StartDuringTheBootServicesRenewal(const char* timings, bool after_mapping) {
+  setenv("QUARNO_BOOT_TIMINGS", timings, 1);
+  ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " +
+                                 share_ + " && echo stored"),
+            "stored\n");
+  std::ofstream(lab().Path("ddns-state.json"))
+      << R"({"records": {")" << lab()["ROUTER_MAC"]
+      << R"(": {"domain": "home.quarno.ralmek.co.kr", "email": "me@example.org", )"
+      << R"("ftp_port": "2121", "http_port": "8080"}}, "requests": []})";
+  ASSERT_TRUE(lab().Sim("ddns"));
+  StartServices();
+  unsetenv("QUARNO_BOOT_TIMINGS");
+  const std::string boot_log = xdg_.writable() + "/Logs/Quarno_Bootup_log.txt";
+  for (int i = 0; i < 100 && ReadFile(boot_log).find("레지스트리에 등록된 정보를 확인합니다.") ==
+                                 std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  // The renewal's new mappings are up, its registration not yet sent.
+  for (int i = 0; after_mapping && i < 100 && Dnat().find("dport 2121 ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(50ms);
+  if (after_mapping) {
+    ASSERT_NE(Dnat().find("dport 2121 "), std::string::npos) << Dnat();
+  }
+  StartPilot("takeover");
+  ASSERT_TRUE(WaitStage("taken-over")) << PilotLog();
+  std::string out;
+  int status = 1;
+  // The account may still be on its way to the FTP server.
+  for (int i = 0; i < 15 && status != 0; ++i) {
+    if (i > 0) std::this_thread::sleep_for(1s);
+    status = FetchFromInternet("joe", "s3cret", &out);
+  }
+  EXPECT_EQ(status, 0) << out << PilotLog();
+  std::printf("the boot-up service's log:\n%s", ReadFile(boot_log).c_str());
+  std::printf("the program's log:\n%s",
+              ReadFile(xdg_.writable() + "/Logs/Quarno_Server_log.txt").c_str());
+  const std::string http = Settings()["Http_Port"];
+  EXPECT_NE(ReadFile(lab().Path("ddns-state.json")).find("\"http_port\": \"" + http + "\""),
+            std::string::npos)
+      << "the DDNS server names another HTTP port than the stored " << http;
+  EXPECT_EQ(PilotLog().find("Quarno 계정이 등록되었습니다."), std::string::npos) << PilotLog();
+  Release("taken-over");
+  EXPECT_EQ(WaitPilotEnd(), 0) << PilotLog();
+}
+
+TEST_F(UiLab, ProgramStartedWhileTheBootServiceSettlesItsRenewal) {
+  StartDuringTheBootServicesRenewal(
+      "network_interval=10,settle_after_start=300,settle_after_renew=4000", false);
+}
+
+TEST_F(UiLab, ProgramStartedBetweenTheRenewalsMappingsAndItsRegistration) {
+  StartDuringTheBootServicesRenewal("network_interval=10,settle_after_renew=100,short_pause=4000",
+                                    true);
 }
 
 // Firmware 8.33 on the router, 8.34 the latest on the download server.
