@@ -1,6 +1,8 @@
 #include "ui/qt/app.h"
 
 #include <QApplication>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -153,10 +155,48 @@ void BindInitWindow(CFirmware_Update& window, ui::CFirmware_Update& flow) {
                    [&flow] { flow.OnUpgradeFinish(); });
 }
 
+// Logging out, or `kill`, ends the program by the tray menu's exit path
+// (servers offline, share link removed, FTP service stopped), not by dying
+// with the servers still up. A second request, or an exit path that does not
+// finish in time (a box left open), ends the process at once.
+std::atomic<ui::CQuarnoUIDlg*> g_exit_target{nullptr};
+constexpr auto kExitPathLimit = std::chrono::seconds(20);
+
+void WatchStopRequests() {
+  std::thread([] {
+    const int first = platform::daemon::WaitForStopRequest();
+    WriteLog("종료 신호(%d)를 받아 프로그램을 종료합니다.", first);
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+          if (ui::CQuarnoUIDlg* dialog = g_exit_target.load()) {
+            dialog->OnCommand(ui::kCmdTrayExit);
+          } else {
+            // Still initializing: nothing is served yet, as when the
+            // initialization window is closed.
+            platform::daemon::ExitNow(0);
+          }
+        },
+        Qt::QueuedConnection);
+    std::thread([] {
+      std::this_thread::sleep_for(kExitPathLimit);
+      WriteLog("종료 처리가 %lld초 안에 끝나지 않아 바로 종료합니다.",
+               static_cast<long long>(kExitPathLimit.count()));
+      platform::daemon::ExitNow(1);
+    }).detach();
+    platform::daemon::WaitForStopRequest();
+    platform::daemon::ExitNow(1);
+  }).detach();
+}
+
 }  // namespace
 
 int RunQuarnoServer(int argc, char** argv) {
   SetLogFileName(kServerLogName);
+  // Before any thread exists, so that every thread inherits the mask and only
+  // the watcher sees the requests.
+  platform::daemon::BlockStopSignals();
+  WatchStopRequests();
   // The objects below live until the process ends: the initialization thread
   // is never joined and may still report while the program ends.
   auto* app = new QApplication(argc, argv);
@@ -226,6 +266,7 @@ int RunQuarnoServer(int argc, char** argv) {
   dialog->Facts().program_folder = platform::ProgramFolder();
   BindMainWindow(*main, *dialog, *view);
   dialog->OnInitDialog();
+  g_exit_target = dialog;
   if (tray_start) {
     main->SetHiddenToTray(true);
   } else {

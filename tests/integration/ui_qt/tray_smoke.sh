@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # quarno-server on a real X server with a tray host: start, hide to the tray
 # with the window's close button, restore from the tray menu, end from the
-# tray menu. The program must end by its exit path (code 0, FTP daemon
-# stopped). Peers are the lab simulators on loopback.
+# tray menu; then once more, ended by SIGTERM as a logout does. The program
+# must end by its exit path each time (code 0, FTP daemon stopped). Peers are
+# the lab simulators on loopback.
 #   tray_smoke.sh <source dir> <folder of quarno-server>
 # Exit 77 (skipped) when Xvfb, trayer or xdotool is missing.
 set -u
@@ -149,4 +150,28 @@ if [ -n "$ftpd" ]; then
   done
 fi
 echo "ended from the tray menu by the exit path (code 0, FTP daemon stopped)"
+
+# Logging out (SIGTERM) takes the same exit path.
+"$bin/quarno-server" >"$work/out.txt" 2>&1 &
+qpid=$!
+wait_for "the main window again" 90 main_shown
+ftpd_running() {
+  ftpd=$(head -n1 "$work/runtime/quarno/Quarno_Server.pid" 2>/dev/null | cut -d' ' -f1)
+  [ -n "$ftpd" ] && kill -0 "$ftpd" 2>/dev/null
+}
+wait_for "the FTP daemon" 30 ftpd_running
+kill -TERM "$qpid"
+wait_for "the end after SIGTERM" 30 program_ended
+wait "$qpid"
+code=$?
+qpid=""
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+end=$((SECONDS + 15))
+while kill -0 "$ftpd" 2>/dev/null; do
+  [ $SECONDS -ge $end ] && fail "the FTP daemon was not stopped after SIGTERM"
+  sleep 0.2
+done
+grep -q "종료 신호(15)를 받아" "$work/program/Logs/Quarno_Server_log.txt" ||
+  fail "no log line for the stop request"
+echo "ended by SIGTERM through the exit path (code 0, FTP daemon stopped)"
 echo "PASS"

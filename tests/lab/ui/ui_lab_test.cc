@@ -292,8 +292,10 @@ TEST_F(UiLab, FirstRegistrationAccountChangeAndExit) {
   EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the share link stayed: " << link;
   EXPECT_FALSE(Listening(std::stoi(ftp))) << "FTP still served";
   EXPECT_FALSE(Listening(std::stoi(http))) << "HTTP still served";
+  // The program asks the service to stop and ends; the daemon follows.
   auto services = platform::MakeServiceManager();
-  EXPECT_EQ(services->Query(ftpctl::kFtpServiceName), platform::ServiceState::kStopped);
+  EXPECT_TRUE(platform::WaitForServiceState(*services, ftpctl::kFtpServiceName,
+                                            platform::ServiceState::kStopped, 10s));
 }
 
 // The boot-up service registered this PC at boot and serves; the program
