@@ -92,6 +92,10 @@ int CServerLauncher::RestoreServer() {
   } else {
     WriteLog("FTP 서버 포트 초기화 설정에 실패하였습니다.");
   }
+  // An FTP server kept from an earlier run of this service still serves HTTP
+  // on the stored port: that port is ours again, not one in use by another
+  // program (which would renew the registration on a new one).
+  ControlOrLog(kControlStopHttp, "HTTP 서버 중지에 실패하였습니다.");
 
   if (!system_.ddns.LocateServer()) return kBootDdnsUnresolved;
   WriteLog("DDNS Server IP얻기에 성공하였습니다.");

@@ -106,9 +106,9 @@ TEST_F(LauncherTest, RouterCheckNeedsStatus200OnTheFirstLine) {
 TEST_F(LauncherTest, EarlyEndsOfTheRestore) {
   world_.ddns_address.clear();
   EXPECT_EQ(Restore(), kBootDdnsUnresolved);
-  // The FTP port was closed first, whatever came after.
+  // The FTP port was closed and HTTP serving stopped first, whatever came after.
   EXPECT_EQ(world_.closed_configs, 1);
-  EXPECT_EQ(world_.controls, std::vector<int>{200});
+  EXPECT_EQ(world_.controls, (std::vector<int>{200, 191}));
 
   world_ = FakeBootSystem();
   test::RegisterHome(world_, true);
@@ -135,8 +135,9 @@ TEST_F(LauncherTest, ThisPcWithFreePortsStartsWithoutRenewal) {
   EXPECT_EQ(admin_port_, 31234);
   EXPECT_EQ(world_.settings["BOOT_HTTP"], "8080");
   EXPECT_EQ(world_.settings["MAC"], "12ABCD");
-  // Control codes: close the port, take up the full file, start HTTP.
-  EXPECT_EQ(world_.controls, (std::vector<int>{200, 200, 190}));
+  // Control codes: close the port and stop an earlier run's HTTP serving,
+  // take up the full file, start HTTP.
+  EXPECT_EQ(world_.controls, (std::vector<int>{200, 191, 200, 190}));
   EXPECT_NE(Log().find("Ftp 서버 포트가 open 되었습니다."), std::string::npos);
   EXPECT_NE(Log().find("서버를 시작합니다. 1"), std::string::npos);
 }
@@ -266,8 +267,9 @@ TEST_F(LauncherTest, FiveFailedAttemptsLeaveNoServerMapping) {
   EXPECT_EQ(world_.register_calls, 5);
   EXPECT_FALSE(world_.HasServerMapping());
   EXPECT_EQ(world_.delete_host_calls, 1);
-  // HTTP serving is stopped before each attempt and at the end.
-  EXPECT_EQ(std::count(world_.controls.begin(), world_.controls.end(), 191), 7);
+  // HTTP serving is stopped with the port closing, before each attempt and
+  // at the end.
+  EXPECT_EQ(std::count(world_.controls.begin(), world_.controls.end(), 191), 8);
 }
 
 TEST_F(LauncherTest, RegistrationMissingOrElsewhereEndsEarly) {
@@ -300,7 +302,7 @@ TEST_F(LauncherTest, RegistrationMissingOrElsewhereEndsEarly) {
   const auto table = world_.table.size();
   EXPECT_EQ(Restore(), kBootOtherPcMapping);
   EXPECT_EQ(world_.table.size(), table);
-  EXPECT_EQ(world_.controls, std::vector<int>{200});
+  EXPECT_EQ(world_.controls, (std::vector<int>{200, 191}));
   EXPECT_EQ(world_.register_calls, 0);
 }
 
