@@ -533,7 +533,9 @@ int CUPnPManager::ListPortMappings(const std::string& gateway, int port,
                                    const std::string& control_url) {
   const int count = GetMappingEntryNumbers(gateway, port, control_url);
   if (count < 1) {
-    if (IsServer(options_)) WriteLog("UPnP 포트 포워드 목록 얻기에 실패하였습니다.");
+    // A router without any forward answers 0: an empty list, not a failure
+    // worth a line in the user's log.
+    if (count < 0 && IsServer(options_)) WriteLog("UPnP 포트 포워드 목록 얻기에 실패하였습니다.");
     return -1;
   }
   ReadTable(gateway, port, control_url, count);
