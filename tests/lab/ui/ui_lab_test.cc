@@ -223,6 +223,18 @@ class UiLab : public ::testing::Test {
     return ss.find(":" + std::to_string(port) + " ") != std::string::npos;
   }
 
+  // "home" registered to this PC on 2121/8080 for joe, in the settings and
+  // at the DDNS server.
+  void StoreHomeRegistration() {
+    ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " +
+                                   share_ + " && echo stored"),
+              "stored\n");
+    std::ofstream(lab().Path("ddns-state.json"))
+        << R"({"records": {")" << lab()["ROUTER_MAC"]
+        << R"(": {"domain": "home.quarno.ralmek.co.kr", "email": "me@example.org", )"
+        << R"("ftp_port": "2121", "http_port": "8080"}}, "requests": []})";
+    ASSERT_TRUE(lab().Sim("ddns"));
+  }
   void StartDuringTheBootServicesRenewal(const char* timings, bool after_mapping);
 
   TempXdg xdg_;
@@ -305,14 +317,7 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
          "ftp_service_poll=50,network_interval=10,settle_after_start=300,settle_after_renew=500",
          1);
   const std::string pc = lab()["PC_IP"];
-  ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " +
-                                 share_ + " && echo stored"),
-            "stored\n");
-  std::ofstream(lab().Path("ddns-state.json"))
-      << R"({"records": {")" << lab()["ROUTER_MAC"]
-      << R"(": {"domain": "home.quarno.ralmek.co.kr", "email": "me@example.org", )"
-      << R"("ftp_port": "2121", "http_port": "8080"}}, "requests": []})";
-  ASSERT_TRUE(lab().Sim("ddns"));
+  ASSERT_NO_FATAL_FAILURE(StoreHomeRegistration());
   lab().Map("pc", pc, 2121, "Quarno_Server_FTP");
   lab().Map("pc", pc, 8080, "Quarno_Server_HTTP");
   StartServices();
@@ -346,14 +351,7 @@ TEST_F(UiLab, TakeoverFromTheRunningBootService) {
 // stored account is restored without anybody clicking a box.
 void UiLab::StartDuringTheBootServicesRenewal(const char* timings, bool after_mapping) {
   setenv("QUARNO_BOOT_TIMINGS", timings, 1);
-  ASSERT_EQ(lab().Exec("pc", kTool + " register home me@example.org 2121 8080 joe s3cret " +
-                                 share_ + " && echo stored"),
-            "stored\n");
-  std::ofstream(lab().Path("ddns-state.json"))
-      << R"({"records": {")" << lab()["ROUTER_MAC"]
-      << R"(": {"domain": "home.quarno.ralmek.co.kr", "email": "me@example.org", )"
-      << R"("ftp_port": "2121", "http_port": "8080"}}, "requests": []})";
-  ASSERT_TRUE(lab().Sim("ddns"));
+  ASSERT_NO_FATAL_FAILURE(StoreHomeRegistration());
   StartServices();
   unsetenv("QUARNO_BOOT_TIMINGS");
   const std::string boot_log = xdg_.writable() + "/Logs/Quarno_Bootup_log.txt";

@@ -62,6 +62,11 @@ class MainWindowTest : public ::testing::Test {
   void Pump() {
     while (auto m = sink.Wait(std::chrono::milliseconds(0))) dlg->OnMessage(*m);
   }
+  bool HealerMappedHttp(int http_port) const {
+    for (const auto& [port, description] : heal_mapper.adds)
+      if (port == http_port && description == kHttpMappingDescription) return true;
+    return false;
+  }
   std::vector<std::string> StatusHistory() {
     return view.history[{Surface::kMain, drawn::kRegistrationStatus}];
   }
@@ -257,10 +262,7 @@ TEST_F(MainWindowTest, PortsTheDdnsServerAndRouterAgreeOnReplaceStaleStoredOnes)
   EXPECT_EQ(http.starts.back(), "45000");
   EXPECT_EQ(dlg->Healer().Served()->http_port, 45000);
   // Mapped at once, not one healing period later.
-  bool http_mapped = false;
-  for (const auto& [port, description] : heal_mapper.adds)
-    http_mapped |= port == 45000 && description == kHttpMappingDescription;
-  EXPECT_TRUE(http_mapped);
+  EXPECT_TRUE(HealerMappedHttp(45000));
 }
 
 TEST_F(MainWindowTest, StoredPortsStayWhenOnlyTheRouterMapsAnotherHttpPort) {
@@ -275,10 +277,7 @@ TEST_F(MainWindowTest, StoredPortsStayWhenOnlyTheRouterMapsAnotherHttpPort) {
   EXPECT_EQ(settings.values["Http_Port"], "40500");
   ASSERT_FALSE(http.starts.empty());
   EXPECT_EQ(http.starts.back(), "40500");
-  bool http_mapped = false;
-  for (const auto& [port, description] : heal_mapper.adds)
-    http_mapped |= port == 40500 && description == kHttpMappingDescription;
-  EXPECT_TRUE(http_mapped);
+  EXPECT_TRUE(HealerMappedHttp(40500));
 }
 
 TEST_F(MainWindowTest, HealerStopsWhereTheMappingsGoAndOnExit) {
