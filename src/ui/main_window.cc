@@ -233,6 +233,8 @@ void CQuarnoUIDlg::ExitPath() {
   timers_.Kill(kTimerKeepAlive);
   view_.SetTrayIcon(false);
   caps_.ftp_service->StopService();
+  // The log's last word on a run, so a reader tells an ending from a crash.
+  WriteLog("서버를 멈추고 프로그램을 종료합니다.");
 }
 
 }  // namespace quarno::ui

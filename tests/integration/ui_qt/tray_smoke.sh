@@ -173,5 +173,7 @@ while kill -0 "$ftpd" 2>/dev/null; do
 done
 grep -q "종료 신호(15)를 받아" "$work/program/Logs/Quarno_Server_log.txt" ||
   fail "no log line for the stop request"
+grep -q "서버를 멈추고 프로그램을 종료합니다." "$work/program/Logs/Quarno_Server_log.txt" ||
+  fail "the exit path did not run"
 echo "ended by SIGTERM through the exit path (code 0, FTP daemon stopped)"
 echo "PASS"
