@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace quarno::httpd {
 namespace {
@@ -46,6 +47,45 @@ int LocalPort(const sockaddr_storage& address) {
 
 }  // namespace
 
+namespace {
+
+// Calls `visit(fd, peer, local)` for each connected socket of this process
+// until it returns true.
+template <typename Visit>
+void ForEachConnectedSocket(Visit visit) {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return;
+  const int dir_fd = ::dirfd(dir);
+  while (const dirent* item = ::readdir(dir)) {
+    char* end = nullptr;
+    const long fd = std::strtol(item->d_name, &end, 10);
+    if (end == item->d_name || *end != '\0' || fd == dir_fd) continue;
+    struct stat status {};
+    if (::fstat(static_cast<int>(fd), &status) != 0 || !S_ISSOCK(status.st_mode)) continue;
+    sockaddr_storage peer{}, local{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+      continue;
+    length = sizeof local;
+    if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+      continue;
+    if (visit(static_cast<int>(fd), peer, local)) break;
+  }
+  ::closedir(dir);
+}
+
+// The peer's address without its port, as a map key.
+std::string PeerKey(const sockaddr_storage& peer) {
+  if (peer.ss_family == AF_INET) {
+    const auto& a = reinterpret_cast<const sockaddr_in&>(peer);
+    return std::string(reinterpret_cast<const char*>(&a.sin_addr), sizeof a.sin_addr);
+  }
+  const auto& a = reinterpret_cast<const sockaddr_in6&>(peer);
+  return std::string(reinterpret_cast<const char*>(&a.sin6_addr), sizeof a.sin6_addr);
+}
+
+}  // namespace
+
 int FindConnectionSocket(const std::string& peer_address, int peer_port, int local_port) {
   sockaddr_storage wanted{};
   auto* v4 = reinterpret_cast<sockaddr_in*>(&wanted);
@@ -59,32 +99,35 @@ int FindConnectionSocket(const std::string& peer_address, int peer_port, int loc
   } else {
     return -1;
   }
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (!dir) return -1;
-  const int dir_fd = ::dirfd(dir);
   int found = -1;
-  while (const dirent* item = ::readdir(dir)) {
-    char* end = nullptr;
-    const long fd = std::strtol(item->d_name, &end, 10);
-    if (end == item->d_name || *end != '\0' || fd == dir_fd) continue;
-    struct stat status {};
-    if (::fstat(static_cast<int>(fd), &status) != 0 || !S_ISSOCK(status.st_mode)) continue;
-    sockaddr_storage peer{}, local{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
-      continue;
-    }
-    if (!SameEndpoint(peer, wanted)) continue;
-    length = sizeof local;
-    if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-        LocalPort(local) != local_port) {
-      continue;
-    }
-    found = static_cast<int>(fd);
-    break;
-  }
-  ::closedir(dir);
+  ForEachConnectedSocket([&](int fd, const sockaddr_storage& peer, const sockaddr_storage& local) {
+    if (!SameEndpoint(peer, wanted) || LocalPort(local) != local_port) return false;
+    found = fd;
+    return true;
+  });
   return found;
+}
+
+std::vector<int> ConnectionsPastTheShare(int local_port, int per_address) {
+  std::map<std::string, std::vector<int>> by_peer;
+  ForEachConnectedSocket([&](int fd, const sockaddr_storage& peer, const sockaddr_storage& local) {
+    if ((peer.ss_family != AF_INET && peer.ss_family != AF_INET6) || LocalPort(local) != local_port)
+      return false;
+    // One that reads as ended (by an earlier look, or by its client) is on
+    // its way out and takes no room.
+    char byte;
+    if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return false;
+    by_peer[PeerKey(peer)].push_back(fd);
+    return false;
+  });
+  std::vector<int> past;
+  for (auto& [peer, fds] : by_peer) {
+    if (static_cast<int>(fds.size()) <= per_address) continue;
+    // The highest descriptors: the most recently opened, as a rule.
+    std::sort(fds.begin(), fds.end());
+    past.insert(past.end(), fds.begin() + per_address, fds.end());
+  }
+  return past;
 }
 
 SendResult SendFileToSocket(int socket_fd, int file_fd, std::uint64_t offset, std::uint64_t length,

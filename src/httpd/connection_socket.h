@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quarno::httpd {
 
@@ -14,6 +15,12 @@ namespace quarno::httpd {
 // -1 when there is none. Costs a look at every open descriptor: worth it
 // only for large bodies.
 int FindConnectionSocket(const std::string& peer_address, int peer_port, int local_port);
+
+// This process's TCP connections on `local_port` that are past
+// `per_address` for their peer's address (port aside): the descriptors to end
+// so that no address holds more. Which of an address's connections these are
+// is not chosen beyond preferring the highest descriptors.
+std::vector<int> ConnectionsPastTheShare(int local_port, int per_address);
 
 enum class SendResult { kDone, kFailed, kStopped };
 

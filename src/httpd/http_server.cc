@@ -1,14 +1,18 @@
 #include "httpd/http_server.h"
 
 #include <civetweb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "httpd/connection_socket.h"
 #include "httpd/share_files.h"
 #include "platform/trace.h"
 
@@ -55,7 +59,31 @@ int LibraryError(mg_connection* connection, int status, const char*) {
   return server->HandleRequest(connection) > 0 ? 0 : 1;
 }
 
+int InitConnection(const mg_connection* connection, void**) {
+  static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)))->ConnectionOpened();
+  return 0;
+}
+
+void CloseConnection(const mg_connection* connection) {
+  static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)))->ConnectionClosed();
+}
+
 }  // namespace
+
+void HttpServer::ConnectionOpened() {
+  const int share = std::max(1, options_.connections_per_address);
+  if (++open_connections_ <= share) return;
+  // One look at a time, each on the table as it is then.
+  std::lock_guard lock(sweep_mutex_);
+  // The worker's first read sees the end, and the library closes the
+  // connection without waiting for a request.
+  for (int fd : ConnectionsPastTheShare(std::atoi(options_.port_text.c_str()), share)) {
+    platform::Trace("httpd: a client address has more than %d connections; ending one", share);
+    ::shutdown(fd, SHUT_RDWR);
+  }
+}
+
+void HttpServer::ConnectionClosed() { --open_connections_; }
 
 bool FtpCharsetIsUtf8(const std::optional<std::string>& setting) {
   return setting && *setting == "UTF-8";
@@ -129,8 +157,11 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   callbacks.begin_request = &BeginRequest;
   callbacks.log_message = &LogMessage;
   callbacks.http_error = &LibraryError;
+  callbacks.init_connection = &InitConnection;
+  callbacks.connection_closed = &CloseConnection;
 
   options_ = options;
+  open_connections_ = 0;
   home_fd_ = home_fd;
   stopping_ = false;
   mg_init_library(0);

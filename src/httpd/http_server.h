@@ -49,6 +49,11 @@ struct HttpServerOptions {
   // life, idle or slow ones included; enough of them keep a few hundred
   // such connections from locking everyone else out (about 16 KiB each).
   int num_threads = 256;
+  // Connections one client address may hold at once: half the workers, so
+  // that an address keeping idle connections open (each holds a worker until
+  // the request time-out) leaves the rest to others. CivetWeb 1.15 has no
+  // such limit; past it the server ends the address's extra connections.
+  int connections_per_address = 128;
   // Read for each "/quarno.html" and "/ftp_charset", on worker threads, so
   // a change is answered from the next request on. Unset: zeros / missing.
   MacProvider router_mac;
@@ -82,6 +87,10 @@ class HttpServer {
   // Called by CivetWeb for every parsed request; writes the whole answer.
   // Returns the status it answered with.
   int HandleRequest(mg_connection* connection);
+  // Called by CivetWeb as a worker takes up a new connection and after it
+  // closed one.
+  void ConnectionOpened();
+  void ConnectionClosed();
 
  private:
   struct Request;
@@ -99,6 +108,10 @@ class HttpServer {
   int home_fd_ = -1;
   // Checked by transfers between chunks: a stop ends them at once.
   std::atomic<bool> stopping_{false};
+  // Connections the workers hold; past one address's share they are looked
+  // at by address (a look at every descriptor, so not below it).
+  std::atomic<int> open_connections_{0};
+  std::mutex sweep_mutex_;
 };
 
 }  // namespace quarno::httpd

@@ -42,4 +42,20 @@ inline int FreeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+// A port P with P + 1 free too, both on every address (a range of two).
+inline int FreeLoopbackPortPair() {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const int low = FreeLoopbackPort();
+    if (low >= 65535) continue;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(low + 1));
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (free) return low;
+  }
+  return FreeLoopbackPort();
+}
+
 }  // namespace quarno::test

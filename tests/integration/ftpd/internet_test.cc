@@ -18,7 +18,7 @@ class FtpdBehindRouter : public FtpdTest {
     };
   }
   std::string ExtraSettings() override {
-    low_ = FreeLoopbackPort();
+    low_ = quarno::test::FreeLoopbackPortPair();  // the range is these two
     return "<Item name=\"Custom PASV IP type\" type=\"numeric\">1</Item>"
            "<Item name=\"Custom PASV IP\" type=\"string\">192.0.2.7</Item>"
            "<Item name=\"Use custom PASV ports\" type=\"numeric\">1</Item>"

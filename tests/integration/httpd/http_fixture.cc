@@ -48,6 +48,8 @@ void HttpServerTest::SetUp() {
     options.port_text = std::to_string(port_);
     options.document_root = home_;
     options.listen_address = "127.0.0.1";
+    options.num_threads = num_threads_;
+    options.connections_per_address = connections_per_address_;
     options.router_mac = [this] {
       std::lock_guard lock(values_mutex_);
       return mac_;

@@ -47,4 +47,8 @@ class HttpServerTest : public ::testing::Test {
   std::string share_;    // what DISK_E points at
   std::string outside_;  // must never be served
   int port_ = 0;
+  // The server's workers and its connections per client address; a fixture
+  // may make them small before SetUp.
+  int num_threads_ = 256;
+  int connections_per_address_ = 128;
 };

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -81,6 +82,14 @@ class Client {
       answer.append(buffer, static_cast<std::size_t>(n));
     return answer;
   }
+  // True when the server has already ended the connection (no waiting).
+  bool ClosedNow() {
+    if (closed_) return true;
+    char byte;
+    const ssize_t n = recv(fd_, &byte, 1, MSG_DONTWAIT);
+    closed_ = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    return closed_;
+  }
   // True when the server closed the connection (no more bytes, orderly end).
   bool ClosedByServer() {
     char byte;
@@ -90,6 +99,7 @@ class Client {
  private:
   int fd_ = -1;
   bool connected_ = false;
+  bool closed_ = false;
   std::string rest_;
 };
 
@@ -105,6 +115,46 @@ TEST_F(HttpServerTest, IdleConnectionsDoNotLockOthersOut) {
   CurlResult result = Get("/httpstream/x/DISK_E/a.txt", "--interface 127.0.0.3 --max-time 10");
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(Body(result.output), "answered");
+}
+
+// The product's 256 workers and 128 per address, scaled down.
+class HttpServerFewWorkers : public HttpServerTest {
+ protected:
+  HttpServerFewWorkers() {
+    num_threads_ = 16;
+    connections_per_address_ = 8;
+  }
+};
+
+TEST_F(HttpServerFewWorkers, OneAddressCannotHoldEveryWorker) {
+  WriteFile(share_ + "/a.txt", "answered");
+  // More idle connections than workers, all from one address: those past
+  // its share are ended, so another address is still answered at once.
+  constexpr int kIdle = 24, kShare = 8;
+  std::vector<std::unique_ptr<Client>> idle;
+  for (int i = 0; i < kIdle; ++i) {
+    idle.push_back(std::make_unique<Client>(port_, "127.0.0.2"));
+    ASSERT_TRUE(idle.back()->connected());
+  }
+  auto closed = [&] {
+    int count = 0;
+    for (auto& client : idle) count += client->ClosedNow() ? 1 : 0;
+    return count;
+  };
+  int seen = 0;
+  for (int i = 0; i < 100 && (seen = closed()) < kIdle - kShare; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(seen, kIdle - kShare);
+  // The library's request time-out is 30 s: with every worker held this
+  // request would wait far past curl's limit.
+  CurlResult result = Get("/httpstream/x/DISK_E/a.txt", "--interface 127.0.0.3 --max-time 10");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(Body(result.output), "answered");
+  // The address is served again once its connections end.
+  idle.clear();
+  Client again(port_, "127.0.0.2");
+  again.Send("GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(Body(again.ReadAnswer()), "answered");
 }
 
 TEST_F(HttpServerTest, SlowDownloadsDoNotBlockAnotherClient) {
