@@ -360,8 +360,9 @@ void UiLab::StartDuringTheBootServicesRenewal(const char* timings, bool after_ma
        ++i) {
     std::this_thread::sleep_for(50ms);
   }
-  // The renewal's new mappings are up, its registration not yet sent.
-  for (int i = 0; after_mapping && i < 100 && Dnat().find("dport 2121 ") == std::string::npos; ++i)
+  // The renewal's new mappings are up, its registration not yet sent (a loaded
+  // machine may take several seconds to get there).
+  for (int i = 0; after_mapping && i < 300 && Dnat().find("dport 2121 ") == std::string::npos; ++i)
     std::this_thread::sleep_for(50ms);
   if (after_mapping) {
     ASSERT_NE(Dnat().find("dport 2121 "), std::string::npos) << Dnat();
