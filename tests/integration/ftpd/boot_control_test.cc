@@ -96,9 +96,7 @@ TEST_F(FtpdTest, PortClosedFileClosesTheFtpPortAndKeepsTheAdminPort) {
 
 TEST_F(FtpdTest, AdminConnectionOfAnotherUserIsClosedWithoutGreeting) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
-  std::filesystem::create_directories(xdg_->root() + "/uid-log");
-  quarno::SetLogFolder(xdg_->root() + "/uid-log");
-  quarno::ResetLogForTesting();
+  CaptureLog(xdg_->root() + "/uid-log");
 
   pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -124,9 +122,7 @@ TEST_F(FtpdTest, AdminConnectionOfAnotherUserIsClosedWithoutGreeting) {
 
   AdminClient own(admin_port_);  // root's own connection still gets in
   EXPECT_TRUE(own.ok());
-  std::string log = ReadFile(quarno::LogFilePath());
-  quarno::SetLogFolder("");
-  quarno::ResetLogForTesting();
+  const std::string log = TakeLog();
   EXPECT_NE(log.find("of uid 65534 refused"), std::string::npos) << log;
   EXPECT_EQ(OnLoop([this] { return server_->admin_port(); }), admin_port_);
 }

@@ -15,12 +15,33 @@
 #include <random>
 #include <sstream>
 
+#include "core/log.h"
 #include "core/settings.h"
 #include "ftpd/stored_settings.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;
 using quarno::ftpd::Bytes;
+
+void CaptureLog(const std::string& folder) {
+  fs::create_directories(folder);
+  quarno::SetLogFolder(folder);
+  quarno::ResetLogForTesting();
+}
+
+std::string TakeLog() {
+  std::string log = ReadFile(quarno::LogFilePath());
+  quarno::SetLogFolder("");
+  quarno::ResetLogForTesting();
+  return log;
+}
+
+size_t Occurrences(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++count;
+  return count;
+}
 
 RunResult RunShell(const std::string& command) {
   RunResult r;

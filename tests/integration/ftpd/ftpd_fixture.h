@@ -25,6 +25,12 @@ using quarno::test::FreeLoopbackPort;
 using quarno::test::ReadFile;
 using quarno::test::WriteFile;
 std::string RandomBytes(size_t n, unsigned seed);
+// The daemon's log goes to `folder` (created) until TakeLog(), which returns
+// what it holds and sends the log back where it was.
+void CaptureLog(const std::string& folder);
+std::string TakeLog();
+// How many times `needle` stands in `text`.
+size_t Occurrences(const std::string& text, const std::string& needle);
 // `text` with the first `from` replaced by `to` (configuration variants).
 inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
   size_t at = text.find(from);

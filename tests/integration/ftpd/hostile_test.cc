@@ -267,9 +267,7 @@ f.quit()
 // Anyone on the Internet can knock on a passive port; that must not be a way
 // to fill the disk with log lines.
 TEST_F(FtpdTest, StrangersKnockingOnAPassivePortAreLoggedOnce) {
-  fs::create_directories(xdg_->root() + "/knock-log");
-  quarno::SetLogFolder(xdg_->root() + "/knock-log");
-  quarno::ResetLogForTesting();
+  CaptureLog(xdg_->root() + "/knock-log");
   RunResult r = Python(R"(
 f = login()
 host, port = ftplib.parse227(f.sendcmd('PASV'))
@@ -289,14 +287,8 @@ assert f.voidresp().startswith('226')
 f.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  std::string log = ReadFile(quarno::LogFilePath());
-  quarno::SetLogFolder("");
-  quarno::ResetLogForTesting();
-  size_t count = 0;
-  for (size_t at = log.find("refused data connection"); at != std::string::npos;
-       at = log.find("refused data connection", at + 1))
-    ++count;
-  EXPECT_EQ(count, 1u) << log;
+  const std::string log = TakeLog();
+  EXPECT_EQ(Occurrences(log, "refused data connection"), 1u) << log;
 }
 
 // MLSD facts of a folder tell what may be done inside it: the share link in

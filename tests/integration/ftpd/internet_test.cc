@@ -162,9 +162,7 @@ TEST_F(FtpdTest, NamesOutsideCp949AreLeftOutOfEucKrListings) {
   WriteFile(share_ + "/한글.txt", "k");
   WriteFile(share_ + "/\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB.txt", "nfd");  // 한 decomposed
   WriteFile(share_ + "/\xF0\x9F\x98\x80.txt", "emoji");
-  fs::create_directories(xdg_->root() + "/cp-log");
-  quarno::SetLogFolder(xdg_->root() + "/cp-log");
-  quarno::ResetLogForTesting();
+  CaptureLog(xdg_->root() + "/cp-log");
   RunResult r = Python(R"(
 f = login('cp949')
 f.cwd('/DISK_E')
@@ -180,14 +178,8 @@ assert len(f.nlst()) == 3, f.nlst()
 f.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  std::string log = ReadFile(quarno::LogFilePath());
-  quarno::SetLogFolder("");
-  quarno::ResetLogForTesting();
-  size_t count = 0;
-  for (size_t at = log.find("cannot be written in EUC-KR"); at != std::string::npos;
-       at = log.find("cannot be written in EUC-KR", at + 1))
-    ++count;
-  EXPECT_EQ(count, 4u) << log;  // NLST, LIST, MLSD, STAT
+  const std::string log = TakeLog();
+  EXPECT_EQ(Occurrences(log, "cannot be written in EUC-KR"), 4u) << log;  // NLST, LIST, MLSD, STAT
   EXPECT_NE(log.find("2 name(s)"), std::string::npos) << log;
 }
 

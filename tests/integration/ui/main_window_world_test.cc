@@ -157,6 +157,14 @@ class MainWindowWorldTest : public ::testing::Test {
     dlg->Runner().WaitIdle();
     while (auto m = sink.Wait(200ms)) dlg->OnMessage(*m);
   }
+  // "myhome" for me@example.com on a port the program picks, as a user clicks it.
+  void RegisterMyhomeOnAnAutomaticPort() {
+    view.SetText(Surface::kMain, ctl::kName, "myhome");
+    view.SetText(Surface::kMain, ctl::kEmail, "me@example.com");
+    view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
+    dlg->OnRegisterClicked();
+    Settle();
+  }
 
   void StoreRegistration(const std::string& ftp, const std::string& http) {
     ASSERT_TRUE(WriteRegistration("myhome", "me@example.com", ftp, http));
@@ -199,11 +207,7 @@ TEST_F(MainWindowWorldTest, FirstRegistrationAccountAndExit) {
   EXPECT_TRUE(view.messages.empty());
   EXPECT_TRUE(view.tray);
 
-  view.SetText(Surface::kMain, ctl::kName, "myhome");
-  view.SetText(Surface::kMain, ctl::kEmail, "me@example.com");
-  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
-  dlg->OnRegisterClicked();
-  Settle();
+  RegisterMyhomeOnAnAutomaticPort();
   ASSERT_EQ(dlg->StatusText(), "등록됨") << ::testing::PrintToString(view.messages);
   EXPECT_EQ(view.messages, std::vector<std::string>{"Quarno 계정이 등록되었습니다."});
   const std::string ftp_port = dlg->FtpPortText();
@@ -324,11 +328,7 @@ TEST_F(MainWindowWorldTest, NameOfAnotherPcAndMalformedNameFailAtTheFirstAttempt
 TEST_F(MainWindowWorldTest, FiveAttemptsWhenTheServerNeverConfirmsBothPorts) {
   ddns_args = {"--register-answer", "good;0;1"};
   Start();
-  view.SetText(Surface::kMain, ctl::kName, "myhome");
-  view.SetText(Surface::kMain, ctl::kEmail, "me@example.com");
-  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
-  dlg->OnRegisterClicked();
-  Settle();
+  RegisterMyhomeOnAnAutomaticPort();
   EXPECT_EQ(Count(ddns->State(), "\"action\": \"register\""), 5u);
   EXPECT_EQ(Count(ddns->State(), "\"action\": \"delete\""), 1u);
   EXPECT_EQ(dlg->StatusText(), "등록실패");
@@ -340,11 +340,7 @@ TEST_F(MainWindowWorldTest, FiveAttemptsWhenTheServerNeverConfirmsBothPorts) {
 TEST_F(MainWindowWorldTest, TwoPieceAnswerCountsAsAccepted) {
   ddns_args = {"--register-answer", "good;2121"};
   Start();
-  view.SetText(Surface::kMain, ctl::kName, "myhome");
-  view.SetText(Surface::kMain, ctl::kEmail, "me@example.com");
-  view.SetChecked(Surface::kMain, ctl::kAutoPort, true);
-  dlg->OnRegisterClicked();
-  Settle();
+  RegisterMyhomeOnAnAutomaticPort();
   EXPECT_EQ(Count(ddns->State(), "\"action\": \"register\""), 1u);
   EXPECT_EQ(dlg->StatusText(), "등록됨");
 }

@@ -106,6 +106,17 @@ class BootLab : public ::testing::Test {
     ASSERT_TRUE(lab().Sim("ddns", args));
   }
 
+  // "home" registered to this PC (settings and DDNS record), the FTP server
+  // running, and the router forwarding 2121 and 8080 to the pc, as a first
+  // boot leaves them.
+  void RegisteredHereAndMapped() {
+    StartFtpServer();
+    StoreRegistration("home");
+    ASSERT_NO_FATAL_FAILURE(SeedDdns(kRecord));
+    lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
+    lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
+  }
+
   void StartBootService(const std::string& more_timings = "") {
     ASSERT_TRUE(boot_.Start(lab()["NS_PC"], kBinaries + "quarno-bootup-service",
                             "ftp_service_poll=50,network_interval=10,settle_after_start=300,"
@@ -143,43 +154,41 @@ TEST_F(BootLab, FreshStateIsNotRegistered) {
 }
 
 TEST_F(BootLab, RegisteredHereServesThroughTheRouter) {
-  StartFtpServer();
-  StoreRegistration("home");
-  SeedDdns(kRecord);
-  lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
-  lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
+  ASSERT_NO_FATAL_FAILURE(RegisteredHereAndMapped());
   EXPECT_EQ(RunBoot(), 0) << Log();
   EXPECT_NE(Setting(setting::kAdminPort), "0");
   EXPECT_EQ(Setting(setting::kHttpPort), "8080");  // no renewal
   // The router's DDNS setting went out with the stored ports.
   const std::string router = ReadFile(lab().Path("router-state.json"));
   EXPECT_NE(router.find("hostname=home.quarno.ralmek.co.kr&ddns_account=me@example.org"),
-            std::string::npos) << router;
+            std::string::npos)
+      << router;
   EXPECT_NE(router.find("ftp_port=2121&http_port=8080"), std::string::npos) << router;
 
   // From the internet, through the WAN address and the mapped ports. FTP in
   // active mode: the data connection goes out through the router's NAT.
   const std::string wan = lab()["ROUTER_WAN_IP"], file = share_ + "/hello.bin";
   int status = 0;
-  lab().Exec("internet", "curl -sS -m 20 --ftp-port - -u joe:s3cret ftp://" + wan +
-                             ":2121/photos/hello.bin -o " + xdg_.root() + "/ftp.bin", &status);
+  lab().Exec("internet",
+             "curl -sS -m 20 --ftp-port - -u joe:s3cret ftp://" + wan +
+                 ":2121/photos/hello.bin -o " + xdg_.root() + "/ftp.bin",
+             &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(xdg_.root() + "/ftp.bin"), ReadFile(file));
-  lab().Exec("internet", "curl -sS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
-                             xdg_.root() + "/http.bin", &status);
+  lab().Exec("internet",
+             "curl -sS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
+                 xdg_.root() + "/http.bin",
+             &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(xdg_.root() + "/http.bin"), ReadFile(file));
   EXPECT_TRUE(StopBootService(5s));
 }
 
 TEST_F(BootLab, TakenHttpPortIsRenewed) {
-  StartFtpServer();
-  StoreRegistration("home");
-  SeedDdns(kRecord);
-  lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
-  lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
-  lab().Exec("pc", "timeout 60 python3 -c \"import socket,time;s=socket.create_server"
-                   "((\\\"\\\",8080));time.sleep(60)\" >/dev/null 2>&1 &");
+  ASSERT_NO_FATAL_FAILURE(RegisteredHereAndMapped());
+  lab().Exec("pc",
+             "timeout 60 python3 -c \"import socket,time;s=socket.create_server"
+             "((\\\"\\\",8080));time.sleep(60)\" >/dev/null 2>&1 &");
   for (int i = 0; i < 50 && lab().Exec("pc", "ss -ltn").find(":8080") == std::string::npos; ++i) {
     std::this_thread::sleep_for(50ms);
   }
@@ -189,8 +198,7 @@ TEST_F(BootLab, TakenHttpPortIsRenewed) {
   const std::string ddns = ReadFile(lab().Path("ddns-state.json"));
   EXPECT_NE(ddns.find("\"http_port\": \"" + std::to_string(port) + "\""), std::string::npos)
       << ddns;
-  EXPECT_NE(lab().Mappings().find(std::to_string(port) + "->" + lab()["PC_IP"]),
-            std::string::npos);
+  EXPECT_NE(lab().Mappings().find(std::to_string(port) + "->" + lab()["PC_IP"]), std::string::npos);
 }
 
 TEST_F(BootLab, NoMappingAndNameInOtherCaseIsAnotherPc) {
@@ -243,11 +251,7 @@ TEST_F(BootLab, FiveFailedAttemptsLeaveNoServerMapping) {
 // runs. The boot service must take that port away and start the servers on
 // the stored ports again; the mappings stay on the router throughout.
 TEST_F(BootLab, BootsInARowStartTheServersOnTheStoredPorts) {
-  StartFtpServer();
-  StoreRegistration("home");
-  SeedDdns(kRecord);
-  lab().Map("pc", lab()["PC_IP"], 2121, "Quarno_Server_FTP");
-  lab().Map("pc", lab()["PC_IP"], 8080, "Quarno_Server_HTTP");
+  ASSERT_NO_FATAL_FAILURE(RegisteredHereAndMapped());
   const std::string table = lab().Mappings();
   const std::string wan = lab()["ROUTER_WAN_IP"], file = share_ + "/hello.bin";
   auto expect_served = [&](const std::string& boot) {
@@ -335,12 +339,8 @@ TEST_F(BootLab, StopDuringTheBootWorkEndsWithinASecond) {
 // router's WAN address, which PASV announces to them; a client on the LAN
 // still gets the LAN address.
 TEST_F(BootLab, PassiveModeThroughTheRouter) {
-  StartFtpServer();
-  StoreRegistration("home");
-  SeedDdns(kRecord);
+  ASSERT_NO_FATAL_FAILURE(RegisteredHereAndMapped());
   const std::string pc = lab()["PC_IP"], wan = lab()["ROUTER_WAN_IP"];
-  lab().Map("pc", pc, 2121, "Quarno_Server_FTP");
-  lab().Map("pc", pc, 8080, "Quarno_Server_HTTP");
   EXPECT_EQ(RunBoot(), 0) << Log();
   const std::string table = lab().Mappings();
   for (int port = 29900; port <= 29909; ++port) {
@@ -423,12 +423,8 @@ f.quit()
 // The router reboots and forgets every mapping while the boot service runs:
 // within the check period FTP and HTTP are reachable from the Internet again.
 TEST_F(BootLab, MappingsComeBackAfterTheRouterForgetsThem) {
-  StartFtpServer();
-  StoreRegistration("home");
-  SeedDdns(kRecord);
+  ASSERT_NO_FATAL_FAILURE(RegisteredHereAndMapped());
   const std::string pc = lab()["PC_IP"], wan = lab()["ROUTER_WAN_IP"];
-  lab().Map("pc", pc, 2121, "Quarno_Server_FTP");
-  lab().Map("pc", pc, 8080, "Quarno_Server_HTTP");
   EXPECT_EQ(RunBoot(60s, ",heal_period=2000,heal_poll=100"), 0) << Log();
   const std::string before = lab().Mappings();
   ASSERT_EQ(Count(before, "Quarno_Server"), 12) << before;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "core/log.h"
@@ -29,11 +30,16 @@ class LauncherTest : public ::testing::Test {
 
   // RestoreServer needs the router facts that CheckRouterAtBoot gathers; a
   // router on loopback answers the check.
+  // A router on loopback that answers the boot's check once.
+  std::unique_ptr<test::LoopbackPeer> AnsweringRouter() {
+    auto router = std::make_unique<test::LoopbackPeer>("127.0.0.1");
+    router->ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
+    router->Start();
+    world_.router_port = router->port();
+    return router;
+  }
   int Restore() {
-    test::LoopbackPeer router("127.0.0.1");
-    router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
-    router.Start();
-    world_.router_port = router.port();
+    const auto router = AnsweringRouter();
     CServerLauncher launcher(world_);
     EXPECT_TRUE(launcher.CheckRouterAtBoot());
     int result = launcher.RestoreServer();
@@ -169,10 +175,7 @@ TEST_F(LauncherTest, PassiveRangeBesideTheKeptFtpMapping) {
 // What the healer is handed, and what a new WAN address does.
 TEST_F(LauncherTest, ServingAfterTheBootAndANewWanAddress) {
   test::RegisterHome(world_, false);  // a renewal: new HTTP port 35001
-  test::LoopbackPeer router("127.0.0.1");
-  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
-  router.Start();
-  world_.router_port = router.port();
+  const auto router = AnsweringRouter();
   CServerLauncher launcher(world_);
   ASSERT_TRUE(launcher.CheckRouterAtBoot());
   ASSERT_EQ(launcher.RestoreServer(), kBootOk);
@@ -203,10 +206,7 @@ TEST_F(LauncherTest, NothingToHealWhenNotServing) {
   // A failed renewal took the mappings and the DDNS record away.
   test::RegisterHome(world_, false);
   world_.register_answers = {"fail", "fail", "fail", "fail", "fail"};
-  test::LoopbackPeer router("127.0.0.1");
-  router.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\n\r\nralmek-x1").Close();
-  router.Start();
-  world_.router_port = router.port();
+  const auto router = AnsweringRouter();
   CServerLauncher launcher(world_);
   ASSERT_TRUE(launcher.CheckRouterAtBoot());
   EXPECT_EQ(launcher.RestoreServer(), kBootOk);

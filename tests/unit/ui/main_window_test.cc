@@ -62,6 +62,7 @@ class MainWindowTest : public ::testing::Test {
   void Pump() {
     while (auto m = sink.Wait(std::chrono::milliseconds(0))) dlg->OnMessage(*m);
   }
+  void StartAfterInterruptedRenewal(const char* record, const char* served);
   bool HealerMappedHttp(int http_port) const {
     for (const auto& [port, description] : heal_mapper.adds)
       if (port == http_port && description == kHttpMappingDescription) return true;
@@ -248,36 +249,29 @@ TEST_F(MainWindowTest, MappingKeptByTheRouterGetsThePassiveRangeBesideIt) {
   EXPECT_EQ(served->http_port, 40500);
 }
 
-// The boot-up service stopped by the program's start after the DDNS server
-// and the router took its renewed HTTP port, before it stored it.
-TEST_F(MainWindowTest, PortsTheDdnsServerAndRouterAgreeOnReplaceStaleStoredOnes) {
+// The boot-up service stopped by the program's start during a renewal that
+// mapped HTTP port 45000: `record` is what the DDNS server has, `served` the
+// HTTP port that must be stored, served and mapped at once (not one healing
+// period later).
+void MainWindowTest::StartAfterInterruptedRenewal(const char* record, const char* served) {
   StoreRegistration();
   mapper.verdict = 1;
   mapper.classify_ftp = "2121";
   mapper.classify_http = "45000";
   heal_mapper.verdict = 1;
-  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;45000"), no_cancel);
-  EXPECT_EQ(settings.values["Http_Port"], "45000");
+  dlg->StartupDecision(Rec(record), no_cancel);
+  EXPECT_EQ(settings.values["Http_Port"], served);
   ASSERT_FALSE(http.starts.empty());
-  EXPECT_EQ(http.starts.back(), "45000");
-  EXPECT_EQ(dlg->Healer().Served()->http_port, 45000);
-  // Mapped at once, not one healing period later.
-  EXPECT_TRUE(HealerMappedHttp(45000));
+  EXPECT_EQ(http.starts.back(), served);
+  EXPECT_TRUE(HealerMappedHttp(std::atoi(served)));
+}
+
+TEST_F(MainWindowTest, PortsTheDdnsServerAndRouterAgreeOnReplaceStaleStoredOnes) {
+  StartAfterInterruptedRenewal("myhome.quarno.example;me@example.com;2121;45000", "45000");
 }
 
 TEST_F(MainWindowTest, StoredPortsStayWhenOnlyTheRouterMapsAnotherHttpPort) {
-  // Stopped between the router and the DDNS server: the record still names
-  // the stored port, which is served and mapped at once.
-  StoreRegistration();
-  mapper.verdict = 1;
-  mapper.classify_ftp = "2121";
-  mapper.classify_http = "45000";
-  heal_mapper.verdict = 1;
-  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
-  EXPECT_EQ(settings.values["Http_Port"], "40500");
-  ASSERT_FALSE(http.starts.empty());
-  EXPECT_EQ(http.starts.back(), "40500");
-  EXPECT_TRUE(HealerMappedHttp(40500));
+  StartAfterInterruptedRenewal("myhome.quarno.example;me@example.com;2121;40500", "40500");
 }
 
 TEST_F(MainWindowTest, HealerStopsWhereTheMappingsGoAndOnExit) {
