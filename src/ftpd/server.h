@@ -3,9 +3,7 @@
 // control channel, the server state word and the HTTP serving of code 190.
 // Everything runs on one Asio event loop; only Stop() may be called from
 // another thread.
-#define ASIO_STANDALONE 1
 #include <array>
-#include <asio.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -18,6 +16,7 @@
 #include "ftpd/account.h"
 #include "ftpd/admin_codec.h"
 #include "ftpd/config.h"
+#include "platform/asio.h"
 
 namespace quarno::ftpd {
 
