@@ -37,6 +37,10 @@ function(quarno_add_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
                         quarno_warnings)
+  # Test programs check update manifests against the test key.
+  if(TARGET quarno_update_test_key)
+    target_link_libraries(${name} PRIVATE quarno_update_test_key)
+  endif()
   target_compile_definitions(${name} PRIVATE
     QUARNO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUARNO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
@@ -54,6 +58,9 @@ function(quarno_add_fuzzer name)
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  if(TARGET quarno_update_test_key)
+    target_link_libraries(${name} PRIVATE quarno_update_test_key)
+  endif()
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set(corpus ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
   set(args -runs=20000 -max_total_time=30 -rss_limit_mb=2048)

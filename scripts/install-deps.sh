@@ -7,7 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libtinyxml2-dev nettle-dev libcivetweb-dev civetweb libboost-dev libssl-dev libcurl4-openssl-dev
-  python3 curl lftp cadaver
+  python3 curl lftp cadaver xdg-utils
   iproute2 nftables miniupnpd-nftables miniupnpc
   vsftpd nginx-light wrk
   # The run command's virtual screen; the Debian package, its icons and its checks.

@@ -1,11 +1,13 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -95,6 +97,72 @@ int SpawnDetached(const std::string& path, const std::vector<std::string>& args)
   close(err_pipe[0]);
   if (!have_pid || child <= 0 || exec_failed) return -1;
   return child;
+}
+
+int RunForOutput(const std::string& path, const std::vector<std::string>& args, std::string& output,
+                 std::chrono::milliseconds timeout, std::size_t limit) {
+  output.clear();
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const bool search = path.find('/') == std::string::npos;
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return -1;
+  const pid_t child = fork();
+  if (child < 0) {
+    close(out[0]);
+    close(out[1]);
+    return -1;
+  }
+  if (child == 0) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+      dup2(null_fd, 0);
+      dup2(null_fd, 2);
+    }
+    dup2(out[1], 1);
+    if (search) {
+      execvp(argv[0], argv.data());
+    } else {
+      execv(argv[0], argv.data());
+    }
+    _exit(127);
+  }
+  close(out[1]);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool timed_out = false;
+  char buffer[4096];
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd p{out[0], POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) {
+      timed_out = ready == 0;
+      break;
+    }
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (output.size() < limit)
+      output.append(buffer, std::min(static_cast<std::size_t>(n), limit - output.size()));
+  }
+  close(out[0]);
+  if (timed_out) kill(child, SIGKILL);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timed_out || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 bool ProcessAlive(int pid) {

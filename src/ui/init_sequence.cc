@@ -156,7 +156,9 @@ int InitializationThreadProc(StartupState& state, const InitPeers& peers,
   RawHttpOptions download = raw;
   download.port = peers.download_port;
   const update::ProgramVersionCheck program =
-      update::CheckLatestProgramVersion(caps.resolve(peers.download_host), download);
+      update::CheckLatestProgramVersion(
+          caps.resolve(peers.download_host), download,
+          peers.download_host + ":" + std::to_string(peers.download_port));
   state.Update([&](StartupValues& v) { v.latest_program_version = program.latest; });
   if (present() && window.newer_program) window.newer_program(program.newer);
 

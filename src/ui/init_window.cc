@@ -215,6 +215,7 @@ void CFirmware_Update::ShowUpgradePage() {
   job.firmware_server = config_.firmware_server;
   job.model_name = v.router_model;
   job.latest_version = v.latest_firmware_version;
+  job.router_firmware_version = v.router_firmware_version;
   job.password_required = v.router_password_required;
   job.credential = config_.credential ? config_.credential->Get() : std::string();
   job.download_folder = config_.download_folder;

@@ -1,6 +1,8 @@
 #include "update/firmware_upgrade.h"
 
+#include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -10,6 +12,8 @@
 #include "net/peer_exchange.h"
 #include "platform/tcp_socket.h"
 #include "router/router_client.h"
+#include "update/manifest.h"
+#include "update/sha256.h"
 #include "update/version.h"
 
 namespace quarno::update {
@@ -49,6 +53,10 @@ std::string FirmwareFileName(const std::string& model, const std::string& versio
 
 std::string FirmwareUrl(const std::string& server, const std::string& file_name) {
   return "http://" + server + "/online_upgrade/" + file_name;
+}
+
+std::string FirmwareManifestPath(const std::string& model) {
+  return "/online_upgrade/" + model + ".manifest";
 }
 
 std::string UploadPartHead(const std::string& file_name) {
@@ -134,10 +142,47 @@ int RunFirmwareUpgrade(const FirmwareUpgradeJob& job, const UpgradeHooks& hooks)
     return kUpgradeDownloadFailed;
   }
   const std::string file_path = job.download_folder + "/" + file_name;
-  if (DownloadFile(FirmwareUrl(job.firmware_server, file_name), file_path, job.download) !=
-      DownloadResult::kOk)
+  std::string manifest_url, text;
+  long status = 0;
+  DownloadOptions fetch = job.download;
+  fetch.progress = nullptr;
+  fetch.total_timeout = std::min(fetch.total_timeout, std::chrono::seconds(30));
+  const DownloadResult fetched =
+      FetchTextFromServer(job.firmware_server, FirmwareManifestPath(job.model_name), text, status,
+                          fetch, kManifestLimit, &manifest_url);
+  ManifestCheck manifest;
+  if (fetched != DownloadResult::kOk) {
+    manifest.detail = std::string(DownloadResultName(fetched)) + " (HTTP " +
+                      std::to_string(status) + ")";
+  } else {
+    ManifestExpectation expected;
+    expected.product = "firmware";
+    expected.model = job.model_name;
+    expected.version = job.latest_version;
+    expected.file = file_name;
+    expected.running = job.router_firmware_version;
+    expected.now = static_cast<int64_t>(std::time(nullptr));
+    manifest = CheckManifest(text, PinnedUpdateKey(), expected);
+  }
+  if (manifest.verdict != ManifestVerdict::kOk) {
+    WriteLog("%s", ManifestRefusal(manifest_url, manifest).c_str());
+    return kUpgradeDownloadFailed;
+  }
+  DownloadOptions download = job.download;
+  download.expected_size = manifest.manifest.size;
+  download.expected_sha256 = manifest.manifest.sha256;
+  if (DownloadFromServer(job.firmware_server, "/online_upgrade/" + file_name, file_path,
+                         download) != DownloadResult::kOk)
     return kUpgradeDownloadFailed;
   mark(kStepDownloaded);
+
+  // The file must still be the one checked: nothing replaced it in the folder.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file_path, ec);
+  if (ec || size != manifest.manifest.size || FileSha256(file_path) != manifest.manifest.sha256) {
+    WriteLog("firmware file %s changed after its check; not sent to the router", file_path.c_str());
+    return kUpgradeTransferFailed;
+  }
 
   // 3-4: to the router.
   UploadOptions upload;

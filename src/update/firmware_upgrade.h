@@ -3,6 +3,12 @@
 // router, the installation request and the waits for the router's states
 // ("/checkup" answers 6 once it took the file, 5 while it installs, its model
 // name once it is back).
+//
+// The file is taken only as a signed manifest "<model>.manifest" beside the
+// model's version file describes it (product firmware, the router's model,
+// the published version above the router's, size and SHA-256), and its size
+// is checked once more just before the upload. What the router does with the
+// bytes it receives is its own affair: it must check its firmware itself.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -18,6 +24,8 @@ namespace quarno::update {
 std::string FirmwareFileName(const std::string& model, const std::string& version);
 // "http://" + server + "/online_upgrade/" + file name.
 std::string FirmwareUrl(const std::string& server, const std::string& file_name);
+// "/online_upgrade/zq300.manifest" for the model zq300.
+std::string FirmwareManifestPath(const std::string& model);
 
 inline constexpr char kUploadBoundary[] = "SsS5RoOHpjOb58XTd2hc1GnLdT1mky";
 // The multipart part head for the field "upgrade" and the closing tail.
@@ -51,6 +59,7 @@ struct FirmwareUpgradeJob {
   std::string firmware_server;  // "host[:port]" of the firmware web server
   std::string model_name;       // lower case, as the router probe left it
   std::string latest_version;
+  std::string router_firmware_version;  // what the router runs now
   bool password_required = false;
   std::string credential;  // sent only when the router wants it
   std::string download_folder;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <mutex>
 
 #include "core/log.h"
@@ -45,6 +48,13 @@ class InitSequenceTest : public ::testing::Test {
   void StartPeers(std::vector<std::string> router_args, std::vector<std::string> files_args) {
     router_ = std::make_unique<LabSimulator>("router_sim.py", "127.0.0.2", router_args,
                                              xdg_.root() + "/router.json");
+    // A newer program is offered only with its signed manifest and package.
+    const std::string root = xdg_.root() + "/served";
+    std::filesystem::create_directories(root + "/online_upgrade");
+    std::ofstream(root + "/online_upgrade/quarno_pcserver_setup_1.07.deb") << "package";
+    files_args.insert(files_args.end(),
+                      {"--root", root, "--sign-key",
+                       QUARNO_SOURCE_DIR "/tests/fixtures/update/test-signing.pem"});
     files_ = std::make_unique<LabSimulator>("download_sim.py", "127.0.0.6", files_args,
                                             xdg_.root() + "/download.json");
   }

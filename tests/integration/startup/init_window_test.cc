@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <thread>
 
@@ -63,8 +66,7 @@ class InitWindowTest : public ::testing::Test {
     fs::create_directories(root_ + "/online_upgrade");
     std::ofstream(root_ + "/online_upgrade/zq300_9_12.bin", std::ios::binary)
         << std::string(3000, 'F');
-    std::ofstream(root_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb", std::ios::binary)
-        << "!<arch>\n";
+    MakePackage("quarno", "1.07-1", root_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb");
     installer_ = xdg_.root() + "/installer-stand-in";
     std::ofstream(installer_) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" << xdg_.root()
                               << "/installer-args.tmp\"\nmv \"" << xdg_.root()
@@ -76,12 +78,34 @@ class InitWindowTest : public ::testing::Test {
     window_.reset();
     ResetLogForTesting();
   }
+  // A real (empty) Debian package with these control fields.
+  void MakePackage(const std::string& name, const std::string& version, const std::string& out) {
+    const std::string dir = xdg_.root() + "/deb-" + name + "-" + version;
+    fs::create_directories(dir + "/DEBIAN");
+    std::ofstream(dir + "/DEBIAN/control")
+        << "Package: " << name << "\nVersion: " << version
+        << "\nArchitecture: all\nMaintainer: Test <test@example.invalid>\nDescription: stand-in\n";
+    ASSERT_EQ(std::system(("dpkg-deb --root-owner-group --build '" + dir + "' '" + out +
+                           "' >/dev/null")
+                              .c_str()),
+              0);
+  }
+  static std::string Key(const std::string& name) {
+    return std::string(QUARNO_SOURCE_DIR) + "/tests/fixtures/update/" + name + "-signing.pem";
+  }
+  std::string Log() {
+    std::string text;
+    platform::ReadFile(LogFilePath(), text);
+    return text;
+  }
 
   void Start(std::vector<std::string> router_args, std::vector<std::string> files_args,
              bool tray = false) {
     router_ = std::make_unique<LabSimulator>("router_sim.py", "127.0.0.2", router_args,
                                              xdg_.root() + "/router.json");
     files_args.insert(files_args.begin(), {"--root", root_, "--sha256"});
+    if (std::find(files_args.begin(), files_args.end(), "--sign-key") == files_args.end())
+      files_args.insert(files_args.end(), {"--sign-key", Key("test")});
     files_ = std::make_unique<LabSimulator>("download_sim.py", "127.0.0.6", files_args,
                                             xdg_.root() + "/download.json");
     state_->Update([tray](StartupValues& v) { v.tray_start = tray; });
@@ -206,7 +230,84 @@ TEST_F(InitWindowTest, NewerProgramDownloadedCheckedAndHandedToTheInstaller) {
   EXPECT_EQ(timers_.slept, milliseconds(3000));
   const std::string package = xdg_.writable() + "/quarno_pcserver_setup_1.07.deb";
   EXPECT_EQ(Installed(), "--from-quarno\n" + package + "\n");
-  EXPECT_NE(files_->State().find("quarno_pcserver_setup_1.07.deb.sha256"), std::string::npos);
+  EXPECT_NE(files_->State().find("quarno_pcserver_setup.manifest"), std::string::npos);
+}
+
+TEST_F(InitWindowTest, UntrustedManifestMeansNoOffer) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* log;
+  } cases[] = {
+      {"forged manifest", {"--tamper-manifest"}, "refused (forged)"},
+      {"wrong key", {"--sign-key", Key("other")}, "refused (forged)"},
+      {"expired", {"--manifest-expires", "2026-01-01T00:00:00Z"}, "refused (expired)"},
+      {"downgrade", {"--manifest-version", "1.05"}, "refused (rolled back): version 1.05"},
+  };
+  for (const Case& c : cases) {
+    window_.reset();
+    view_.init_ok.reset();
+    ResetLogForTesting();
+    view_.answers = {Answer::kYes};
+    std::vector<std::string> args = {"--program-version", "1.07"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Start({}, args);
+    ASSERT_TRUE(Pump([&] { return Ended(); })) << c.name;
+    window_->WaitForWorkers();
+    EXPECT_EQ(view_.init_ok, true) << c.name;
+    EXPECT_TRUE(view_.questions.empty()) << c.name;
+    EXPECT_TRUE(view_.waiting.empty()) << c.name;
+    EXPECT_NE(Log().find(c.log), std::string::npos) << c.name << ": " << Log();
+  }
+  EXPECT_FALSE(fs::exists(xdg_.root() + "/installer-args"));
+}
+
+TEST_F(InitWindowTest, ForgedPackageIsNeverHandedToTheInstaller) {
+  const std::string served = root_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb";
+  const std::string genuine_manifest = root_ + "/online_upgrade/quarno_pcserver_setup.manifest";
+  struct Case {
+    const char* name;
+    std::function<void()> forge;
+    const char* log;
+  } cases[] = {
+      // The manifest of the genuine package, then other bytes under its name.
+      {"other bytes",
+       [&] {
+         std::string bytes;
+         platform::ReadFile(served, bytes);
+         bytes[bytes.size() / 2] ^= 1;
+         std::ofstream(served, std::ios::binary) << bytes;
+       },
+       "SHA-256 does not match the manifest"},
+      // Signed as it is, but not the program this is.
+      {"other package", [&] { MakePackage("not-quarno", "1.07", served); fs::remove(genuine_manifest); },
+       "is not quarno 1.07 by its control fields"},
+      {"other version inside", [&] { MakePackage("quarno", "1.05", served); fs::remove(genuine_manifest); },
+       "is not quarno 1.07 by its control fields"},
+  };
+  for (const Case& c : cases) {
+    window_.reset();
+    view_.init_ok.reset();
+    view_.messages.clear();
+    ResetLogForTesting();
+    MakePackage("quarno", "1.07-1", served);
+    ASSERT_EQ(std::system(("bash " QUARNO_SOURCE_DIR "/scripts/sign-update.sh manifest '" +
+                           Key("test") + "' '" + served + "' 1.07 > '" + genuine_manifest + "'")
+                              .c_str()),
+              0);
+    c.forge();
+    view_.answers = {Answer::kYes};
+    Start({}, {"--program-version", "1.07"});
+    ASSERT_TRUE(Pump([&] { return Ended(); })) << c.name;
+    window_->WaitForWorkers();
+    EXPECT_EQ(view_.init_ok, true) << c.name;
+    EXPECT_EQ(view_.messages,
+              std::vector<std::string>{"업데이트에 필요한 파일 다운로드에 실패하였습니다."})
+        << c.name;
+    EXPECT_NE(Log().find(c.log), std::string::npos) << c.name << ": " << Log();
+    EXPECT_FALSE(fs::exists(xdg_.writable() + "/quarno_pcserver_setup_1.07.deb")) << c.name;
+  }
+  EXPECT_FALSE(fs::exists(xdg_.root() + "/installer-args"));
 }
 
 TEST_F(InitWindowTest, DeclinedOrFailedUpdateGoesOnToTheMainWindow) {
@@ -217,8 +318,14 @@ TEST_F(InitWindowTest, DeclinedOrFailedUpdateGoesOnToTheMainWindow) {
   EXPECT_EQ(view_.init_ok, true);
   EXPECT_TRUE(view_.waiting.empty());
 
-  // Published, but the package is missing on the server.
-  fs::remove(root_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb");
+  // Published and signed, but the package is missing on the server.
+  const std::string served = root_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb";
+  ASSERT_EQ(std::system(("bash " QUARNO_SOURCE_DIR "/scripts/sign-update.sh manifest '" +
+                         Key("test") + "' '" + served + "' 1.07 > '" + root_ +
+                         "/online_upgrade/quarno_pcserver_setup.manifest'")
+                            .c_str()),
+            0);
+  fs::remove(served);
   window_.reset();
   view_.init_ok.reset();
   view_.answers = {Answer::kYes};

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "core/log.h"
+#include "platform/files.h"
 #include "router/router_client.h"
 #include "support/lab_simulator.h"
 #include "support/loopback_peer.h"
@@ -33,9 +36,15 @@ class FirmwareUpgradeTest : public ::testing::Test {
     return LabSimulator("router_sim.py", "127.0.0.2", std::move(args),
                         xdg_.root() + "/router.json");
   }
-  LabSimulator Files() {
-    return LabSimulator("download_sim.py", "127.0.0.6", {"--root", root_, "--sha256"},
-                        xdg_.root() + "/download.json");
+  // Publishes 9.12 for zq300 with its manifest signed by the test key.
+  LabSimulator Files(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--root", root_, "--sha256", "--version", "zq300=9.12"});
+    if (std::find(args.begin(), args.end(), "--sign-key") == args.end())
+      args.insert(args.end(), {"--sign-key", Key("test")});
+    return LabSimulator("download_sim.py", "127.0.0.6", args, xdg_.root() + "/download.json");
+  }
+  static std::string Key(const std::string& name) {
+    return std::string(QUARNO_SOURCE_DIR) + "/tests/fixtures/update/" + name + "-signing.pem";
   }
   FirmwareUpgradeJob Job(const LabSimulator& router, const LabSimulator& files) {
     FirmwareUpgradeJob job;
@@ -44,6 +53,7 @@ class FirmwareUpgradeTest : public ::testing::Test {
     job.firmware_server = files.address() + ":" + std::to_string(files.port());
     job.model_name = "zq300";
     job.latest_version = "9.12";
+    job.router_firmware_version = "8.20";
     job.download_folder = xdg_.writable();
     return job;
   }
@@ -140,6 +150,50 @@ TEST_F(FirmwareUpgradeTest, DownloadAndTransferFailuresAreTheirResults) {
   EXPECT_EQ(marks_, (std::vector<int>{kStepDownloaded}));
   job.model_name = "../zq300";
   EXPECT_EQ(RunFirmwareUpgrade(job, Hooks()), kUpgradeDownloadFailed);
+}
+
+TEST_F(FirmwareUpgradeTest, UntrustedFirmwareNeverReachesTheRouter) {
+  LabSimulator router = Router();
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* log;
+  } cases[] = {
+      {"forged manifest", {"--tamper-manifest"}, "refused (forged)"},
+      {"wrong key", {"--sign-key", Key("other")}, "refused (forged)"},
+      {"expired", {"--manifest-expires", "2026-01-01T00:00:00Z"}, "refused (expired)"},
+      {"older than the router's", {"--manifest-version", "8.10"}, "refused (rolled back)"},
+  };
+  for (const Case& c : cases) {
+    ResetLogForTesting();
+    marks_.clear();
+    LabSimulator files = Files(c.args);
+    EXPECT_EQ(RunFirmwareUpgrade(Job(router, files), Hooks()), kUpgradeDownloadFailed) << c.name;
+    EXPECT_TRUE(marks_.empty()) << c.name;
+    std::string log;
+    platform::ReadFile(LogFilePath(), log);
+    EXPECT_NE(log.find(c.log), std::string::npos) << c.name << ": " << log;
+    EXPECT_FALSE(fs::exists(xdg_.writable() + "/zq300_9_12.bin")) << c.name;
+  }
+  // A genuine manifest for the model, but another file behind it.
+  {
+    LabSimulator files = Files();
+    std::ofstream(root_ + "/online_upgrade/zq300_9_12.bin", std::ios::binary) << firmware_;
+    std::string manifest;
+    long status = 0;
+    ASSERT_EQ(FetchText("http://127.0.0.6:" + std::to_string(files.port()) +
+                            "/online_upgrade/zq300.manifest",
+                        manifest, status),
+              DownloadResult::kOk);
+    std::ofstream(root_ + "/online_upgrade/zq300.manifest", std::ios::binary) << manifest;
+    std::string forged = firmware_;
+    forged[100] ^= 1;
+    std::ofstream(root_ + "/online_upgrade/zq300_9_12.bin", std::ios::binary) << forged;
+    marks_.clear();
+    EXPECT_EQ(RunFirmwareUpgrade(Job(router, files), Hooks()), kUpgradeDownloadFailed);
+    EXPECT_TRUE(marks_.empty());
+  }
+  EXPECT_EQ(router.State().find("zq300_9_12.bin"), std::string::npos);  // nothing uploaded
 }
 
 }  // namespace

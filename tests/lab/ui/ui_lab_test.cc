@@ -55,8 +55,13 @@ class UiLab : public ::testing::Test {
     std::ofstream firmware(firmware_, std::ios::binary);
     for (unsigned i = 0; i < 70000; ++i) firmware.put(static_cast<char>(i * 31u >> 2));
     firmware.close();
-    std::ofstream(files_ + "/online_upgrade/quarno_pcserver_setup_1.07.deb", std::ios::binary)
-        << "!<arch>\nstand-in package of version 1.07\n";
+    // A real package of quarno 1.07: the program reads its control fields.
+    std::filesystem::create_directories(xdg_.root() + "/deb/DEBIAN");
+    std::ofstream(xdg_.root() + "/deb/DEBIAN/control")
+        << "Package: quarno\nVersion: 1.07-1\nArchitecture: all\n"
+           "Maintainer: Test <test@example.invalid>\nDescription: stand-in\n";
+    Shell("dpkg-deb --root-owner-group --build " + xdg_.root() + "/deb " + files_ +
+          "/online_upgrade/quarno_pcserver_setup_1.07.deb >/dev/null");
     StartDownloadServer("1.06");
     // The package installer the program starts: records what it was given.
     std::filesystem::create_directories(xdg_.root() + "/installer");
@@ -69,7 +74,8 @@ class UiLab : public ::testing::Test {
   void StartDownloadServer(const std::string& program_version) {
     lab().Exec("internet", "python3 " QUARNO_SOURCE_DIR
                            "/lab/download_sim.py --address 192.0.3.1 "
-                           "--port 8081 --sha256 --root " +
+                           "--port 8081 --sha256 --sign-key " QUARNO_SOURCE_DIR
+                           "/tests/fixtures/update/test-signing.pem --root " +
                                files_ +
                                " --version zq300=8.34 "
                                "--program-version " +
