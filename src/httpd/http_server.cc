@@ -22,6 +22,7 @@
 #include "httpd/share_files.h"
 #include "platform/admission.h"
 #include "platform/asio.h"
+#include "platform/tls_identity.h"
 #include "platform/trace.h"
 
 namespace quarno::httpd {
@@ -88,7 +89,7 @@ struct HttpServer::Engine {
   asio::steady_timer accept_pause{io};
   std::shared_ptr<platform::Admission> admission;
   // Unset without a certificate: a TLS handshake then only closes.
-  std::unique_ptr<asio::ssl::context> tls;
+  std::shared_ptr<asio::ssl::context> tls;
   std::atomic<bool> stopping{false};
   const std::chrono::milliseconds head_limit;
   const std::chrono::milliseconds slow_window;
@@ -392,6 +393,12 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void FinishAndClose() {
+    if (tls_) {
+      // close_notify first, so that the client reads a clean end.
+      ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kLinger), &Session::Close);
+      tls_->async_shutdown([self = shared_from_this()](const asio::error_code&) { self->Close(); });
+      return;
+    }
     asio::error_code e;
     Lowest().shutdown(tcp::socket::shutdown_send, e);
     if (e) return Close();
@@ -512,6 +519,20 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   if (!listening) {
     ::close(home_fd);
     return fail(kStartFailedText);
+  }
+
+  if (options.serve_tls) {
+    std::string why;
+    const std::string folder =
+        options.tls_folder.empty() ? platform::TlsIdentityFolder() : options.tls_folder;
+    auto identity = platform::LoadOrMakeTlsIdentity(folder, "", "", "", &why);
+    if (identity) engine->tls = platform::MakeTlsServerContext(*identity, &why);
+    if (engine->tls) {
+      platform::Trace("httpd: HTTPS on the same port, certificate %s",
+                      identity->fingerprint_sha256.c_str());
+    } else {
+      platform::Trace("httpd: no HTTPS: %s", why.c_str());
+    }
   }
 
   options_ = options;

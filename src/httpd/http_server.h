@@ -63,6 +63,11 @@ struct HttpServerOptions {
   // a whole window of `slow_window_ms` ends its connection.
   int slow_window_ms = 30000;
   int min_bytes_per_second = 1024;
+  // HTTPS on the same port with the install's one TLS identity (made in this
+  // folder at first use; empty: platform::TlsIdentityFolder()). Without a
+  // usable identity the server runs plain HTTP only and says so in the trace.
+  bool serve_tls = true;
+  std::string tls_folder;
   // Read for each "/quarno.html" and "/ftp_charset", on worker threads, so
   // a change is answered from the next request on. Unset: zeros / missing.
   MacProvider router_mac;

@@ -208,3 +208,42 @@ TEST_F(HttpEngineStopTest, StopWithThousandsOfConnectionsIsQuick) {
 }
 
 }  // namespace
+
+namespace {
+
+// One port, both schemes: the first byte tells a TLS handshake from HTTP.
+TEST_F(HttpServerTest, HttpsOnTheSamePort) {
+  std::string data(3 << 20, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 13) & 0xFF);
+  WriteFile(share_ + "/large.bin", data);
+  WriteFile(share_ + "/a.txt", "alpha");
+  const std::string https = "'https://127.0.0.1:" + std::to_string(port_);
+  struct Case {
+    const char* path;
+    const char* extra;
+    const char* expected;
+  } cases[] = {
+      {"/quarno.html", "", "Content-Length: 24\r\nConnection: Close\r\n\r\nRalmek_NAS-AB1122 12ABCD"},
+      {"/httpstream/x/DISK_E/a.txt", "", "\r\n\r\nalpha"},
+      {"/httpstream/x/DISK_E/a.txt", "-H 'Range: bytes=1-2'", "\r\n\r\nlp"},
+      {"/httpstream/x/DISK_E/", "", "a.txt"},
+      {"/DISK_E/a.txt", "", "Error 404: Not Found\nNot Found"},
+  };
+  for (const Case& c : cases) {
+    CurlResult result = RunCurl(std::string("-k -i ") + c.extra + " " + https + c.path + "'");
+    EXPECT_EQ(result.exit_code, 0) << c.path;
+    EXPECT_THAT(result.output, HasSubstr(c.expected)) << c.path;
+    EXPECT_THAT(Get(c.path, c.extra).output, HasSubstr(c.expected)) << "plain " << c.path;
+  }
+  // Bodies over TLS leave in pieces; every byte is still the file's.
+  const std::string out = temp_ + "/tls.bin";
+  EXPECT_EQ(RunCurl("-k -o '" + out + "' " + https + "/httpstream/x/DISK_E/large.bin'").exit_code,
+            0);
+  EXPECT_TRUE(ReadFile(out) == data);
+  // Keep-alive over TLS: two files on one connection.
+  CurlResult both = RunCurl("-k -H 'Connection: keep-alive' " + https +
+                            "/httpstream/x/DISK_E/a.txt' " + https + "/httpstream/x/DISK_E/a.txt'");
+  EXPECT_EQ(both.output, "alphaalpha");
+}
+
+}  // namespace
