@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config git
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libtinyxml2-dev nettle-dev libcivetweb-dev civetweb libboost-dev libssl-dev libcurl4-openssl-dev
+  libtinyxml2-dev nettle-dev libboost-dev libssl-dev libcurl4-openssl-dev
   python3 curl lftp cadaver xdg-utils
   iproute2 nftables miniupnpd-nftables miniupnpc
   vsftpd nginx-light wrk

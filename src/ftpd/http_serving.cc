@@ -8,13 +8,16 @@
 namespace quarno::ftpd {
 namespace {
 
-class CivetServing : public HttpServing {
+// The HTTP server keeps its own event loop and thread rather than sharing
+// the daemon's: a big folder listing or a slow disk then stalls HTTP only,
+// never an FTP control channel, and quarno-server runs the same class alone.
+class EngineServing : public HttpServing {
  public:
-  CivetServing(std::string listen_address, CharsetProvider ftp_charset, MacProvider router_mac)
+  EngineServing(std::string listen_address, CharsetProvider ftp_charset, MacProvider router_mac)
       : listen_address_(std::move(listen_address)),
         ftp_charset_(std::move(ftp_charset)),
         router_mac_(std::move(router_mac)) {}
-  ~CivetServing() override { Stop(); }
+  ~EngineServing() override { Stop(); }
   bool Start(int port, const std::string& home, std::string& why) override {
     httpd::HttpServerOptions options;
     options.port_text = std::to_string(port);
@@ -38,7 +41,7 @@ class CivetServing : public HttpServing {
 
 std::unique_ptr<HttpServing> MakeHttpServing(const std::string& listen_address,
                                              CharsetProvider ftp_charset, MacProvider router_mac) {
-  return std::make_unique<CivetServing>(listen_address, std::move(ftp_charset),
+  return std::make_unique<EngineServing>(listen_address, std::move(ftp_charset),
                                         std::move(router_mac));
 }
 

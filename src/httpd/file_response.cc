@@ -152,26 +152,71 @@ std::string HtmlEscape(std::string_view text) {
   return out;
 }
 
-std::string FolderPage(std::string_view title_path, std::vector<FolderEntry> entries) {
+void SortFolderEntries(std::vector<FolderEntry>& entries) {
   std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
     if (a.directory != b.directory) return a.directory;
     return a.name < b.name;
   });
+}
+
+std::string FolderPageHead(std::string_view title_path) {
   const std::string title = HtmlEscape(title_path);
-  std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Index of " +
-                     title + "</title></head>\n<body><h1>Index of " + title +
-                     "</h1>\n<table>\n<tr><th>Name</th><th>Modified</th><th>Size</th></tr>\n"
-                     "<tr><td><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
-  for (const FolderEntry& entry : entries) {
-    // "./" keeps a name with a colon from reading as a scheme.
-    const std::string href = "./" + PercentEncodePath(entry.name) + (entry.directory ? "/" : "");
-    page += "<tr><td><a href=\"" + href + "\">" + HtmlEscape(entry.name) +
-            (entry.directory ? "/" : "") + "</a></td><td>" + HttpDate(entry.modified) +
-            "</td><td>" + (entry.directory ? std::string("-") : std::to_string(entry.size)) +
-            "</td></tr>\n";
-  }
-  page += "</table>\n</body></html>\n";
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Index of " + title +
+         "</title></head>\n<body><h1>Index of " + title +
+         "</h1>\n<table>\n<tr><th>Name</th><th>Modified</th><th>Size</th></tr>\n"
+         "<tr><td><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
+}
+
+std::string FolderPageRow(const FolderEntry& entry) {
+  // "./" keeps a name with a colon from reading as a scheme.
+  const std::string href = "./" + PercentEncodePath(entry.name) + (entry.directory ? "/" : "");
+  return "<tr><td><a href=\"" + href + "\">" + HtmlEscape(entry.name) +
+         (entry.directory ? "/" : "") + "</a></td><td>" + HttpDate(entry.modified) + "</td><td>" +
+         (entry.directory ? std::string("-") : std::to_string(entry.size)) + "</td></tr>\n";
+}
+
+std::string FolderPage(std::string_view title_path, std::vector<FolderEntry> entries) {
+  SortFolderEntries(entries);
+  std::string page = FolderPageHead(title_path);
+  for (const FolderEntry& entry : entries) page += FolderPageRow(entry);
+  page += kFolderPageTail;
   return page;
+}
+
+const char* MimeType(std::string_view path) {
+  static const struct {
+    const char* extension;
+    const char* type;
+  } kTypes[] = {
+      {".html", "text/html"}, {".htm", "text/html"}, {".shtml", "text/html"},
+      {".css", "text/css"}, {".js", "application/javascript"}, {".json", "application/json"},
+      {".xml", "text/xml"}, {".txt", "text/plain"}, {".csv", "text/csv"},
+      {".svg", "image/svg+xml"}, {".png", "image/png"}, {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"}, {".gif", "image/gif"}, {".bmp", "image/bmp"},
+      {".ico", "image/x-icon"}, {".webp", "image/webp"}, {".tif", "image/tiff"},
+      {".tiff", "image/tiff"}, {".mp3", "audio/mpeg"}, {".wav", "audio/x-wav"},
+      {".ogg", "application/ogg"}, {".flac", "audio/flac"}, {".m4a", "audio/mp4"},
+      {".mp4", "video/mp4"}, {".m4v", "video/x-m4v"}, {".mkv", "video/x-matroska"},
+      {".avi", "video/x-msvideo"}, {".mov", "video/quicktime"}, {".wmv", "video/x-ms-wmv"},
+      {".webm", "video/webm"}, {".mpg", "video/mpeg"}, {".mpeg", "video/mpeg"},
+      {".ts", "video/mp2t"}, {".m3u8", "application/vnd.apple.mpegurl"},
+      {".pdf", "application/pdf"}, {".zip", "application/zip"}, {".gz", "application/x-gunzip"},
+      {".tgz", "application/x-tar-gz"}, {".tar", "application/x-tar"},
+      {".7z", "application/x-7z-compressed"}, {".rar", "application/x-rar-compressed"},
+      {".doc", "application/msword"}, {".xls", "application/excel"},
+      {".ppt", "application/x-mspowerpoint"}, {".rtf", "application/rtf"},
+      {".bin", "application/octet-stream"}, {".exe", "application/octet-stream"},
+      {".iso", "application/octet-stream"}, {".dmg", "application/octet-stream"},
+      {".torrent", "application/x-bittorrent"}, {".woff", "font/woff"}, {".ttf", "font/ttf"},
+  };
+  for (const auto& entry : kTypes) {
+    const std::string_view extension(entry.extension);
+    if (path.size() > extension.size() &&
+        !strncasecmp(path.data() + path.size() - extension.size(), extension.data(),
+                     extension.size()))
+      return entry.type;
+  }
+  return "text/plain";
 }
 
 }  // namespace quarno::httpd

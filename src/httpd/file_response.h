@@ -50,6 +50,16 @@ bool EtagListed(std::string_view header, std::string_view etag);
 // first, then by name; sizes and UTC dates. `title_path` is the path the
 // client asked for, decoded.
 std::string FolderPage(std::string_view title_path, std::vector<FolderEntry> entries);
+// The page in pieces, so a big folder streams: head, one row per entry in
+// the order SortFolderEntries gives, tail.
+void SortFolderEntries(std::vector<FolderEntry>& entries);
+std::string FolderPageHead(std::string_view title_path);
+std::string FolderPageRow(const FolderEntry& entry);
+inline constexpr char kFolderPageTail[] = "</table>\n</body></html>\n";
+
+// The Content-Type for a file name by its extension (any case); "text/plain"
+// for the rest.
+const char* MimeType(std::string_view path);
 
 // Escapes &, <, >, " and '.
 std::string HtmlEscape(std::string_view text);

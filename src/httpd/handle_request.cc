@@ -1,4 +1,3 @@
-#include <civetweb.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -12,7 +11,8 @@
 #include <random>
 #include <string>
 
-#include "httpd/connection_socket.h"
+#include "httpd/digest_auth.h"
+#include "httpd/exchange.h"
 #include "httpd/file_response.h"
 #include "httpd/http_server.h"
 #include "httpd/propfind.h"
@@ -23,8 +23,7 @@
 namespace quarno::httpd {
 
 struct HttpServer::Request {
-  mg_connection* connection = nullptr;
-  mg_request_info* info = nullptr;
+  Exchange* exchange = nullptr;
   std::string method;
   bool head_only = false;
   bool keep_alive = false;
@@ -33,39 +32,12 @@ struct HttpServer::Request {
 
 namespace {
 
-// Bodies go out in pieces this big: few enough calls to keep up with the
-// kernel's own copy, small enough that a stop ends a transfer quickly.
-constexpr std::size_t kChunk = 256 * 1024;
-// From this size on the kernel sends the file (sendfile): finding the
-// socket costs a look at every descriptor, nothing next to the copy saved.
-constexpr std::uint64_t kZeroCopyFrom = 4u << 20;
-constexpr int kIdleTimeoutMs = 30000;  // as the library's request_timeout_ms
+// Folders listed at once: each holds its entries until its page is out.
+constexpr int kListingsAtOnce = 4;
+// Listing pages and PROPFIND answers leave in pieces about this big.
+constexpr std::size_t kStreamPiece = 64 * 1024;
 
 const char* ConnectionText(bool keep_alive) { return keep_alive ? "keep-alive" : "close"; }
-
-// The library keeps a connection open when the request's Connection header
-// asks for it (or HTTP/1.1 has none); this one keeps it only on an explicit
-// "keep-alive". Rewriting the header the library reads afterwards is the one
-// way to tell it.
-void CloseAfterAnswer(mg_request_info* info) {
-  static const char kClose[] = "close";
-  static const char kName[] = "Connection";
-  bool found = false;
-  for (int i = 0; i < info->num_headers; ++i) {
-    if (!strcasecmp(info->http_headers[i].name, "Connection")) {
-      info->http_headers[i].value = kClose;
-      found = true;
-    }
-  }
-  if (found) return;
-  if (info->num_headers < MG_MAX_HEADERS) {
-    info->http_headers[info->num_headers].name = kName;
-    info->http_headers[info->num_headers].value = kClose;
-    ++info->num_headers;
-  } else {
-    info->http_version = "1.0";  // the other way to say close; only its own answers show it
-  }
-}
 
 bool IsWriteMethod(const std::string& method) {
   for (const char* name :
@@ -73,14 +45,6 @@ bool IsWriteMethod(const std::string& method) {
     if (method == name) return true;
   }
   return false;
-}
-
-int CountHeaders(const mg_request_info* info, const char* name) {
-  int count = 0;
-  for (int i = 0; i < info->num_headers; ++i) {
-    if (!strcasecmp(info->http_headers[i].name, name)) ++count;
-  }
-  return count;
 }
 
 // The clock's text changes once a second; the formatting is not free.
@@ -95,13 +59,6 @@ std::string DateNow() {
   return cached;
 }
 
-char* ChunkBuffer() {
-  thread_local std::unique_ptr<char[]> buffer;
-  // Not zeroed: a worker that only ever sends small files touches a few pages.
-  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kChunk);
-  return buffer.get();
-}
-
 std::string Boundary() {
   thread_local std::mt19937_64 random{std::random_device{}()};
   char text[40];
@@ -111,84 +68,51 @@ std::string Boundary() {
 
 }  // namespace
 
-bool HttpServer::SendAll(mg_connection* connection, const char* data, std::size_t size) {
-  if (size == 0) return true;
-  return mg_write(connection, data, size) == static_cast<int>(size);
+// The lister's place is given back when the last piece is out or the
+// connection ends.
+struct HttpServer::ListingSlot {
+  explicit ListingSlot(std::atomic<int>& count) : count_(count) {}
+  ~ListingSlot() { --count_; }
+  std::atomic<int>& count_;
+};
+
+std::shared_ptr<HttpServer::ListingSlot> HttpServer::TakeListingSlot() {
+  if (++listings_ > kListingsAtOnce) {
+    --listings_;
+    return nullptr;
+  }
+  return std::make_shared<ListingSlot>(listings_);
 }
 
-// Reads with pread, so ranges of one file from many connections never share
-// an offset. The head, when given, leaves with the first piece.
-bool HttpServer::SendFileRange(mg_connection* connection, int fd, std::uint64_t offset,
-                               std::uint64_t length, std::string prefix) {
-  if (length >= kZeroCopyFrom) {
-    const mg_request_info* info = mg_get_request_info(connection);
-    const int socket_fd =
-        FindConnectionSocket(info->remote_addr, info->remote_port, info->server_port);
-    if (socket_fd >= 0) {
-      if (!SendAll(connection, prefix.data(), prefix.size())) return false;
-      return SendFileToSocket(socket_fd, fd, offset, length, kIdleTimeoutMs, [this] {
-               return stopping_.load(std::memory_order_relaxed);
-             }) == SendResult::kDone;
-    }
-  }
-  char* buffer = ChunkBuffer();
-  std::size_t used = std::min(prefix.size(), kChunk);
-  if (prefix.size() > kChunk) {
-    if (!SendAll(connection, prefix.data(), prefix.size())) return false;
-    used = 0;
-  } else {
-    std::memcpy(buffer, prefix.data(), used);
-  }
-  while (length > 0 || used > 0) {
-    if (stopping_.load(std::memory_order_relaxed)) return false;
-    const std::size_t room = kChunk - used;
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(room, length));
-    std::size_t got = 0;
-    while (got < want) {
-      const ssize_t n =
-          ::pread(fd, buffer + used + got, want - got, static_cast<off_t>(offset + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;  // shrunk under us: the length announced is wrong now
-      got += static_cast<std::size_t>(n);
-    }
-    offset += got;
-    length -= got;
-    if (!SendAll(connection, buffer, used + got)) return false;
-    used = 0;
-  }
-  return true;
+void HttpServer::SendFileRange(Exchange& exchange, const std::shared_ptr<UniqueFd>& file,
+                               std::uint64_t offset, std::uint64_t length, std::string prefix) {
+  exchange.Send(std::move(prefix));
+  exchange.SendFile(file, offset, length);
 }
 
-int HttpServer::HandleRequest(mg_connection* connection) {
+int HttpServer::HandleRequest(Exchange& exchange) {
   Request request;
-  request.connection = connection;
-  request.info = const_cast<mg_request_info*>(mg_get_request_info(connection));
-  if (!request.info) return 500;
-  mg_request_info* info = request.info;
-  request.method = info->request_method ? info->request_method : "";
+  request.exchange = &exchange;
+  request.method = exchange.method;
   request.head_only = request.method == "HEAD";
-  const char* connection_header = mg_get_header(connection, "Connection");
-  request.keep_alive = connection_header && !strcasecmp(connection_header, "keep-alive");
-  if (!request.keep_alive) CloseAfterAnswer(info);
+  const char* connection_header = exchange.Header("Connection");
+  request.keep_alive = exchange.may_keep_alive && connection_header &&
+                       !strcasecmp(connection_header, "keep-alive");
+  if (!request.keep_alive) exchange.close_after = true;
 
   // Two lengths, or a length beside chunked coding: two parsers on the way
   // could frame the body differently (request smuggling).
-  if (CountHeaders(info, "Content-Length") > 1 ||
-      (CountHeaders(info, "Content-Length") > 0 && CountHeaders(info, "Transfer-Encoding") > 0)) {
-    CloseAfterAnswer(info);
-    static const char kBad[] =
-        "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: 27\r\n"
-        "Connection: close\r\n\r\nError 400: Bad Request\nBad";
-    SendAll(connection, kBad, sizeof kBad - 1);
+  if (exchange.CountHeader("Content-Length") > 1 ||
+      (exchange.CountHeader("Content-Length") > 0 && exchange.CountHeader("Transfer-Encoding") > 0)) {
+    exchange.close_after = true;
+    exchange.Send(
+        "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: 34\r\n"
+        "Connection: close\r\n\r\nError 400: Bad Request\nBad Request");
     return 400;
   }
 
   // "OPTIONS *" and the like have no path at all, so no stream marker.
-  // (A request the library refused early has only its request_uri.)
-  const char* uri = info->local_uri_raw ? info->local_uri_raw
-                    : info->request_uri ? info->request_uri
-                                        : "";
-  const std::string_view path(uri);
+  const std::string_view path(exchange.target);
   request.decision = DecidePreface(path.substr(0, path.find('?')));
 
   switch (request.decision.action) {
@@ -205,16 +129,16 @@ int HttpServer::HandleRequest(mg_connection* connection) {
             FtpCharsetIsUtf8(options_.ftp_charset ? options_.ftp_charset() : std::nullopt));
       }
       // The head says "Connection: Close" whatever was asked.
-      CloseAfterAnswer(info);
+      exchange.close_after = true;
       std::string answer = StatusHead(body.size());
       if (!request.head_only) answer += body;
-      SendAll(connection, answer.data(), answer.size());
+      exchange.Send(std::move(answer));
       return 200;
     }
     case PrefaceAction::kNoMarker: {
       const std::string answer = NoMarkerAnswer(request.keep_alive);
       const std::size_t head = answer.find("\r\n\r\n") + 4;
-      SendAll(connection, answer.data(), request.head_only ? head : answer.size());
+      exchange.Send(answer.substr(0, request.head_only ? head : answer.size()));
       return 404;
     }
     case PrefaceAction::kReject:
@@ -244,12 +168,24 @@ int GuardingFolder(const ServedNode& node) {
   return node.folder ? node.folder.get() : -1;
 }
 
+// The folder's password file, opened like any served file (no link).
+std::string ReadPasswordFile(int folder_fd) {
+  UniqueFd fd(::openat(folder_fd, ".htpasswd", O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  std::string text;
+  if (!fd) return text;
+  char buffer[4096];
+  ssize_t n;
+  while (text.size() < (1u << 20) && (n = ::read(fd.get(), buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
+
 }  // namespace
 
 int HttpServer::Serve(Request& request) {
-  mg_connection* connection = request.connection;
+  Exchange& exchange = *request.exchange;
   const PrefaceDecision& decision = request.decision;
-  auto send = [&](const std::string& answer) { SendAll(connection, answer.data(), answer.size()); };
+  auto send = [&](const std::string& answer) { exchange.Send(answer); };
   auto not_found = [&] {
     send(ErrorAnswer(404, "Not Found", "File not found", request.keep_alive, request.head_only));
     return 404;
@@ -262,16 +198,18 @@ int HttpServer::Serve(Request& request) {
   const int guard = GuardingFolder(node);
   struct stat password_status {};
   if (guard >= 0 && ::fstatat(guard, ".htpasswd", &password_status, AT_SYMLINK_NOFOLLOW) == 0) {
-    const std::string password_file = "/proc/self/fd/" + std::to_string(guard) + "/.htpasswd";
-    if (mg_check_digest_access_authentication(connection, nullptr, password_file.c_str()) <= 0) {
-      mg_send_digest_access_authentication_request(connection, nullptr);
+    const char* authorization = exchange.Header("Authorization");
+    if (!authorization ||
+        !DigestAuthorized(authorization, request.method, exchange.target,
+                          ReadPasswordFile(guard), std::time(nullptr))) {
+      send(DigestChallenge(std::time(nullptr)));
       return 401;
     }
   }
 
   if (request.method == "OPTIONS") {
     // No length in the answer: the connection must end with it.
-    CloseAfterAnswer(request.info);
+    exchange.close_after = true;
     send(
         "HTTP/1.1 200 OK\r\nAllow: GET, POST, HEAD, CONNECT, PUT, DELETE, OPTIONS\r\n"
         "DAV: 1\r\n\r\n");
@@ -283,12 +221,7 @@ int HttpServer::Serve(Request& request) {
   }
   if (IsWriteMethod(request.method)) {
     // Nothing is ever written: no password file allows it.
-    char challenge[200];
-    std::snprintf(challenge, sizeof challenge,
-                  "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nWWW-Authenticate: Digest "
-                  "qop=\"auth\", realm=\"%s\", nonce=\"%lu\"\r\n\r\n",
-                  "mydomain.com", static_cast<unsigned long>(std::time(nullptr)));
-    send(challenge);
+    send(DigestChallenge(std::time(nullptr)));
     return 401;
   }
   const bool get_or_head = request.method == "GET" || request.method == "HEAD";
@@ -301,7 +234,7 @@ int HttpServer::Serve(Request& request) {
 
   if (!found) {
     // A missing file may have a compressed sibling for clients that take it.
-    const char* accept = mg_get_header(connection, "Accept-Encoding");
+    const char* accept = exchange.Header("Accept-Encoding");
     if (get_or_head && accept && std::strstr(accept, "gzip") && decision.path.back() != '/') {
       ServedNode packed;
       if (OpenServed(home_fd_, decision.path + ".gz", packed) && !packed.directory()) {
@@ -313,7 +246,7 @@ int HttpServer::Serve(Request& request) {
 
   if (node.directory() && decision.path.back() != '/') {
     std::string location = PercentEncodePath(decision.client_prefix + decision.path) + "/";
-    if (request.info->query_string) location += std::string("?") + request.info->query_string;
+    if (const char* query = exchange.QueryString()) location += std::string("?") + query;
     send("HTTP/1.1 301 Moved Permanently\r\nLocation: " + location +
          "\r\nContent-Length: 0\r\nConnection: " + ConnectionText(request.keep_alive) + "\r\n\r\n");
     return 301;
@@ -330,21 +263,42 @@ int HttpServer::ServeFolder(Request& request, ServedNode& node) {
       return ServeFile(request, page, request.decision.path + index, false);
     }
   }
+  auto slot = TakeListingSlot();
+  if (!slot) {
+    request.exchange->retry_later = true;
+    return 0;
+  }
   const std::string title = request.decision.client_prefix + request.decision.path;
-  const std::string body =
-      FolderPage(title, ListServed(home_fd_, request.decision.path, node.target.get()));
+  auto entries = std::make_shared<std::vector<FolderEntry>>(
+      ListServed(home_fd_, request.decision.path, node.target.get()));
+  SortFolderEntries(*entries);
+  // Measured row by row, so the page is never whole in memory.
+  std::string page_head = FolderPageHead(title);
+  std::uint64_t length = page_head.size() + sizeof kFolderPageTail - 1;
+  for (const FolderEntry& entry : *entries) length += FolderPageRow(entry).size();
   std::string answer = "HTTP/1.1 200 OK\r\nDate: " + DateNow() +
                        "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                       std::to_string(body.size()) + "\r\nCache-Control: no-cache\r\nConnection: " +
+                       std::to_string(length) + "\r\nCache-Control: no-cache\r\nConnection: " +
                        ConnectionText(request.keep_alive) + "\r\n\r\n";
-  if (!request.head_only) answer += body;
-  SendAll(request.connection, answer.data(), answer.size());
+  if (request.head_only) {
+    request.exchange->Send(std::move(answer));
+    return 200;
+  }
+  request.exchange->Send(std::move(answer) + page_head);
+  request.exchange->SendStream([entries, slot, next = std::size_t{0}](std::string& out) mutable {
+    while (next < entries->size() && out.size() < kStreamPiece)
+      out += FolderPageRow((*entries)[next++]);
+    if (next < entries->size()) return true;
+    out += kFolderPageTail;
+    entries->clear();
+    return false;
+  });
   return 200;
 }
 
 int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string& mime_path,
                           bool gzip) {
-  mg_connection* connection = request.connection;
+  Exchange& exchange = *request.exchange;
   const struct stat& status = node.status;
   const auto size = static_cast<std::uint64_t>(status.st_size);
   const std::int64_t modified = status.st_mtim.tv_sec;
@@ -354,11 +308,11 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
   const char* keep = ConnectionText(request.keep_alive);
 
   // Validators first: an unchanged file costs the client no body.
-  const char* none_match = mg_get_header(connection, "If-None-Match");
+  const char* none_match = exchange.Header("If-None-Match");
   bool unchanged = false;
   if (none_match) {
     unchanged = EtagListed(none_match, etag);
-  } else if (const char* since = mg_get_header(connection, "If-Modified-Since")) {
+  } else if (const char* since = exchange.Header("If-Modified-Since")) {
     const auto date = ParseHttpDate(since);
     unchanged = date && modified <= *date;
   }
@@ -366,15 +320,15 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
     const std::string answer = "HTTP/1.1 304 Not Modified\r\nDate: " + DateNow() +
                                "\r\nLast-Modified: " + last_modified + "\r\nETag: " + etag +
                                "\r\nCache-Control: no-cache\r\nConnection: " + keep + "\r\n\r\n";
-    SendAll(connection, answer.data(), answer.size());
+    exchange.Send(answer);
     return 304;
   }
 
   RangePlan plan;
-  const char* range = request.head_only ? nullptr : mg_get_header(connection, "Range");
+  const char* range = request.head_only ? nullptr : exchange.Header("Range");
   if (range) {
     bool current = true;
-    if (const char* if_range = mg_get_header(connection, "If-Range")) {
+    if (const char* if_range = exchange.Header("If-Range")) {
       const std::string_view value(if_range);
       if (!value.empty() && (value.front() == '"' || value.substr(0, 2) == "W/")) {
         current = value == etag;
@@ -386,29 +340,28 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
     if (current) plan = PlanRanges(range, size);
   }
 
-  const char* mime = mg_get_builtin_mime_type(mime_path.c_str());
+  const char* mime = MimeType(mime_path);
   std::string head = "Date: " + DateNow() + "\r\nLast-Modified: " + last_modified +
                      "\r\nETag: " + etag +
                      "\r\nAccept-Ranges: bytes\r\nCache-Control: no-cache\r\n";
   if (gzip) head += "Content-Encoding: gzip\r\n";
   head += std::string("Connection: ") + keep + "\r\n";
 
-  bool complete = true;
   int status_code = 200;
   if (plan.verdict == RangeVerdict::kUnsatisfiable) {
     const std::string answer = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
                                std::to_string(size) + "\r\nContent-Length: 0\r\n" + head + "\r\n";
-    SendAll(connection, answer.data(), answer.size());
+    exchange.Send(answer);
     return 416;
   }
-  const int fd = node.target.get();
+  const auto fd = std::make_shared<UniqueFd>(std::move(node.target));
   if (plan.verdict == RangeVerdict::kWhole) {
     std::string answer = std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + mime +
                          "\r\nContent-Length: " + std::to_string(size) + "\r\n" + head + "\r\n";
     if (request.head_only) {
-      SendAll(connection, answer.data(), answer.size());
+      exchange.Send(std::move(answer));
     } else {
-      complete = SendFileRange(connection, fd, 0, size, std::move(answer));
+      SendFileRange(exchange, fd, 0, size, std::move(answer));
     }
   } else if (plan.ranges.size() == 1) {
     status_code = 206;
@@ -418,7 +371,7 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
                          std::to_string(r.last) + "/" + std::to_string(size) +
                          "\r\nContent-Length: " + std::to_string(r.length()) + "\r\n" + head +
                          "\r\n";
-    complete = SendFileRange(connection, fd, r.first, r.length(), std::move(answer));
+    SendFileRange(exchange, fd, r.first, r.length(), std::move(answer));
   } else {
     status_code = 206;
     const std::string boundary = Boundary();
@@ -435,46 +388,61 @@ int HttpServer::ServeFile(Request& request, ServedNode& node, const std::string&
     std::string answer =
         "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; boundary=" + boundary +
         "\r\nContent-Length: " + std::to_string(total) + "\r\n" + head + "\r\n";
-    for (std::size_t i = 0; complete && i < plan.ranges.size(); ++i) {
+    for (std::size_t i = 0; i < plan.ranges.size(); ++i) {
       const ByteRange& r = plan.ranges[i];
-      complete = SendFileRange(connection, fd, r.first, r.length(),
-                               i == 0 ? answer + part_heads[i] : part_heads[i]);
+      SendFileRange(exchange, fd, r.first, r.length(),
+                    i == 0 ? answer + part_heads[i] : part_heads[i]);
     }
-    if (complete) complete = SendAll(connection, tail.data(), tail.size());
+    exchange.Send(tail);
   }
-  // The length announced was not delivered: only closing tells the client.
-  if (!complete) CloseAfterAnswer(request.info);
   return status_code;
 }
 
 int HttpServer::ServePropfind(Request& request, ServedNode& node) {
   const PrefaceDecision& decision = request.decision;
-  std::vector<PropfindEntry> entries(1);
+  PropfindEntry self;
   const std::string self_href = PercentEncodePath(decision.client_prefix + decision.path);
-  entries[0].href = self_href;
-  entries[0].collection = node.directory();
-  entries[0].length = node.directory() ? 0 : static_cast<unsigned long long>(node.status.st_size);
-  entries[0].modified = node.status.st_mtim.tv_sec;
+  self.href = self_href;
+  self.collection = node.directory();
+  self.length = node.directory() ? 0 : static_cast<unsigned long long>(node.status.st_size);
+  self.modified = node.status.st_mtim.tv_sec;
 
-  const char* depth = mg_get_header(request.connection, "Depth");
+  auto items = std::make_shared<std::vector<FolderEntry>>();
+  std::shared_ptr<ListingSlot> slot;
+  const char* depth = request.exchange->Header("Depth");
   if (node.directory() && !(depth && std::string_view(depth) == "0")) {
-    std::string base = self_href;
-    if (base.empty() || base.back() != '/') base += '/';
-    for (FolderEntry& item : ListServed(home_fd_, decision.path, node.target.get())) {
-      PropfindEntry entry;
-      entry.href = base + PercentEncodePath(item.name) + (item.directory ? "/" : "");
-      entry.collection = item.directory;
-      entry.length = item.size;
-      entry.modified = item.modified;
-      entries.push_back(std::move(entry));
+    slot = TakeListingSlot();
+    if (!slot) {
+      request.exchange->retry_later = true;
+      return 0;
     }
+    *items = ListServed(home_fd_, decision.path, node.target.get());
   }
-  const std::string body = MultistatusBody(entries);
-  const std::string answer =
+  std::string base = self_href;
+  if (base.empty() || base.back() != '/') base += '/';
+  auto entry_of = [base](const FolderEntry& item) {
+    PropfindEntry entry;
+    entry.href = base + PercentEncodePath(item.name) + (item.directory ? "/" : "");
+    entry.collection = item.directory;
+    entry.length = item.size;
+    entry.modified = item.modified;
+    return MultistatusEntry(entry);
+  };
+  std::string first = MultistatusHead() + MultistatusEntry(self);
+  std::uint64_t length = first.size() + sizeof kMultistatusTail - 1;
+  for (const FolderEntry& item : *items) length += entry_of(item).size();
+  request.exchange->Send(
       "HTTP/1.1 207 Multi-Status\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
-      std::to_string(body.size()) + "\r\nConnection: " + ConnectionText(request.keep_alive) +
-      "\r\n\r\n" + body;
-  SendAll(request.connection, answer.data(), answer.size());
+      std::to_string(length) + "\r\nConnection: " + ConnectionText(request.keep_alive) +
+      "\r\n\r\n" + first);
+  request.exchange->SendStream(
+      [items, slot, entry_of, next = std::size_t{0}](std::string& out) mutable {
+        while (next < items->size() && out.size() < kStreamPiece) out += entry_of((*items)[next++]);
+        if (next < items->size()) return true;
+        out += kMultistatusTail;
+        items->clear();
+        return false;
+      });
   return 207;
 }
 

@@ -1,23 +1,52 @@
 #include "httpd/http_server.h"
 
-#include <civetweb.h>
-#include <sys/socket.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/core/detect_ssl.hpp>
+#include <boost/beast/http.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <thread>
+#include <vector>
 
-#include "httpd/connection_socket.h"
+#include "httpd/exchange.h"
+#include "httpd/request_head.h"
 #include "httpd/share_files.h"
+#include "platform/admission.h"
+#include "platform/asio.h"
+#include "platform/tls_identity.h"
 #include "platform/trace.h"
 
 namespace quarno::httpd {
 namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using namespace std::chrono_literals;
+
+// A file this small leaves in the same write as its head.
+constexpr std::uint64_t kInlineFile = 64 * 1024;
+// sendfile per turn of the loop: other connections get theirs in between,
+// and a stop waits for at most one.
+constexpr std::uint64_t kFilePiece = 1u << 20;
+// Over TLS the file is read and written in pieces this big.
+constexpr std::size_t kTlsPiece = 64 * 1024;
+constexpr std::size_t kScratch = 16 * 1024;
+// A lister waits this long for a place before it asks again.
+constexpr auto kListingRetry = 20ms;
+// After the answer of a closing connection, what the client still sends is
+// read and dropped this long: closing with unread bytes would reset the
+// connection and could destroy the answer before the client read it.
+constexpr auto kLinger = 2s;
 
 // The user sees at most 200 bytes; never cut a UTF-8 sequence in half.
 std::string Clip200(std::string text) {
@@ -38,57 +67,408 @@ bool ValidPortText(const std::string& text) {
   return value >= 1 && value <= 65535;
 }
 
-int LogMessage(const mg_connection*, const char* message) {
-  platform::Trace("httpd: %s", message);
-  return 1;  // handled: nothing on stderr
-}
+}  // namespace
 
-int BeginRequest(mg_connection* connection) {
-  auto* server = static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)));
-  return server->HandleRequest(connection);
-}
+struct HttpServer::Engine {
+  Engine(HttpServer& owner, const HttpServerOptions& options)
+      : server(owner),
+        admission(platform::Admission::Create(
+            {static_cast<std::size_t>(std::max(1, options.connections_per_address)),
+             static_cast<std::size_t>(std::max(1, options.connections_per_network)),
+             static_cast<std::size_t>(std::max(1, options.max_connections))})),
+        head_limit(std::max(1, options.head_time_limit_ms)),
+        slow_window(std::max(1, options.slow_window_ms)),
+        min_bytes_per_window(static_cast<std::uint64_t>(std::max(0, options.min_bytes_per_second)) *
+                             static_cast<std::uint64_t>(std::max(1, options.slow_window_ms)) /
+                             1000) {}
+  void Accept();
 
-// The library refuses methods it does not know before any request callback
-// (1.15 knows no MOVE or COPY): a write method still gets its challenge.
-int LibraryError(mg_connection* connection, int status, const char*) {
-  const mg_request_info* info = mg_get_request_info(connection);
-  if (status != 400 || !info || !info->request_method) return 1;
-  const std::string method = info->request_method;
-  if (method != "MOVE" && method != "COPY") return 1;
-  auto* server = static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)));
-  return server->HandleRequest(connection) > 0 ? 0 : 1;
-}
+  HttpServer& server;
+  asio::io_context io;
+  tcp::acceptor acceptor{io};
+  asio::steady_timer accept_pause{io};
+  std::shared_ptr<platform::Admission> admission;
+  // Unset without a certificate: a TLS handshake then only closes.
+  std::shared_ptr<asio::ssl::context> tls;
+  std::atomic<bool> stopping{false};
+  const std::chrono::milliseconds head_limit;
+  const std::chrono::milliseconds slow_window;
+  const std::uint64_t min_bytes_per_window;
+  std::vector<std::thread> threads;
+};
 
-int InitConnection(const mg_connection* connection, void**) {
-  static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)))->ConnectionOpened();
-  return 0;
-}
+namespace {
 
-void CloseConnection(const mg_connection* connection) {
-  static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)))->ConnectionClosed();
-}
+// One connection, from accept to close, on its own strand.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(HttpServer::Engine& engine, tcp::socket socket)
+      : engine_(engine),
+        executor_(socket.get_executor()),
+        socket_(std::move(socket)),
+        timer_(executor_),
+        buffer_(kHeadLimit + 1024) {}
+
+  void Start(platform::Admission::Ticket ticket) {
+    ticket_ = std::move(ticket);
+    ArmTimer(engine_.head_limit, &Session::Close);
+    Detect();
+  }
+
+  // From any thread (admission evicts from the accepting one).
+  void CloseSoon() {
+    asio::post(executor_, [self = shared_from_this()] { self->Close(); });
+  }
+
+ private:
+  template <typename F>
+  void WithStream(F&& use) {
+    if (tls_) {
+      use(*tls_);
+    } else {
+      use(socket_);
+    }
+  }
+  tcp::socket& Lowest() { return tls_ ? tls_->next_layer() : socket_; }
+
+  void ArmTimer(std::chrono::milliseconds after, void (Session::*expired)()) {
+    const std::uint64_t generation = ++timer_generation_;
+    timer_.expires_after(after);
+    timer_.async_wait([self = shared_from_this(), generation, expired](const asio::error_code& e) {
+      if (e || generation != self->timer_generation_ || self->closed_) return;
+      ((*self).*expired)();
+    });
+  }
+  void StopTimer() {
+    ++timer_generation_;
+    timer_.cancel();
+  }
+
+  void Progress(std::size_t bytes) {
+    progress_ += bytes;
+    ticket_.Touch();
+  }
+
+  // A slow body holds its place for nothing: too little in a whole window
+  // ends the connection.
+  void ArmRateWindow() {
+    window_mark_ = progress_;
+    ArmTimer(engine_.slow_window, &Session::CheckRate);
+  }
+  void CheckRate() {
+    if (progress_ - window_mark_ < engine_.min_bytes_per_window) {
+      platform::Trace("httpd: a body moved %llu bytes in %lld ms; closing",
+                      static_cast<unsigned long long>(progress_ - window_mark_),
+                      static_cast<long long>(engine_.slow_window.count()));
+      Close();
+      return;
+    }
+    ArmRateWindow();
+  }
+
+  void Close() {
+    if (closed_) return;
+    closed_ = true;
+    StopTimer();
+    asio::error_code ignored;
+    Lowest().close(ignored);
+    ticket_.Release();
+  }
+
+  // The first byte tells: 0x16 opens a TLS handshake, anything else is HTTP.
+  void Detect() {
+    beast::async_detect_ssl(
+        socket_, buffer_, [self = shared_from_this()](const asio::error_code& e, bool is_tls) {
+          if (self->closed_) return;
+          if (e) return self->Close();
+          if (!is_tls) return self->ReadHead();
+          if (!self->engine_.tls) return self->Close();
+          self->tls_ = std::make_unique<asio::ssl::stream<tcp::socket>>(std::move(self->socket_),
+                                                                         *self->engine_.tls);
+          self->tls_->async_handshake(
+              asio::ssl::stream_base::server, self->buffer_.data(),
+              [self](const asio::error_code& e2, std::size_t used) {
+                if (self->closed_) return;
+                if (e2) return self->Close();
+                self->buffer_.consume(used);
+                self->ReadHead();
+              });
+        });
+  }
+
+  void ReadHead() {
+    parser_.emplace();
+    LimitParser(*parser_);
+    WithStream([&](auto& stream) {
+      http::async_read_header(stream, buffer_, *parser_,
+                              [self = shared_from_this()](const asio::error_code& e, std::size_t) {
+                                self->OnHead(e);
+                              });
+    });
+  }
+
+  void OnHead(const asio::error_code& e) {
+    if (closed_) return;
+    const HeadVerdict verdict = e ? VerdictForError(e) : TakeHead(*parser_, exchange_);
+    if (verdict == HeadVerdict::kGone) return Close();
+    ticket_.Touch();
+    if (verdict != HeadVerdict::kTaken) {
+      StopTimer();
+      exchange_.Reset();
+      exchange_.close_after = true;
+      exchange_.Send(RefusalAnswer(verdict));
+      return StartAnswer();
+    }
+    body_unread_ = false;
+    if (!parser_->is_done()) {
+      const char* connection = exchange_.Header("Connection");
+      const bool asked = connection && beast::iequals(connection, "keep-alive");
+      const auto length = parser_->content_length();
+      if (asked && (!length || *length <= kDrainLimit)) {
+        ArmRateWindow();
+        return DrainBody();
+      }
+      exchange_.may_keep_alive = false;
+      body_unread_ = true;
+    }
+    Handle();
+  }
+
+  // Nothing is ever written: a body is read only to keep the connection.
+  void DrainBody() {
+    if (!scratch_) scratch_ = std::make_unique<char[]>(kScratch);
+    parser_->get().body().data = scratch_.get();
+    parser_->get().body().size = kScratch;
+    WithStream([&](auto& stream) {
+      http::async_read_some(
+          stream, buffer_, *parser_,
+          [self = shared_from_this()](asio::error_code e, std::size_t n) {
+            if (self->closed_) return;
+            if (e == http::error::need_buffer) e = {};
+            self->Progress(n);
+            if (e) {
+              const HeadVerdict verdict = VerdictForError(e);
+              if (verdict == HeadVerdict::kGone) return self->Close();
+              self->StopTimer();
+              self->exchange_.Reset();
+              self->exchange_.close_after = true;
+              self->exchange_.Send(RefusalAnswer(HeadVerdict::kBad));
+              return self->StartAnswer();
+            }
+            if (self->parser_->is_done()) return self->Handle();
+            self->DrainBody();
+          });
+    });
+  }
+
+  void Handle() {
+    if (closed_) return;
+    StopTimer();
+    exchange_.retry_later = false;
+    exchange_.pieces().clear();
+    engine_.server.HandleRequest(exchange_);
+    if (exchange_.retry_later) {
+      exchange_.pieces().clear();
+      ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kListingRetry),
+               &Session::Handle);
+      return;
+    }
+    if (body_unread_) exchange_.close_after = true;
+    StartAnswer();
+  }
+
+  void StartAnswer() {
+    ArmRateWindow();
+    SendNext();
+  }
+
+  void Written(const asio::error_code& e, std::size_t n) {
+    if (closed_) return;
+    Progress(n);
+    if (e) return Close();
+    SendNext();
+  }
+
+  void Write() {
+    WithStream([&](auto& stream) {
+      asio::async_write(stream, asio::buffer(out_),
+                        [self = shared_from_this()](const asio::error_code& e, std::size_t n) {
+                          self->Written(e, n);
+                        });
+    });
+  }
+
+  // Appends `length` bytes of `file` from `offset` to `out_`; false when the
+  // file has shrunk (the length announced cannot be kept).
+  bool ReadInto(int fd, std::uint64_t offset, std::size_t length) {
+    const std::size_t start = out_.size();
+    out_.resize(start + length);
+    std::size_t got = 0;
+    while (got < length) {
+      const ssize_t n = ::pread(fd, out_.data() + start + got, length - got,
+                                static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  void SendNext() {
+    if (closed_) return;
+    if (engine_.stopping.load(std::memory_order_relaxed)) return Close();
+    auto& pieces = exchange_.pieces();
+    while (!pieces.empty()) {
+      AnswerPiece& piece = pieces.front();
+      if (!piece.bytes.empty()) {
+        out_ = std::move(piece.bytes);
+        piece.bytes.clear();
+        if (piece.file && (piece.length <= kInlineFile || tls_)) {
+          const std::size_t take = static_cast<std::size_t>(
+              std::min<std::uint64_t>(piece.length, tls_ ? kTlsPiece : kInlineFile));
+          if (!ReadInto(piece.file->get(), piece.offset, take)) return Close();
+          piece.offset += take;
+          piece.length -= take;
+          if (piece.length == 0) piece.file.reset();
+        }
+        return Write();
+      }
+      if (piece.file && piece.length > 0) {
+        if (tls_) {
+          out_.clear();
+          const std::size_t take =
+              static_cast<std::size_t>(std::min<std::uint64_t>(piece.length, kTlsPiece));
+          if (!ReadInto(piece.file->get(), piece.offset, take)) return Close();
+          piece.offset += take;
+          piece.length -= take;
+          return Write();
+        }
+        return SendFilePiece(piece);
+      }
+      if (piece.more) {
+        out_.clear();
+        if (!piece.more(out_)) piece.more = nullptr;
+        if (!out_.empty()) return Write();
+        continue;
+      }
+      pieces.pop_front();
+    }
+    AfterAnswer();
+  }
+
+  // The kernel copies the file to the socket this connection owns.
+  void SendFilePiece(AnswerPiece& piece) {
+    if (!socket_.native_non_blocking()) socket_.native_non_blocking(true);
+    auto offset = static_cast<off_t>(piece.offset);
+    while (true) {
+      const ssize_t sent =
+          ::sendfile(socket_.native_handle(), piece.file->get(), &offset,
+                     static_cast<std::size_t>(std::min(piece.length, kFilePiece)));
+      if (sent > 0) {
+        piece.offset += static_cast<std::uint64_t>(sent);
+        piece.length -= static_cast<std::uint64_t>(sent);
+        if (piece.length == 0) piece.file.reset();
+        Progress(static_cast<std::size_t>(sent));
+        asio::post(executor_, [self = shared_from_this()] { self->SendNext(); });
+        return;
+      }
+      if (sent == 0) return Close();  // the file shrank under us
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return Close();
+      socket_.async_wait(tcp::socket::wait_write,
+                         [self = shared_from_this()](const asio::error_code& e) {
+                           if (self->closed_) return;
+                           if (e) return self->Close();
+                           self->SendNext();
+                         });
+      return;
+    }
+  }
+
+  void AfterAnswer() {
+    if (exchange_.close_after) return FinishAndClose();
+    exchange_.Reset();
+    ArmTimer(engine_.head_limit, &Session::Close);
+    ReadHead();
+  }
+
+  void FinishAndClose() {
+    if (tls_) {
+      // close_notify first, so that the client reads a clean end.
+      ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kLinger), &Session::Close);
+      tls_->async_shutdown([self = shared_from_this()](const asio::error_code&) { self->Close(); });
+      return;
+    }
+    asio::error_code e;
+    Lowest().shutdown(tcp::socket::shutdown_send, e);
+    if (e) return Close();
+    ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kLinger), &Session::Close);
+    Discard();
+  }
+
+  void Discard() {
+    if (!scratch_) scratch_ = std::make_unique<char[]>(kScratch);
+    Lowest().async_read_some(asio::buffer(scratch_.get(), kScratch),
+                             [self = shared_from_this()](const asio::error_code& e, std::size_t) {
+                               if (self->closed_) return;
+                               if (e) return self->Close();
+                               self->Discard();
+                             });
+  }
+
+  HttpServer::Engine& engine_;
+  asio::any_io_executor executor_;
+  tcp::socket socket_;
+  std::unique_ptr<asio::ssl::stream<tcp::socket>> tls_;
+  asio::steady_timer timer_;
+  std::uint64_t timer_generation_ = 0;
+  beast::flat_buffer buffer_;
+  std::optional<RequestParser> parser_;
+  Exchange exchange_;
+  std::string out_;
+  std::unique_ptr<char[]> scratch_;
+  platform::Admission::Ticket ticket_;
+  std::uint64_t progress_ = 0;
+  std::uint64_t window_mark_ = 0;
+  bool body_unread_ = false;
+  bool closed_ = false;
+};
 
 }  // namespace
 
-void HttpServer::ConnectionOpened() {
-  const int share = std::max(1, options_.connections_per_address);
-  if (++open_connections_ <= share) return;
-  // One look at a time, each on the table as it is then.
-  std::lock_guard lock(sweep_mutex_);
-  // The worker's first read sees the end, and the library closes the
-  // connection without waiting for a request.
-  for (int fd : ConnectionsPastTheShare(std::atoi(options_.port_text.c_str()), share)) {
-    platform::Trace("httpd: a client address has more than %d connections; ending one", share);
-    ::shutdown(fd, SHUT_RDWR);
-  }
+void HttpServer::Engine::Accept() {
+  acceptor.async_accept(asio::make_strand(io), [this](const asio::error_code& e,
+                                                      tcp::socket socket) {
+    if (e == asio::error::operation_aborted || !acceptor.is_open()) return;
+    if (e) {
+      // Out of descriptors, most likely: try again shortly instead of spinning.
+      platform::Trace("httpd: accept failed: %s", e.message().c_str());
+      accept_pause.expires_after(50ms);
+      accept_pause.async_wait([this](const asio::error_code& e2) {
+        if (!e2) Accept();
+      });
+      return;
+    }
+    asio::error_code ignored;
+    const tcp::endpoint peer = socket.remote_endpoint(ignored);
+    if (!ignored) {
+      socket.set_option(tcp::no_delay(true), ignored);
+      auto session = std::make_shared<Session>(*this, std::move(socket));
+      auto ticket = admission->Admit(peer.address(), [weak = std::weak_ptr<Session>(session)] {
+        if (auto held = weak.lock()) held->CloseSoon();
+      });
+      // Refused: the session goes, and its socket closes, right here.
+      if (ticket) session->Start(std::move(ticket));
+    }
+    Accept();
+  });
 }
-
-void HttpServer::ConnectionClosed() { --open_connections_; }
 
 bool FtpCharsetIsUtf8(const std::optional<std::string>& setting) {
   return setting && *setting == "UTF-8";
 }
 
+HttpServer::HttpServer() = default;
 HttpServer::~HttpServer() { StopHttpServer(); }
 
 bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* failure_message) {
@@ -97,9 +477,8 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
     return false;
   };
   std::lock_guard lock(mutex_);
-  if (context_) return fail(kStartFailedText);
+  if (engine_) return fail(kStartFailedText);
 
-  // The library takes any document_root without looking at it.
   std::error_code error;
   if (!std::filesystem::is_directory(options.document_root, error)) {
     if (!error) error = std::make_error_code(std::errc::not_a_directory);
@@ -111,88 +490,83 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   if (!ValidPortText(options.port_text) || options.num_threads < 1) {
     return fail(kStartFailedText);
   }
+  asio::error_code bad_address;
+  const auto port = static_cast<unsigned short>(std::stoi(options.port_text));
+  tcp::endpoint endpoint(tcp::v6(), port);
+  if (!options.listen_address.empty()) {
+    endpoint = tcp::endpoint(asio::ip::make_address(options.listen_address, bad_address), port);
+    if (bad_address) return fail(kStartFailedText);
+  }
   const int home_fd = OpenHomeFolder(options.document_root);
   if (home_fd < 0) return fail(kStartFailedText);
 
-  const std::string ports = options.listen_address.empty()
-                                ? options.port_text
-                                : options.listen_address + ":" + options.port_text;
-  const std::string threads = std::to_string(options.num_threads);
-  // Every option the server's behaviour rests on is set here, so a change of
-  // the library's defaults cannot change what is served. The library serves
-  // nothing itself (HandleRequest answers every request); keep-alive is on so
-  // that a request asking for it gets it, and HandleRequest closes the rest.
-  const char* table[] = {
-      "listening_ports",
-      ports.c_str(),
-      "document_root",
-      options.document_root.c_str(),
-      "num_threads",
-      threads.c_str(),
-      "enable_directory_listing",
-      "no",
-      "index_files",
-      "index.html,index.htm",
-      "enable_keep_alive",
-      "yes",
-      "keep_alive_timeout_ms",
-      "500",
-      "request_timeout_ms",
-      "30000",
-      "max_request_size",
-      "16384",
-      "authentication_domain",
-      "mydomain.com",
-      "cgi_pattern",
-      "",
-      "ssi_pattern",
-      "",
-      "decode_url",
-      "no",
-      nullptr,
-      nullptr,
+  auto engine = std::make_unique<Engine>(*this, options);
+  auto open = [&](const tcp::endpoint& where) {
+    asio::error_code e;
+    engine->acceptor.close(e);
+    engine->acceptor.open(where.protocol(), e);
+    if (e) return false;
+    // Every local address means both families on one socket.
+    if (where.address().is_v6() && where.address().is_unspecified())
+      engine->acceptor.set_option(asio::ip::v6_only(false), e);
+    engine->acceptor.set_option(tcp::acceptor::reuse_address(true), e);
+    engine->acceptor.bind(where, e);
+    if (!e) engine->acceptor.listen(asio::socket_base::max_listen_connections, e);
+    return !e;
   };
-
-  mg_callbacks callbacks{};
-  callbacks.begin_request = &BeginRequest;
-  callbacks.log_message = &LogMessage;
-  callbacks.http_error = &LibraryError;
-  callbacks.init_connection = &InitConnection;
-  callbacks.connection_closed = &CloseConnection;
-
-  options_ = options;
-  open_connections_ = 0;
-  home_fd_ = home_fd;
-  stopping_ = false;
-  mg_init_library(0);
-  mg_context* context = mg_start(&callbacks, this, table);
-  if (!context) {
-    mg_exit_library();
-    ::close(home_fd_);
-    home_fd_ = -1;
+  bool listening = open(endpoint);
+  if (!listening && options.listen_address.empty()) listening = open(tcp::endpoint(tcp::v4(), port));
+  if (!listening) {
+    ::close(home_fd);
     return fail(kStartFailedText);
   }
-  context_ = context;
-  platform::Trace("httpd: serving %s on port %s", options.document_root.c_str(), ports.c_str());
+
+  if (options.serve_tls) {
+    std::string why;
+    const std::string folder =
+        options.tls_folder.empty() ? platform::TlsIdentityFolder() : options.tls_folder;
+    auto identity = platform::LoadOrMakeTlsIdentity(folder, "", "", "", &why);
+    if (identity) engine->tls = platform::MakeTlsServerContext(*identity, &why);
+    if (engine->tls) {
+      platform::Trace("httpd: HTTPS on the same port, certificate %s",
+                      identity->fingerprint_sha256.c_str());
+    } else {
+      platform::Trace("httpd: no HTTPS: %s", why.c_str());
+    }
+  }
+
+  options_ = options;
+  home_fd_ = home_fd;
+  engine_ = std::move(engine);
+  engine_->Accept();
+  const int threads = std::clamp(options.num_threads, 1, 2);
+  for (int i = 0; i < threads; ++i) {
+    engine_->threads.emplace_back([io = &engine_->io] {
+      auto work = asio::make_work_guard(*io);
+      io->run();
+    });
+  }
+  platform::Trace("httpd: serving %s on port %s", options.document_root.c_str(),
+                  options.port_text.c_str());
   return true;
 }
 
 void HttpServer::StopHttpServer() {
   std::lock_guard lock(mutex_);
-  if (!context_) return;
-  stopping_ = true;
-  // mg_stop waits for the master thread, which waits for the workers.
-  mg_stop(context_);
-  context_ = nullptr;
+  if (!engine_) return;
+  // Transfers see the flag at their next piece; the loop ends after the
+  // handlers running now, and the connections close as the loop goes.
+  engine_->stopping = true;
+  engine_->io.stop();
+  for (std::thread& thread : engine_->threads) thread.join();
+  engine_.reset();
   ::close(home_fd_);
   home_fd_ = -1;
-  stopping_ = false;
-  mg_exit_library();
 }
 
 bool HttpServer::Running() const {
   std::lock_guard lock(mutex_);
-  return context_ != nullptr;
+  return engine_ != nullptr;
 }
 
 }  // namespace quarno::httpd

@@ -1,7 +1,9 @@
 #pragma once
-// The read-only HTTP/WebDAV file server: CivetWeb keeps the connections, the
-// parsing and the threads; every request goes through `HandleRequest`, which
-// answers the status requests and serves the home folder itself.
+// The read-only HTTP/WebDAV file server: an Asio event loop accepts, admits
+// and parses (Beast); every request goes through `HandleRequest`, which
+// answers the status requests and serves the home folder itself. Plain HTTP
+// and HTTPS share the port: a connection whose first byte opens a TLS
+// handshake is served over TLS.
 //
 // Use (any number of servers per process, each with its own port):
 //   HttpServer server;
@@ -23,10 +25,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <memory>
 #include <string>
 
-struct mg_connection;
-struct mg_context;
 
 namespace quarno::httpd {
 
@@ -45,15 +46,28 @@ struct HttpServerOptions {
   std::string document_root;
   // Empty: all local addresses (the product). Tests pass "127.0.0.1".
   std::string listen_address;
-  // Worker threads. CivetWeb gives each connection a thread for its whole
-  // life, idle or slow ones included; enough of them keep a few hundred
-  // such connections from locking everyone else out (about 16 KiB each).
-  int num_threads = 256;
-  // Connections one client address may hold at once: half the workers, so
-  // that an address keeping idle connections open (each holds a worker until
-  // the request time-out) leaves the rest to others. CivetWeb 1.15 has no
-  // such limit; past it the server ends the address's extra connections.
+  // Threads of the server's event loop (1 or 2 are used: every connection
+  // is an event, not a thread).
+  int num_threads = 2;
+  // Admission at accept, before a byte is read: connections one address
+  // (IPv6: one /64), one network (/24, /48) and everyone may hold. A full
+  // scope takes the place of its biggest holder's idlest connection.
   int connections_per_address = 128;
+  int connections_per_network = 512;
+  int max_connections = 4096;
+  // The whole request head must arrive within this time (slow heads hold a
+  // place for nothing), counted from the connection's start or the end of
+  // the previous answer.
+  int head_time_limit_ms = 10000;
+  // A body (either way) that moves slower than `min_bytes_per_second` over
+  // a whole window of `slow_window_ms` ends its connection.
+  int slow_window_ms = 30000;
+  int min_bytes_per_second = 1024;
+  // HTTPS on the same port with the install's one TLS identity (made in this
+  // folder at first use; empty: platform::TlsIdentityFolder()). Without a
+  // usable identity the server runs plain HTTP only and says so in the trace.
+  bool serve_tls = true;
+  std::string tls_folder;
   // Read for each "/quarno.html" and "/ftp_charset", on worker threads, so
   // a change is answered from the next request on. Unset: zeros / missing.
   MacProvider router_mac;
@@ -66,10 +80,12 @@ inline constexpr char kStartFailedText[] =
     "Try to run with '-e error_log.txt' and check error_log.txt for more information.";
 
 struct ServedNode;
+class Exchange;
+class UniqueFd;
 
 class HttpServer {
  public:
-  HttpServer() = default;
+  HttpServer();
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -84,34 +100,28 @@ class HttpServer {
   void StopHttpServer();
   bool Running() const;
 
-  // Called by CivetWeb for every parsed request; writes the whole answer.
-  // Returns the status it answered with.
-  int HandleRequest(mg_connection* connection);
-  // Called by CivetWeb as a worker takes up a new connection and after it
-  // closed one.
-  void ConnectionOpened();
-  void ConnectionClosed();
+  // Answers one parsed request: queues the whole answer on `exchange`.
+  // Returns the status it answered with (0: asked to come back later).
+  int HandleRequest(Exchange& exchange);
+
+  struct Engine;
 
  private:
   struct Request;
+  struct ListingSlot;
   int Serve(Request& request);
   int ServeFolder(Request& request, ServedNode& node);
   int ServeFile(Request& request, ServedNode& node, const std::string& mime_path, bool gzip);
   int ServePropfind(Request& request, ServedNode& node);
-  bool SendAll(mg_connection* connection, const char* data, std::size_t size);
-  bool SendFileRange(mg_connection* connection, int fd, std::uint64_t offset, std::uint64_t length,
-                     std::string prefix = {});
+  void SendFileRange(Exchange& exchange, const std::shared_ptr<UniqueFd>& file,
+                     std::uint64_t offset, std::uint64_t length, std::string prefix = {});
+  std::shared_ptr<ListingSlot> TakeListingSlot();
 
   mutable std::mutex mutex_;  // start and stop
-  mg_context* context_ = nullptr;
+  std::unique_ptr<Engine> engine_;
   HttpServerOptions options_;
   int home_fd_ = -1;
-  // Checked by transfers between chunks: a stop ends them at once.
-  std::atomic<bool> stopping_{false};
-  // Connections the workers hold; past one address's share they are looked
-  // at by address (a look at every descriptor, so not below it).
-  std::atomic<int> open_connections_{0};
-  std::mutex sweep_mutex_;
+  std::atomic<int> listings_{0};
 };
 
 }  // namespace quarno::httpd

@@ -13,5 +13,9 @@ struct PropfindEntry {
 
 // The 207 body: the resource itself first, then its members.
 std::string MultistatusBody(const std::vector<PropfindEntry>& entries);
+// The same body in pieces, for streaming: head, entries, tail.
+std::string MultistatusHead();
+std::string MultistatusEntry(const PropfindEntry& entry);
+inline constexpr char kMultistatusTail[] = "</d:multistatus>\n";
 
 }  // namespace quarno::httpd

@@ -1,6 +1,5 @@
 #include "httpd/request_preface.h"
 
-#include <civetweb.h>
 
 #include <cstdio>
 #include <vector>
@@ -54,14 +53,32 @@ std::string CleanPath(std::string_view path) {
   return clean;
 }
 
+std::string PercentDecode(std::string_view text) {
+  auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // A "%" without two hex digits is a plain "%".
+    if (text[i] == '%' && i + 2 < text.size() &&
+        hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 PrefaceDecision DecidePreface(std::string_view uri) {
   PrefaceDecision decision;
   // "+" stays "+": this is a path, not a form.
-  std::vector<char> buffer(uri.size() + 1);
-  int length = mg_url_decode(uri.data(), static_cast<int>(uri.size()), buffer.data(),
-                             static_cast<int>(buffer.size()), 0);
-  if (length < 0) return decision;
-  std::string decoded(buffer.data(), static_cast<std::size_t>(length));
+  const std::string decoded = PercentDecode(uri);
   // Everything that only looks at the text stops where a C string would.
   const std::size_t nul = decoded.find('\0');
   const bool had_nul = nul != std::string::npos;

@@ -33,6 +33,9 @@ struct PrefaceDecision {
 // prefix is cut before it, so "/httpstream//DISK_E/x" names "/DISK_E/x".
 PrefaceDecision DecidePreface(std::string_view uri);
 
+// Decodes "%XX" escapes; a "%" without two hex digits stays as it is.
+std::string PercentDecode(std::string_view text);
+
 // Removes "." and ".." segments (never above the root) and empty ones;
 // a trailing slash is kept.
 std::string CleanPath(std::string_view path);

@@ -44,7 +44,7 @@ void HttpServerTest::SetUp() {
   std::string failure;
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreeLoopbackPort();
-    quarno::httpd::HttpServerOptions options;
+    quarno::httpd::HttpServerOptions options = limits_;
     options.port_text = std::to_string(port_);
     options.document_root = home_;
     options.listen_address = "127.0.0.1";

@@ -56,7 +56,7 @@ rm -rf "$tmp"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for p in libqt6widgets6 libcivetweb1 libtinyxml2-9 libcurl4 libnettle8 libhogweed6 fonts-nanum xdg-utils \
+for p in libqt6widgets6 libssl3 libtinyxml2-9 libcurl4 libnettle8 libhogweed6 fonts-nanum xdg-utils \
     libc6 libstdc++6; do
   tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$p" || fail "Depends lacks $p"
 done
