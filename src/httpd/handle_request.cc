@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include "httpd/propfind.h"
 #include "httpd/request_preface.h"
 #include "httpd/share_files.h"
+#include "httpd/share_link.h"
 #include "platform/trace.h"
 
 namespace quarno::httpd {
@@ -221,7 +223,36 @@ int HttpServer::HandleRequest(mg_connection* connection) {
     case PrefaceAction::kServe:
       break;
   }
+  if (const int refused = RefuseUnlessAllowed(request)) return refused;
   return Serve(request);
+}
+
+int HttpServer::RefuseUnlessAllowed(Request& request) {
+  const mg_request_info* info = request.info;
+  AccessRequest view;
+  view.method = request.method;
+  std::string target = info->local_uri_raw ? info->local_uri_raw
+                       : info->request_uri  ? info->request_uri
+                                            : "";
+  if (info->query_string) target += std::string("?") + info->query_string;
+  view.target = target;
+  for (int i = 0; i < info->num_headers; ++i) {
+    if (!strcasecmp(info->http_headers[i].name, "Authorization")) {
+      view.authorization.emplace_back(info->http_headers[i].value);
+    }
+  }
+  view.tls = info->is_ssl != 0;
+  view.peer = info->remote_addr;
+  view.token = StreamToken(request.decision.client_prefix);
+  view.keep_alive = request.keep_alive;
+  view.head_only = request.head_only;
+  const AccessRules rules = options_.access ? options_.access() : stored_access_();
+  const AccessVerdict verdict = DecideAccess(view, rules, nonce_mint_, options_.login_guard.get(),
+                                             std::chrono::system_clock::now());
+  if (verdict.allowed) return 0;
+  if (!request.keep_alive || verdict.status == 403) CloseAfterAnswer(request.info);
+  SendAll(request.connection, verdict.answer.data(), verdict.answer.size());
+  return verdict.status;
 }
 
 namespace {

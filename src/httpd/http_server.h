@@ -23,7 +23,10 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <memory>
 #include <string>
+
+#include "httpd/http_access.h"
 
 struct mg_connection;
 struct mg_context;
@@ -58,6 +61,11 @@ struct HttpServerOptions {
   // a change is answered from the next request on. Unset: zeros / missing.
   MacProvider router_mac;
   CharsetProvider ftp_charset;
+  // Who may read under the stream marker. Unset: the programs' stored
+  // settings (StoredHttpAccess), so no server is ever open by omission.
+  AccessProvider access;
+  // The per-address ban shared with the FTP logins; null: none.
+  std::shared_ptr<LoginGuard> login_guard;
 };
 
 inline constexpr char kStartFailureCaption[] = "Error";
@@ -95,6 +103,7 @@ class HttpServer {
  private:
   struct Request;
   int Serve(Request& request);
+  int RefuseUnlessAllowed(Request& request);
   int ServeFolder(Request& request, ServedNode& node);
   int ServeFile(Request& request, ServedNode& node, const std::string& mime_path, bool gzip);
   int ServePropfind(Request& request, ServedNode& node);
@@ -105,6 +114,8 @@ class HttpServer {
   mutable std::mutex mutex_;  // start and stop
   mg_context* context_ = nullptr;
   HttpServerOptions options_;
+  NonceMint nonce_mint_;  // a new key each run: old nonces come back stale
+  AccessProvider stored_access_ = StoredHttpAccess();
   int home_fd_ = -1;
   // Checked by transfers between chunks: a stop ends them at once.
   std::atomic<bool> stopping_{false};
