@@ -29,11 +29,9 @@ std::string Refusal(int status, const char* reason, const std::string& extra_hea
 }  // namespace
 
 std::string StoredShareToken(std::string_view user, std::string_view password) {
-  static std::mutex mutex;
-  static std::optional<std::string> secret;
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!secret) secret = platform::LoadOrCreateSecret(platform::ShareLinkSecretPath());
-  if (!secret || user.empty() || password.empty()) return {};
+  if (user.empty() || password.empty()) return {};
+  const auto secret = platform::LoadOrCreateSecret(platform::ShareLinkSecretPath());
+  if (!secret) return {};
   return ShareToken(*secret, user, password);
 }
 
