@@ -2,7 +2,9 @@
 # What the internet sees of a registered PC in the lab: from the internet
 # namespace, one file of the share fetched through the router's WAN address
 # over FTP (active mode: only the control port is mapped) and over HTTP
-# ("/httpstream/<token>/<share>/<file>"), and the two compared byte for byte.
+# ("/httpstream/<token>/<share>/<file>", with the same account as FTP: Digest
+# over plain HTTP), and the two compared byte for byte. The HTTP line also
+# tells whether the share refused the same request without the account.
 #
 #   lab/internet-fetch.sh -i ID [-o DIR] USER PASSWORD FTP_PORT HTTP_PORT SHARE [FILE]
 #
@@ -76,14 +78,22 @@ else
   status=1
 fi
 http_url="http://$wan:$http_port/httpstream/internet/$(enc "$share")/$(enc "$file")"
-if internet curl -sS --fail --max-time 20 --connect-timeout 5 "$http_url" -o "$tmp/http.bin" \
-     2>"$tmp/err"; then
+refused=$(internet curl -s -o /dev/null -w '%{http_code}' --max-time 20 --connect-timeout 5 \
+  "$http_url" 2>/dev/null || true)
+if internet curl -sS --fail --max-time 20 --connect-timeout 5 --anyauth --netrc-file "$tmp/netrc" \
+     "$http_url" -o "$tmp/http.bin" 2>"$tmp/err"; then
   same=""
   if [ -f "$tmp/ftp.bin" ]; then
     if cmp -s "$tmp/ftp.bin" "$tmp/http.bin"; then same=", the same bytes as over FTP"
     else same=", DIFFERENT from what FTP gave"; status=1; fi
   fi
   echo "HTTP $http_url: $(describe "$tmp/http.bin")$same"
+  if [ "$refused" = 401 ]; then
+    echo "HTTP without the account: 401, refused"
+  else
+    echo "HTTP without the account: $refused, NOT refused"
+    status=1
+  fi
 else
   echo "HTTP $http_url: failed: $(tail -n 1 "$tmp/err")"
   status=1

@@ -22,6 +22,8 @@ inline constexpr char kFtpCharset[] = "Ftp_charset";
 inline constexpr char kTrayExecution[] = "tray_execution";
 inline constexpr char kAdminPort[] = "ADMIN_PORT";
 inline constexpr char kBootHttp[] = "BOOT_HTTP";
+// "1": the share is read over HTTP without credentials, as the design had it.
+inline constexpr char kHttpOpen[] = "Http_open";
 inline constexpr char kMac[] = "MAC";
 }  // namespace setting
 

@@ -36,6 +36,9 @@ class Exchange {
   // False when the engine cannot keep the connection (an unread body): the
   // answer then says close.
   bool may_keep_alive = true;
+  // Facts of the connection, kept across its requests.
+  bool tls = false;
+  std::string peer;  // the client's address, as text
 
   // The first header of that name (any case), or nullptr.
   const char* Header(std::string_view name) const;

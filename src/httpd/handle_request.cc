@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include "httpd/propfind.h"
 #include "httpd/request_preface.h"
 #include "httpd/share_files.h"
+#include "httpd/share_link.h"
 #include "platform/trace.h"
 
 namespace quarno::httpd {
@@ -145,7 +147,30 @@ int HttpServer::HandleRequest(Exchange& exchange) {
     case PrefaceAction::kServe:
       break;
   }
+  if (const int refused = RefuseUnlessAllowed(request)) return refused;
   return Serve(request);
+}
+
+int HttpServer::RefuseUnlessAllowed(Request& request) {
+  Exchange& exchange = *request.exchange;
+  AccessRequest view;
+  view.method = request.method;
+  view.target = exchange.target;
+  for (const auto& [name, value] : exchange.headers) {
+    if (strcasecmp(name.c_str(), "Authorization") == 0) view.authorization.emplace_back(value);
+  }
+  view.tls = exchange.tls;
+  view.peer = exchange.peer;
+  view.token = StreamToken(request.decision.client_prefix);
+  view.keep_alive = request.keep_alive;
+  view.head_only = request.head_only;
+  const AccessRules rules = options_.access ? options_.access() : stored_access_();
+  const AccessVerdict verdict = DecideAccess(view, rules, nonce_mint_, options_.login_guard.get(),
+                                             std::chrono::system_clock::now());
+  if (verdict.allowed) return 0;
+  if (!request.keep_alive || verdict.status == 403) exchange.close_after = true;
+  exchange.Send(verdict.answer);
+  return verdict.status;
 }
 
 namespace {

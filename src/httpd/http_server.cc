@@ -109,8 +109,9 @@ class Session : public std::enable_shared_from_this<Session> {
         timer_(executor_),
         buffer_(kHeadLimit + 1024) {}
 
-  void Start(platform::Admission::Ticket ticket) {
+  void Start(platform::Admission::Ticket ticket, std::string peer) {
     ticket_ = std::move(ticket);
+    exchange_.peer = std::move(peer);
     ArmTimer(engine_.head_limit, &Session::Close);
     Detect();
   }
@@ -183,6 +184,7 @@ class Session : public std::enable_shared_from_this<Session> {
           if (e) return self->Close();
           if (!is_tls) return self->ReadHead();
           if (!self->engine_.tls) return self->Close();
+          self->exchange_.tls = true;
           self->tls_ = std::make_unique<asio::ssl::stream<tcp::socket>>(std::move(self->socket_),
                                                                          *self->engine_.tls);
           self->tls_->async_handshake(
@@ -458,7 +460,7 @@ void HttpServer::Engine::Accept() {
         if (auto held = weak.lock()) held->CloseSoon();
       });
       // Refused: the session goes, and its socket closes, right here.
-      if (ticket) session->Start(std::move(ticket));
+      if (ticket) session->Start(std::move(ticket), peer.address().to_string());
     }
     Accept();
   });

@@ -28,6 +28,7 @@
 #include <memory>
 #include <string>
 
+#include "httpd/http_access.h"
 
 namespace quarno::httpd {
 
@@ -72,6 +73,11 @@ struct HttpServerOptions {
   // a change is answered from the next request on. Unset: zeros / missing.
   MacProvider router_mac;
   CharsetProvider ftp_charset;
+  // Who may read under the stream marker. Unset: the programs' stored
+  // settings (StoredHttpAccess), so no server is ever open by omission.
+  AccessProvider access;
+  // The per-address ban shared with the FTP logins; null: none.
+  std::shared_ptr<LoginGuard> login_guard;
 };
 
 inline constexpr char kStartFailureCaption[] = "Error";
@@ -110,6 +116,7 @@ class HttpServer {
   struct Request;
   struct ListingSlot;
   int Serve(Request& request);
+  int RefuseUnlessAllowed(Request& request);
   int ServeFolder(Request& request, ServedNode& node);
   int ServeFile(Request& request, ServedNode& node, const std::string& mime_path, bool gzip);
   int ServePropfind(Request& request, ServedNode& node);
@@ -120,6 +127,8 @@ class HttpServer {
   mutable std::mutex mutex_;  // start and stop
   std::unique_ptr<Engine> engine_;
   HttpServerOptions options_;
+  NonceMint nonce_mint_;  // a new key each run: old nonces come back stale
+  AccessProvider stored_access_ = StoredHttpAccess();
   int home_fd_ = -1;
   std::atomic<int> listings_{0};
 };

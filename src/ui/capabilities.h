@@ -48,6 +48,11 @@ class HttpServing {
   virtual bool Running() = 0;
   virtual void SetCharsetUtf8(bool utf8) = 0;
   virtual void SetRouterMac(const platform::MacAddress& mac) = 0;
+  // "https://<host>:<port>/httpstream/<token>/<share>/", the token made from
+  // the account with the installation's secret; empty when it cannot be made.
+  virtual std::string ShareLink(const std::string& host, const std::string& port,
+                                const std::string& user, const std::string& password,
+                                const std::string& share) = 0;
 };
 
 // What a folder text is, for the account's folder rules.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/log.h"
+#include "core/endpoints.h"
 #include "ftpctl/ftp_server.h"
 #include "platform/trace.h"
 #include "ui/texts.h"
@@ -108,6 +109,8 @@ void CQuarnoUIDlg::OnMessage(const Message& message) {
 void CQuarnoUIDlg::OnCommand(unsigned command) {
   if (command == kCmdTrayOpen) {
     ShowFromTray();
+  } else if (command == kCmdCopyShareLink) {
+    CopyShareLink();
   } else if (command == kCmdTrayExit) {
     platform::Trace("OnTrayExit");
     timers_.Kill(kTimerStartServices);
@@ -116,6 +119,25 @@ void CQuarnoUIDlg::OnCommand(unsigned command) {
       view_.EndProgram(0);
     });
   }
+}
+
+void CQuarnoUIDlg::CopyShareLink() {
+  std::string share;
+  if (caps_.share && !account_.folder.empty()) {
+    share = caps_.share->JunctionPath(account_.folder);
+    share = share.substr(share.rfind('/') + 1);
+  }
+  const std::string link =
+      registered_ && account_applied_ && !name_.empty() && !share.empty() && caps_.http
+          ? caps_.http->ShareLink(name_ + "." + endpoints::kDdnsDomainSuffix, http_port_text_, account_.user,
+                                  account_.password, share)
+          : std::string();
+  if (link.empty()) {
+    view_.MessageBox(Surface::kMain, text::kShareLinkNotReady);
+    return;
+  }
+  view_.CopyText(link);
+  view_.MessageBox(Surface::kMain, text::kShareLinkCopied);
 }
 
 void CQuarnoUIDlg::ShowFromTray() {

@@ -29,6 +29,7 @@ inline constexpr unsigned kTimerStartServices = 1200;  // 20 ms, once
 inline constexpr unsigned kTimerKeepAlive = 5001;      // 10 000 ms
 inline constexpr unsigned kCmdTrayOpen = 32775;        // "Quarno Server 열기(&O)"
 inline constexpr unsigned kCmdTrayExit = 32772;        // "Quarno Server 종료(&Q)"
+inline constexpr unsigned kCmdCopyShareLink = 32776;   // "공유 링크 복사(&L)"
 inline constexpr std::intptr_t kTrayDoubleClick = 0x0203;
 inline constexpr std::intptr_t kTrayRightUp = 0x0205;
 
@@ -178,6 +179,8 @@ class CQuarnoUIDlg {
   void ResetToUnregistered();
   void RefreshUsers();
   void ShowFromTray();
+  // The link that opens the share without the password, to the clipboard.
+  void CopyShareLink();
   void FatalStartError(std::uintptr_t code);
   void EnableApplyWhenFilled();
   bool RunWorkflow(WorkflowRunner::Work work);

@@ -16,6 +16,7 @@
 #include "ftpctl/link_shared_folder.h"
 #include "ftpctl/server_interface.h"
 #include "httpd/http_server.h"
+#include "httpd/share_link.h"
 #include "platform/folder_facts.h"
 #include "platform/paths.h"
 #include "platform/service_manager.h"
@@ -98,6 +99,11 @@ class RealHttp final : public HttpServing {
   }
   void Stop() override { server_.StopHttpServer(); }
   bool Running() override { return server_.Running(); }
+  std::string ShareLink(const std::string& host, const std::string& port, const std::string& user,
+                        const std::string& password, const std::string& share) override {
+    const std::string token = httpd::StoredShareToken(user, password);
+    return token.empty() ? std::string() : httpd::ShareLinkUrl(host, port, token, share);
+  }
   void SetCharsetUtf8(bool utf8) override { utf8_ = utf8; }
   void SetRouterMac(const platform::MacAddress& mac) override {
     std::lock_guard<std::mutex> lock(mac_mutex_);

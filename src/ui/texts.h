@@ -10,6 +10,14 @@ inline constexpr char kRegisteredElsewhere[] = "다른 PC에서 등록됨";
 inline constexpr char kNameTaken[] = "다른 사용자가 사용중인 Quarno 주소입니다.";
 inline constexpr char kBadParameters[] = "입력 파라미터 오류입니다.";
 
+// The share link (tray and caption menu).
+inline constexpr char kMenuCopyShareLink[] = "공유 링크 복사(&L)";
+inline constexpr char kShareLinkCopied[] =
+    "공유 링크를 클립보드에 복사하였습니다.\r\n링크를 아는 사람은 누구나 암호 없이 파일을 받을 수 "
+    "있습니다.\r\n암호를 바꾸면 이전 링크는 더 이상 쓸 수 없습니다.";
+inline constexpr char kShareLinkNotReady[] =
+    "공유 링크를 만들 수 없습니다.\r\nQuarno 주소를 등록하고 FTP 사용자 설정을 저장하시기 바랍니다.";
+
 // Server status.
 inline constexpr char kServerRunning[] = "서버실행중";
 inline constexpr char kServerPreparing[] = "서버준비중";

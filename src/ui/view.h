@@ -150,6 +150,8 @@ class View {
   virtual void SetTrayIcon(bool present) = 0;
   // Opens the help window on `html_path` (a second call while it is open does nothing).
   virtual void OpenHelp(const std::string& html_path) = 0;
+  // Puts `text` on the desktop's clipboard.
+  virtual void CopyText(const std::string& text) = 0;
   // Leaves the toolkit's loop; the process then ends with `exit_code`.
   virtual void EndProgram(int exit_code) = 0;
 

@@ -61,6 +61,8 @@ void BindMainWindow(MainWindow& window, ui::CQuarnoUIDlg& dialog, QtView& view) 
                    [&dialog] { dialog.OnCloseToTray(); });
   QObject::connect(&window, &MainWindow::OpenRequested, &window,
                    [&dialog] { dialog.OnCommand(ui::kCmdTrayOpen); });
+  QObject::connect(&window, &MainWindow::CopyLinkRequested, &window,
+                   [&dialog] { dialog.OnCommand(ui::kCmdCopyShareLink); });
   QObject::connect(&window, &MainWindow::ExitRequested, &window,
                    [&dialog] { dialog.OnCommand(ui::kCmdTrayExit); });
   QObject::connect(&window, &MainWindow::MessageArrived, &window,

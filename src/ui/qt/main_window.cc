@@ -18,6 +18,7 @@
 #include "ui/qt/controls.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/message_event.h"
+#include "ui/texts.h"
 
 namespace quarno::qt {
 namespace {
@@ -311,6 +312,8 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
   if (tray_available_ || !QRect(1, 2, 526, 28).contains(event->pos())) return;
   QMenu menu(this);
   menu.addAction(QStringLiteral("Quarno Server 열기(&O)"), this, &MainWindow::OpenRequested);
+  menu.addAction(QString::fromUtf8(ui::text::kMenuCopyShareLink), this,
+                 &MainWindow::CopyLinkRequested);
   menu.addSeparator();
   menu.addAction(QStringLiteral("Quarno Server 종료(&Q)"), this, &MainWindow::ExitRequested);
   menu.exec(event->globalPos());

@@ -93,6 +93,7 @@ class MainWindow : public DrawnWindow {
   void UnfoldToggled(bool unfolded);
   void OpenRequested();
   void ExitRequested();
+  void CopyLinkRequested();
   // A window message arrived (custom event of the message's number).
   void MessageArrived(unsigned id, quintptr wparam, qintptr lparam);
 

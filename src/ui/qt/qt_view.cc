@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -345,6 +347,10 @@ void QtView::SetTrayIcon(bool present) {
 
 void QtView::OpenHelp(const std::string& html_path) {
   OnGui([&] { CHelpWindow::Open(Q(html_path)); });
+}
+
+void QtView::CopyText(const std::string& text) {
+  OnGui([&] { QGuiApplication::clipboard()->setText(Q(text)); });
 }
 
 void QtView::EndProgram(int exit_code) {

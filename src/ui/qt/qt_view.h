@@ -57,6 +57,7 @@ class QtView final : public QObject, public ui::View {
   void EndInit(bool ok) override;
   void SetTrayIcon(bool present) override;
   void OpenHelp(const std::string& html_path) override;
+  void CopyText(const std::string& text) override;
   void EndProgram(int exit_code) override;
 
   void MessageBox(ui::Surface owner, const std::string& text) override;

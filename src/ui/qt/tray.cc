@@ -5,12 +5,17 @@
 
 #include "ui/qt/artwork.h"
 #include "ui/qt/fonts.h"
+#include "ui/texts.h"
 
 namespace quarno::qt {
 
 Tray::Tray(QObject* parent) : QObject(parent), menu_(new QMenu) {
   menu_->setFont(Gulim(12));
   open_ = menu_->addAction(QStringLiteral("Quarno Server 열기(&O)"));
+  QAction* link = menu_->addAction(QString::fromUtf8(ui::text::kMenuCopyShareLink));
+  link->setObjectName(QString::number(kCommandCopyLink));
+  connect(link, &QAction::triggered, this, [this] { emit Command(kCommandCopyLink); },
+          Qt::QueuedConnection);
   menu_->addSeparator();
   exit_ = menu_->addAction(QStringLiteral("Quarno Server 종료(&Q)"));
   open_->setObjectName(QString::number(kCommandOpen));

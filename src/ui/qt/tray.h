@@ -12,7 +12,7 @@ namespace quarno::qt {
 class Tray : public QObject {
   Q_OBJECT
  public:
-  enum : int { kCommandOpen = 32775, kCommandExit = 32772 };
+  enum : int { kCommandOpen = 32775, kCommandExit = 32772, kCommandCopyLink = 32776 };
 
   explicit Tray(QObject* parent = nullptr);
   ~Tray() override;

@@ -2,8 +2,10 @@
 // notices, option set, account message, malformed input; and the control codes.
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "core/settings.h"
+#include "httpd/http_access.h"
 #include "ftpd_fixture.h"
 
 namespace fs = std::filesystem;
@@ -196,16 +198,47 @@ TEST_F(FtpdTest, ControlCodes) {
   int http_port = FreeLoopbackPort();
   ASSERT_TRUE(quarno::WriteSetting(quarno::setting::kBootHttp, std::to_string(http_port)));
   ASSERT_TRUE(quarno::WriteSetting(quarno::setting::kMac, "12ABCD"));
+  ASSERT_TRUE(quarno::WriteAccount("ftp", "pw", share_, "UTF-8"));
   WriteFile(share_ + "/movie.bin", "0123456789");
   EXPECT_EQ(Control("190\n"), "OK\n");
   std::string base = "http://127.0.0.1:" + std::to_string(http_port);
   RunResult id = RunShell("curl -sS " + base + "/quarno.html");
   EXPECT_EQ(id.output, "Ralmek_NAS-AB1122 12ABCD");
-  RunResult file = RunShell("curl -sS -r 2-4 " + base + "/httpstream/x/DISK_E/movie.bin");
+  RunResult file = RunShell("curl -sS --digest -u ftp:pw -r 2-4 " + base + "/httpstream/x/DISK_E/movie.bin");
   EXPECT_EQ(file.output, "234");
   EXPECT_EQ(Control("191\n"), "OK\n");
   EXPECT_NE(RunShell("curl -sS " + base + "/quarno.html").exit_code, 0);
 
   EXPECT_EQ(Control("77\n"), "ERR unknown control code\n");
   EXPECT_EQ(Control("hello\n"), "ERR bad request\n");
+}
+
+// The daemon's HTTP serving reads the same settings as the window's server.
+TEST_F(FtpdTest, HttpServingLetsInTheAccountTheLinkOrEveryoneWhenOpen) {
+  const int http_port = FreeLoopbackPort();
+  ASSERT_TRUE(quarno::WriteSetting(quarno::setting::kBootHttp, std::to_string(http_port)));
+  ASSERT_TRUE(quarno::WriteAccount("ftp", "pw", share_, "UTF-8"));
+  WriteFile(share_ + "/movie.bin", "0123456789");
+  ASSERT_EQ(Control("190\n"), "OK\n");
+  const std::string base = "http://127.0.0.1:" + std::to_string(http_port);
+  const std::string token = quarno::httpd::StoredShareToken("ftp", "pw");
+  ASSERT_EQ(token.size(), 32u);
+  auto status = [&](const std::string& curl, const std::string& token_segment) {
+    return RunShell("curl -s -o /dev/null -w '%{http_code}' " + curl + " " + base +
+                    "/httpstream/" + token_segment + "/DISK_E/movie.bin")
+        .output;
+  };
+  EXPECT_EQ(status("", "x"), "401");
+  EXPECT_EQ(status("--anyauth -u ftp:pw", "x"), "200");
+  EXPECT_EQ(status("--digest -u ftp:wrong", "x"), "401");
+  EXPECT_EQ(status("", token), "200");
+  // The old link ends with the password it was made from (read within a second).
+  ASSERT_TRUE(quarno::WriteAccount("ftp", "pw2", share_, "UTF-8"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(status("", token), "401");
+  EXPECT_EQ(status("", quarno::httpd::StoredShareToken("ftp", "pw2")), "200");
+  ASSERT_TRUE(quarno::WriteSetting(quarno::setting::kHttpOpen, "1"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(status("", "x"), "200");
+  EXPECT_EQ(Control("191\n"), "OK\n");
 }

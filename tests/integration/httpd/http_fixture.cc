@@ -58,6 +58,11 @@ void HttpServerTest::SetUp() {
       std::lock_guard lock(values_mutex_);
       return charset_;
     };
+    options.access = [this] {
+      std::lock_guard lock(values_mutex_);
+      return access_;
+    };
+    options.login_guard = login_guard_;
     if (server_.StartHttpServer(options, &failure)) return;
   }
   FAIL() << failure;
@@ -71,6 +76,11 @@ void HttpServerTest::TearDown() {
 void HttpServerTest::SetMac(const std::array<std::uint8_t, 6>& mac) {
   std::lock_guard lock(values_mutex_);
   mac_ = mac;
+}
+
+void HttpServerTest::SetAccess(quarno::httpd::AccessRules rules) {
+  std::lock_guard lock(values_mutex_);
+  access_ = std::move(rules);
 }
 
 void HttpServerTest::SetCharsetSetting(std::optional<std::string> value) {

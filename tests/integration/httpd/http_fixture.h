@@ -114,11 +114,15 @@ class HttpServerTest : public ::testing::Test {
   // What the owner would read from its settings, per request.
   void SetMac(const std::array<std::uint8_t, 6>& mac);
   void SetCharsetSetting(std::optional<std::string> value);
+  void SetAccess(quarno::httpd::AccessRules rules);
 
   quarno::httpd::HttpServer server_;
   std::mutex values_mutex_;
   std::array<std::uint8_t, 6> mac_{};
   std::optional<std::string> charset_;
+  // Open unless a test says otherwise: most tests are about serving.
+  quarno::httpd::AccessRules access_{.open = true, .account = std::nullopt, .link_token = {}};
+  std::shared_ptr<quarno::httpd::LoginGuard> login_guard_;  // set before SetUp
   std::unique_ptr<quarno::test::TempXdg> xdg_;
   std::string temp_;     // everything lives below
   std::string home_;     // document root

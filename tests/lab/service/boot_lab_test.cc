@@ -176,7 +176,7 @@ TEST_F(BootLab, RegisteredHereServesThroughTheRouter) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(xdg_.root() + "/ftp.bin"), ReadFile(file));
   lab().Exec("internet",
-             "curl -sS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
+             "curl -sS -m 20 --anyauth -u joe:s3cret http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
                  xdg_.root() + "/http.bin",
              &status);
   EXPECT_EQ(status, 0);
@@ -277,7 +277,7 @@ TEST_F(BootLab, BootsInARowStartTheServersOnTheStoredPorts) {
     EXPECT_EQ(status, 0) << boot;
     EXPECT_EQ(ReadFile(xdg_.root() + "/ftp.bin"), ReadFile(file)) << boot;
     lab().Exec("internet",
-               "curl -fsS -m 20 http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
+               "curl -fsS -m 20 --anyauth -u joe:s3cret http://" + wan + ":8080/httpstream/x/photos/hello.bin -o " +
                    xdg_.root() + "/http.bin",
                &status);
     EXPECT_EQ(status, 0) << boot;
@@ -447,7 +447,7 @@ TEST_F(BootLab, MappingsComeBackAfterTheRouterForgetsThem) {
     }
     if (!http) {
       lab().Exec("internet",
-                 "curl -fsS -m 3 -o /dev/null http://" + wan +
+                 "curl -fsS -m 3 --anyauth -u joe:s3cret -o /dev/null http://" + wan +
                      ":8080/httpstream/x/photos/hello.bin 2>/dev/null",
                  &status);
       http = status == 0;

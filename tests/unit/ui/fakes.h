@@ -106,6 +106,10 @@ class FakeView : public View {
     std::lock_guard l(m);
     help.push_back(path);
   }
+  void CopyText(const std::string& text) override {
+    std::lock_guard l(m);
+    clipboard = text;
+  }
   void EndProgram(int code) override {
     std::lock_guard l(m);
     exit_code = code;
@@ -166,6 +170,7 @@ class FakeView : public View {
   std::optional<bool> init_ok;
   bool tray = false;
   std::vector<std::string> help, messages, questions, captions, waiting, chooser_titles;
+  std::string clipboard;
   std::vector<Icon> icons;
   std::deque<Answer> answers;
   std::optional<std::string> chosen;
@@ -387,6 +392,11 @@ struct FakeHttp : HttpServing {
   bool Running() override { return running; }
   void SetCharsetUtf8(bool u) override { utf8 = u; }
   void SetRouterMac(const platform::MacAddress& m) override { mac = m; }
+  std::string ShareLink(const std::string& host, const std::string& port, const std::string& user,
+                        const std::string& password, const std::string& share) override {
+    return "https://" + host + ":" + port + "/httpstream/T(" + user + "," + password + ")/" +
+           share + "/";
+  }
   std::vector<std::string> starts;
   int stops = 0;
   bool running = false, utf8 = false;

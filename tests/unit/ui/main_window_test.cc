@@ -336,6 +336,22 @@ TEST_F(MainWindowTest, RecordWithoutMappingAndMatchingStoredAccountRegistersAgai
   EXPECT_TRUE(view.messages.empty()) << ::testing::PrintToString(view.messages);
 }
 
+TEST_F(MainWindowTest, ShareLinkIsCopiedOnlyOnceRegisteredWithAnAccount) {
+  dlg->OnCommand(kCmdCopyShareLink);
+  EXPECT_EQ(view.clipboard, "");
+  EXPECT_EQ(view.messages, std::vector<std::string>{text::kShareLinkNotReady});
+  view.messages.clear();
+  StoreRegistration();
+  mapper.verdict = 0;
+  ddns.answers = {"good;2121;40001"};
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;0;0"), no_cancel);
+  ASSERT_TRUE(dlg->AccountApplied());
+  dlg->OnCommand(kCmdCopyShareLink);
+  EXPECT_EQ(view.clipboard, "https://myhome.quarno.ralmek.co.kr:" + dlg->HttpPortText() +
+                                "/httpstream/T(user,secret)/share/");
+  EXPECT_EQ(view.messages, std::vector<std::string>{text::kShareLinkCopied});
+}
+
 TEST_F(MainWindowTest, StartUpAppliesTheStoredAccountWithoutAskingAboutKnockingClients) {
   // Internet clients retrying their login while the program starts must not
   // hold the start-up at a question nobody answers.
