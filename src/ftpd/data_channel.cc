@@ -21,6 +21,7 @@ constexpr size_t kSendfileTurn = 8 << 20;  // bytes per loop turn before others 
 constexpr size_t kIoBuffer = 256 << 10;
 constexpr size_t kAsciiBuffer = 64 << 10;
 constexpr int kDataConnectSeconds = 30;
+constexpr int kTlsCloseSeconds = 5;  // for the client's close_notify
 constexpr int kListingStepsPerTurn = 4;
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -63,6 +64,9 @@ void DataChannel::Reset() {
   passive_.reset();
   if (data_) data_->close(ec);
   data_.reset();
+  if (tls_) tls_->lowest_layer().close(ec);
+  tls_.reset();
+  tls_up_ = tls_closing_ = false;
   active_.reset();
   connecting_ = false;
 }
@@ -75,6 +79,9 @@ void DataChannel::Drop() {
   asio::error_code ec;
   if (data_) data_->close(ec);
   data_.reset();
+  if (tls_) tls_->lowest_layer().close(ec);
+  tls_.reset();
+  tls_up_ = tls_closing_ = false;
 }
 
 bool DataChannel::Listen(uint16_t min, uint16_t max, uint16_t& port) {
@@ -177,7 +184,20 @@ bool DataChannel::Begin(TransferRequest request) {
 void DataChannel::ConnectionReady() {
   if (!transfer_ || !waiting_) return;
   waiting_ = false;
+  // Clients begin the handshake once they see the 150.
+  if (tls_context_) return SecureThenRun();
+  if (!PrepareUpload()) return;
+  uint64_t gen = transfer_->generation;
+  Announce();
+  if (Current(gen)) Run();
+}
+
+bool DataChannel::PrepareUpload() {
   TransferRequest& r = transfer_->request;
+  auto fail = [this](int code, const char* text) {
+    Finish(code, text);
+    return false;
+  };
   if (r.kind == TransferKind::kStor) {
     // Opened only now, so a failed data connection never truncates a file.
     int flags = O_WRONLY | O_CREAT;
@@ -185,27 +205,30 @@ void DataChannel::ConnectionReady() {
     if (r.truncate) flags |= O_TRUNC;
     r.fd = OpenResolved(r.real, flags, true);
     struct stat st {};
-    if (r.fd < 0 || ::fstat(r.fd, &st) != 0) return Finish(553, "Cannot create file.");
+    if (r.fd < 0 || ::fstat(r.fd, &st) != 0) return fail(553, "Cannot create file.");
     if (!r.append && !r.truncate) {
       if (static_cast<uint64_t>(st.st_size) < r.offset)
-        return Finish(550, "Restart offset beyond file size.");
+        return fail(550, "Restart offset beyond file size.");
       // Resuming below the end rewrites what follows; append rights only extend.
       if (static_cast<uint64_t>(st.st_size) > r.offset && !r.may_rewrite)
-        return Finish(550, "Permission denied: the file may only be appended to.");
+        return fail(550, "Permission denied: the file may only be appended to.");
       if (::ftruncate(r.fd, static_cast<off_t>(r.offset)) != 0 ||
           ::lseek(r.fd, static_cast<off_t>(r.offset), SEEK_SET) < 0)
-        return Finish(451, "Cannot resume the file.");
+        return fail(451, "Cannot resume the file.");
     }
     transfer_->buffer.resize(kIoBuffer);
   }
+  return true;
+}
+
+void DataChannel::Announce() {
+  const TransferRequest& r = transfer_->request;
   const char* what =
       r.kind == TransferKind::kRetr   ? "Opening data channel for file download from server of "
       : r.kind == TransferKind::kStor ? "Opening data channel for file upload to server of "
                                       : "Opening data channel for directory listing of ";
   last_progress_ = Clock::now();
-  uint64_t gen = transfer_->generation;
   if (auto listener = listener_.lock()) listener->OnDataReply(150, what + r.quoted);
-  if (Current(gen)) Run();
 }
 
 void DataChannel::Run() {
@@ -241,7 +264,7 @@ void DataChannel::SendListing(uint64_t gen) {
     asio::post(io_, [self = shared_from_this(), gen] { self->SendListing(gen); });
     return;
   }
-  asio::async_write(*data_, asio::buffer(t.out),
+  Write(asio::buffer(t.out),
                     [self = shared_from_this(), gen](const asio::error_code& ec, size_t w) {
                       if (!self->Current(gen)) return;
                       if (ec) return self->Finish(426, kAborted);
@@ -254,6 +277,7 @@ void DataChannel::SendListing(uint64_t gen) {
 
 void DataChannel::SendFileChunk(uint64_t gen) {
   if (!Current(gen)) return;
+  if (tls_) return SendTlsFileChunk(gen);
   Transfer& t = *transfer_;
   asio::error_code ec;
   data_->native_non_blocking(true, ec);
@@ -300,7 +324,7 @@ void DataChannel::SendAsciiChunk(uint64_t gen) {
     t.out += c;
     t.pending_cr = c == '\r';
   }
-  asio::async_write(*data_, asio::buffer(t.out),
+  Write(asio::buffer(t.out),
                     [self = shared_from_this(), gen](const asio::error_code& ec, size_t w) {
                       if (!self->Current(gen)) return;
                       if (ec) return self->Finish(426, kAborted);
@@ -313,7 +337,7 @@ void DataChannel::SendAsciiChunk(uint64_t gen) {
 void DataChannel::ReceiveChunk(uint64_t gen) {
   if (!Current(gen)) return;
   Transfer& t = *transfer_;
-  data_->async_read_some(asio::buffer(t.buffer), [self = shared_from_this(), gen](
+  ReadSome(asio::buffer(t.buffer), [self = shared_from_this(), gen](
                                                      const asio::error_code& ec, size_t n) {
     if (!self->Current(gen)) return;
     Transfer& tr = *self->transfer_;
@@ -336,7 +360,8 @@ void DataChannel::ReceiveChunk(uint64_t gen) {
       tr.bytes += n;
       self->last_progress_ = Clock::now();
     }
-    if (ec == asio::error::eof) {
+    // A TLS peer that just drops the connection ends its upload as a plain one does.
+    if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) {
       if (tr.pending_cr && !WriteAll(fd, "\r", 1))
         return self->Finish(452, "Error writing the file.");
       return self->Finish(226, "Successfully transferred " + tr.request.quoted);
@@ -347,6 +372,7 @@ void DataChannel::ReceiveChunk(uint64_t gen) {
 }
 
 void DataChannel::Finish(int code, const std::string& text) {
+  if (CloseTlsFirst(code, text)) return;
   TransferKind kind = transfer_ ? transfer_->request.kind : TransferKind::kListing;
   Reset();
   if (auto listener = listener_.lock()) listener->OnTransferEnded(code, text, kind);
@@ -357,7 +383,9 @@ void DataChannel::CheckTimeouts(Clock::time_point now, int stall_seconds) {
   auto secs = [now](Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::seconds>(now - t).count();
   };
-  if (waiting_ && secs(wait_started_) >= std::min(stall_seconds, kDataConnectSeconds))
+  if (tls_closing_ && secs(tls_closing_since_) >= kTlsCloseSeconds)
+    Finish(tls_final_code_, tls_final_text_);
+  else if (waiting_ && secs(wait_started_) >= std::min(stall_seconds, kDataConnectSeconds))
     Finish(425, "Can't open data connection.");
   else if (!waiting_ && secs(last_progress_) >= stall_seconds)
     Finish(426, "Data connection timed out; transfer aborted.");

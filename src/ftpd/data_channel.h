@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "ftpd/server.h"
+#include "platform/asio.h"
+#include <boost/asio/ssl.hpp>
 
 namespace quarno::ftpd {
 
@@ -61,6 +63,9 @@ class DataChannel : public std::enable_shared_from_this<DataChannel> {
   void Target(const asio::ip::tcp::endpoint& target);
   // Drops the listener, the target, the connection and any transfer.
   void Reset();
+  // PROT P: the next connections run TLS and must resume the control connection's
+  // session `session_id` of `context`'s cache. A null context: in clear.
+  void Protect(std::shared_ptr<asio::ssl::context> context, std::string session_id);
 
   // Runs `request` once the data connection stands. False (and the file
   // closed) when neither PASV nor PORT came first.
@@ -89,6 +94,29 @@ class DataChannel : public std::enable_shared_from_this<DataChannel> {
   void SendAsciiChunk(uint64_t generation);
   void ReceiveChunk(uint64_t generation);
   void Finish(int code, const std::string& text);
+  // TLS (data_tls.cc).
+  using TlsDataStream = asio::ssl::stream<asio::ip::tcp::socket>;
+  void SecureThenRun();
+  void SendTlsFileChunk(uint64_t generation);
+  bool CloseTlsFirst(int code, const std::string& text);
+  template <typename Buffer, typename Handler>
+  void Write(const Buffer& buffer, Handler&& handler) {
+    if (tls_)
+      asio::async_write(*tls_, buffer, [keep = tls_, h = std::forward<Handler>(handler)](
+                                           const asio::error_code& ec, size_t n) { h(ec, n); });
+    else
+      asio::async_write(*data_, buffer, std::forward<Handler>(handler));
+  }
+  template <typename Buffer, typename Handler>
+  void ReadSome(const Buffer& buffer, Handler&& handler) {
+    if (tls_)
+      tls_->async_read_some(buffer, [keep = tls_, h = std::forward<Handler>(handler)](
+                                        const asio::error_code& ec, size_t n) { h(ec, n); });
+    else
+      data_->async_read_some(buffer, std::forward<Handler>(handler));
+  }
+  bool PrepareUpload();
+  void Announce();
   void Drop();
   bool Current(uint64_t generation) const {
     return transfer_ && transfer_->generation == generation;
@@ -110,6 +138,16 @@ class DataChannel : public std::enable_shared_from_this<DataChannel> {
   uint64_t generation_ = 0;
   Clock::time_point wait_started_;
   Clock::time_point last_progress_;
+
+  std::shared_ptr<asio::ssl::context> tls_context_;
+  std::string tls_session_;
+  // Shared with its handlers: the TLS engine must outlive every operation on it.
+  std::shared_ptr<TlsDataStream> tls_;
+  bool tls_up_ = false;  // handshake done
+  bool tls_closing_ = false;
+  int tls_final_code_ = 0;
+  std::string tls_final_text_;
+  Clock::time_point tls_closing_since_;
 };
 
 // The address without its IPv4-mapped IPv6 dress.

@@ -191,7 +191,11 @@ class ControlConnection : public std::enable_shared_from_this<ControlConnection>
 // ---- server ----
 
 Server::Server(ServerOptions options)
-    : options_(std::move(options)), io_(1), signals_(io_), sweep_(io_) {
+    : options_(std::move(options)),
+      io_(1),
+      signals_(io_),
+      sweep_(io_),
+      tls_(options_.tls_folder.empty() ? platform::TlsIdentityFolder() : options_.tls_folder) {
   if (!options_.http)
     options_.http =
         MakeHttpServing(options_.listen_address, options_.ftp_charset, options_.router_mac);
@@ -339,6 +343,7 @@ bool Server::ApplyOptions(std::string* error) {
     }
   }
   settings_ = s;
+  tls_.Apply(o);
   std::vector<uint16_t> ports;
   if (!ParsePortList(o.Text(kOptServerports), ports)) {
     WriteLog("Serverports \"%s\" not understood; listening ports unchanged",

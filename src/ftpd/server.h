@@ -16,6 +16,7 @@
 #include "ftpd/account.h"
 #include "ftpd/admin_codec.h"
 #include "ftpd/config.h"
+#include "ftpd/ftp_tls.h"
 #include "platform/asio.h"
 
 namespace quarno::ftpd {
@@ -70,6 +71,8 @@ struct ServerOptions {
   // the LAN (it gets the LAN address in PASV). Empty: PeerOnLan with the
   // interface's prefix.
   std::function<bool(const asio::ip::address& peer, const asio::ip::address& local)> lan_peer;
+  // Where the TLS certificate is made; empty: platform::TlsIdentityFolder().
+  std::string tls_folder;
 };
 
 // Loopback, link-local and private-range peers are on the LAN, and so is
@@ -105,6 +108,7 @@ class Server {
 
   // For sessions.
   const SessionSettings& settings() const { return settings_; }
+  const FtpTls& tls() const { return tls_; }
   // Whether sessions name files in UTF-8 (else CP949) until OPTS UTF8 ON.
   bool NamesInUtf8() const;
   bool AcceptsLogins() const;
@@ -154,6 +158,7 @@ class Server {
   ServerConfig config_;
   std::vector<std::shared_ptr<const Account>> accounts_;
   SessionSettings settings_;
+  FtpTls tls_;
   uint16_t state_ = kStateOnline;
   std::map<uint16_t, std::shared_ptr<asio::ip::tcp::acceptor>> ftp_acceptors_;
   std::unique_ptr<asio::ip::tcp::acceptor> admin_acceptor_;

@@ -138,14 +138,21 @@ void FtpSession::Start() {
 // ---- control connection ----
 
 void FtpSession::ReadMore() {
-  if (closing_) return;
-  control_.async_read_some(
-      asio::buffer(read_buffer_),
-      [self = shared_from_this()](const asio::error_code& ec, size_t n) { self->OnRead(ec, n); });
+  if (closing_ || tls_.starting) return;
+  tls_.reading = true;
+  auto done = [self = shared_from_this()](const asio::error_code& ec, size_t n) {
+    self->OnRead(ec, n);
+  };
+  if (tls_.stream)
+    tls_.stream->async_read_some(asio::buffer(read_buffer_), std::move(done));
+  else
+    control_.async_read_some(asio::buffer(read_buffer_), std::move(done));
 }
 
 void FtpSession::OnRead(const asio::error_code& ec, size_t n) {
+  tls_.reading = false;
   if (closing_) return;
+  if (tls_.starting) return OnReadWhileStartingTls(ec, n);
   if (ec) {
     Close();
     return;
@@ -272,21 +279,27 @@ void FtpSession::WriteNext() {
   }
   if (out_.empty()) {
     writing_ = false;
-    if (close_after_write_) Finalize();
+    if (close_after_write_)
+      Finalize();
+    else
+      MaybeStartTls();
     return;
   }
   writing_ = true;
-  asio::async_write(control_, asio::buffer(out_.front()),
-                    [self = shared_from_this()](const asio::error_code& ec, size_t) {
-                      if (self->closed_) return;
-                      self->out_bytes_ -= self->out_.front().size();
-                      self->out_.pop_front();
-                      if (ec) {
-                        self->Finalize();
-                        return;
-                      }
-                      self->WriteNext();
-                    });
+  auto written = [self = shared_from_this()](const asio::error_code& ec, size_t) {
+    if (self->closed_) return;
+    self->out_bytes_ -= self->out_.front().size();
+    self->out_.pop_front();
+    if (ec) {
+      self->Finalize();
+      return;
+    }
+    self->WriteNext();
+  };
+  if (tls_.stream)
+    asio::async_write(*tls_.stream, asio::buffer(out_.front()), std::move(written));
+  else
+    asio::async_write(control_, asio::buffer(out_.front()), std::move(written));
 }
 
 void FtpSession::Close(const std::string& reply) {
@@ -418,7 +431,9 @@ void FtpSession::Execute(const Command& cmd) {
   if (v == "FEAT")
     return Reply(
         211,
-        "Features:\n MDTM\n MFMT\n REST STREAM\n SIZE\n MLST type*;size*;modify*;perm*;\n MLSD\n "
+        "Features:\n" +
+            std::string(server_.tls().policy().available ? " AUTH TLS\n PBSZ\n PROT\n" : "") +
+            " MDTM\n MFMT\n REST STREAM\n SIZE\n MLST type*;size*;modify*;perm*;\n MLSD\n "
         "UTF8\n EPSV\n EPRT\nEnd");
   if (v == "OPTS") return DoOpts(a);
   if (v == "HELP")
@@ -428,8 +443,7 @@ void FtpSession::Execute(const Command& cmd) {
                  "MODE STRU\n PASV EPSV PORT EPRT LIST NLST MLSD MLST RETR STOR APPE REST DELE MKD "
                  "RMD\n RNFR RNTO "
                  "SIZE MDTM MFMT SITE ABOR STAT ALLO\nHelp ok.");
-  if (v == "AUTH" || v == "PBSZ" || v == "PROT" || v == "CCC")
-    return Reply(502, "TLS is not available on this server.");
+  if (IsTlsVerb(v)) return DoTls(cmd);
   if (!RequireLogin()) return;
   if (v == "PWD" || v == "XPWD") return Reply(257, Quote(cwd_) + " is current directory.");
   if (v == "CWD" || v == "XCWD") return DoCwd(a);
@@ -515,6 +529,7 @@ void FtpSession::DoOpts(const std::string& arg) {
 void FtpSession::DoUser(const std::string& arg) {
   if (logged_in_) return Reply(503, "Already logged in.");
   if (arg.empty()) return Reply(501, "Syntax error.");
+  if (TlsRefusesLogin()) return;
   std::string name;
   if (!FromWire(arg, name)) return;
   user_ = name;
@@ -832,6 +847,10 @@ void FtpSession::DoPort(const std::string& arg, bool extended) {
 }
 
 void FtpSession::StartTransfer(TransferRequest request) {
+  if (TlsRefusesData()) {
+    if (request.fd >= 0) ::close(request.fd);
+    return;
+  }
   busy_ = true;
   if (!data_->Begin(std::move(request))) {
     busy_ = false;

@@ -5,6 +5,7 @@
 
 #include "ftpd/command.h"
 #include "ftpd/data_channel.h"
+#include "ftpd/ftp_tls.h"
 #include "ftpd/listing.h"
 #include "ftpd/server.h"
 #include "ftpd/vfs.h"
@@ -85,6 +86,12 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
   bool NextListingPart(ListingJob& job, std::string& out);
   void DoOpts(const std::string& arg);
   void DoAbor();
+  // TLS (session_tls.cc).
+  void DoTls(const Command& cmd);
+  void MaybeStartTls();
+  void OnReadWhileStartingTls(const asio::error_code& ec, size_t n);
+  bool TlsRefusesLogin();
+  bool TlsRefusesData();
   void StartTransfer(TransferRequest request);
   std::string PassiveAddressFor() const;
 
@@ -126,6 +133,16 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
   bool epsv_all_ = false;
 
   std::shared_ptr<DataChannel> data_;
+
+  struct ControlTls {
+    TlsCommandState state;
+    bool starting = false;  // 234 sent: no more plain reads, the handshake comes next
+    bool reading = false;   // a read of the control connection is under way
+    std::string early;      // handshake bytes read before the handshake began
+    std::shared_ptr<asio::ssl::context> context;  // data connections resume in its cache
+    std::unique_ptr<TlsStream> stream;
+    std::string session_id;
+  } tls_;
 
   Clock::time_point last_command_;
   Clock::time_point last_transfer_;
