@@ -1,5 +1,7 @@
 #include "ftpctl/ftp_server.h"
 
+#include "ftpctl/admin_auth.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -199,6 +201,9 @@ bool StartFtpService(platform::ServiceManager& manager, const std::string& ftp_s
       return false;
     }
   }
+  // A fresh secret for the run the daemon is about to begin; a daemon that
+  // still runs keeps reading the file, so it goes on with the new one.
+  if (!WriteNewAdminSecret()) WriteLog("FTP admin secret could not be written");
   bool already_running = false;
   if (!manager.Start(kFtpServiceName, &already_running) && !already_running) {
     WriteLog("FTP server service could not be started");

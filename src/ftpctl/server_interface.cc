@@ -1,9 +1,11 @@
 #include "ftpctl/server_interface.h"
 
+
 #include <cstring>
 #include <ctime>
 
 #include "core/log.h"
+#include "ftpctl/admin_auth.h"
 #include "platform/trace.h"
 
 namespace quarno::ftpctl {
@@ -39,7 +41,15 @@ bool CServerInterface::Connect(uint16_t admin_port, const std::string& address,
                                std::chrono::milliseconds timeout) {
   std::lock_guard lock(send_mutex_);
   if (thread_.joinable()) return false;  // one connection per client
-  return socket_.Connect(address, admin_port, timeout);
+  if (!socket_.Connect(address, admin_port, timeout)) return false;
+  // Another local account may have bound the port first: it would get the
+  // option set and the accounts. Not a byte goes to a stranger's listener.
+  if (!AdminListenerIsOurs(admin_port, socket_.LocalPort())) {
+    WriteLog("FTP admin port %u is not held by this user; not used", unsigned(admin_port));
+    socket_.Close();
+    return false;
+  }
+  return true;
 }
 
 bool CServerInterface::StartReceiveThread() {
@@ -286,10 +296,17 @@ int CServerInterface::ParseAuthenticating() {
       ProtocolError("malformed password challenge");
       return 0;
     }
-    // No admin password is ever configured, so there is nothing to answer
-    // with; drop the challenge so it is not parsed again.
-    WriteLog("FTP admin interface asks for a password; not answered");
+    // Answered with this run's secret when the challenge is ours; any other
+    // is dropped so it is not parsed again.
+    auto nonce = ParseChallenge(payload, n);
+    auto secret = nonce ? ReadAdminSecret() : std::nullopt;
     Consume(kHeaderLength + n);
+    if (secret) {
+      std::vector<uint8_t> answer = ChallengeAnswer(*secret, *nonce);
+      SendCommand(kCmdAuth, answer.data(), static_cast<long>(answer.size()));
+      return 1;
+    }
+    WriteLog("FTP admin interface asks for a password; not answered");
     SignalAuthenticated();
     return 1;
   }

@@ -226,6 +226,11 @@ ServerConfig::ServerConfig() {
   options.SetNumber(kOptTimeout, 120);
   options.SetNumber(kOptNoTransferTimeout, 600);
   options.SetNumber(kOptLoginTimeout, 60);
+  // Guessing is held back even when the file does not name the protections.
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_ENABLE, 1);
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_ATTEMPTS, 5);
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_TYPE, 0);
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_BANTIME, 15);
 }
 
 bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports) {

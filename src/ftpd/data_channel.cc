@@ -1,5 +1,7 @@
 #include "ftpd/data_channel.h"
 
+#include "ftpd/doors.h"
+
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -62,6 +64,7 @@ void DataChannel::Reset() {
   asio::error_code ec;
   if (passive_) passive_->close(ec);
   passive_.reset();
+  passive_slot_.reset();
   if (data_) data_->close(ec);
   data_.reset();
   if (tls_) tls_->lowest_layer().close(ec);
@@ -107,6 +110,7 @@ bool DataChannel::Listen(uint16_t min, uint16_t max, uint16_t& port) {
   if (ec) return false;
   port = acceptor->local_endpoint(ec).port();
   passive_ = std::move(acceptor);
+  listened_at_ = Clock::now();
   stranger_logged_ = false;
   Accept();
   return true;
@@ -137,6 +141,7 @@ void DataChannel::Accept() {
     }
     self->data_.emplace(std::move(socket));
     self->passive_->close(rec);
+    self->passive_slot_.reset();
     if (self->transfer_ && self->waiting_) self->ConnectionReady();
   });
 }
@@ -379,6 +384,15 @@ void DataChannel::Finish(int code, const std::string& text) {
 }
 
 void DataChannel::CheckTimeouts(Clock::time_point now, int stall_seconds) {
+  // A listener nobody used gives its port back rather than hold it for the
+  // whole session time-out.
+  if (passive_ && passive_->is_open() && !data_ && !transfer_ &&
+      now - listened_at_ >= Doors::kPassiveUnusedLimit) {
+    asio::error_code ec;
+    passive_->close(ec);
+    passive_.reset();
+    passive_slot_.reset();
+  }
   if (!transfer_) return;
   auto secs = [now](Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::seconds>(now - t).count();

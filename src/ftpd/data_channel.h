@@ -59,6 +59,9 @@ class DataChannel : public std::enable_shared_from_this<DataChannel> {
   // PASV/EPSV: a listener on the session's local address, on a port of
   // [min, max] (any free port when min is 0). False when none is free.
   bool Listen(uint16_t min, uint16_t max, uint16_t& port);
+  // The address's share of open passive listeners, given back when the
+  // listener closes (used, reset, or unused for Doors::kPassiveUnusedLimit).
+  void HoldPassiveSlot(std::shared_ptr<void> slot) { passive_slot_ = std::move(slot); }
   // PORT/EPRT: the data connection will go to `target`.
   void Target(const asio::ip::tcp::endpoint& target);
   // Drops the listener, the target, the connection and any transfer.
@@ -129,6 +132,8 @@ class DataChannel : public std::enable_shared_from_this<DataChannel> {
   uint32_t session_id_;
 
   std::unique_ptr<asio::ip::tcp::acceptor> passive_;
+  std::shared_ptr<void> passive_slot_;
+  Clock::time_point listened_at_;
   bool stranger_logged_ = false;
   std::optional<asio::ip::tcp::socket> data_;
   bool connecting_ = false;

@@ -9,7 +9,9 @@
 #include <deque>
 
 #include "core/log.h"
+#include "ftpd/doors.h"
 #include "ftpd/session.h"
+#include "ftpctl/admin_auth.h"
 #include "httpd/http_server.h"
 #include "platform/netinfo.h"
 #include "platform/process.h"
@@ -43,8 +45,33 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
 
   void Start() {
     Send(Greeting());
-    Send(Frame(AdminType::kReply, 0, {}));  // no admin password: accepted at once
+    // The run's secret answers the challenge; nothing else is served before.
+    nonce_ = ftpctl::NewNonce();
+    Send(Frame(AdminType::kCommand, ftpctl::kCmdAuth, ftpctl::ChallengePayload(nonce_)));
+    auto timer = std::make_shared<asio::steady_timer>(server_.io(), std::chrono::seconds(10));
+    timer->async_wait([self = shared_from_this(), timer](const asio::error_code& ec) {
+      if (!ec && !self->authenticated_) self->Close();
+    });
     Read();
+  }
+
+  // The first message must be the challenge's answer.
+  bool Authenticate(const AdminMessage& m) {
+    auto secret = ftpctl::ReadAdminSecret();
+    if (m.id == ftpctl::kCmdAuth && secret &&
+        ftpctl::AnswerMatches(*secret, nonce_, m.payload.data(), m.payload.size())) {
+      authenticated_ = true;
+      Send(Frame(AdminType::kReply, 0, {}));
+      return true;
+    }
+    server_.doors().LogOnce("admin-answer",
+                            "admin: a connection did not answer the password challenge; closed "
+                            "(logged once)");
+    static const std::string kRefused = "Admin password not accepted.";
+    Send(Frame(AdminType::kStatus, 4, Bytes(kRefused.begin(), kRefused.end())));
+    close_after_write_ = true;
+    if (!writing_) Close();
+    return false;
   }
 
   void Send(Bytes bytes) {
@@ -91,6 +118,10 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
               WriteLog("admin: malformed message; connection closed");
               return self->Close();
             }
+            if (!self->authenticated_) {
+              if (!self->Authenticate(message)) return;
+              continue;
+            }
             self->server_.HandleAdmin(self, message);
             if (self->closed_) return;
           }
@@ -101,6 +132,7 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
   void WriteNext() {
     if (out_.empty() || closed_) {
       writing_ = false;
+      if (close_after_write_) Close();
       return;
     }
     writing_ = true;
@@ -122,6 +154,9 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
   size_t queued_ = 0;
   bool writing_ = false;
   bool closed_ = false;
+  bool authenticated_ = false;
+  bool close_after_write_ = false;
+  std::vector<uint8_t> nonce_;
 };
 
 // ---- control channel connection ----
@@ -195,7 +230,14 @@ Server::Server(ServerOptions options)
       io_(1),
       signals_(io_),
       sweep_(io_),
-      tls_(options_.tls_folder.empty() ? platform::TlsIdentityFolder() : options_.tls_folder) {
+      tls_(options_.tls_folder.empty() ? platform::TlsIdentityFolder() : options_.tls_folder),
+      doors_(std::make_unique<Doors>()) {
+  doors_->SetOwnPorts([this] {
+    std::vector<uint16_t> ports = ftp_ports();
+    ports.push_back(admin_port_);
+    if (http_port_) ports.push_back(http_port_);
+    return ports;
+  });
   if (!options_.http)
     options_.http =
         MakeHttpServing(options_.listen_address, options_.ftp_charset, options_.router_mac);
@@ -242,6 +284,9 @@ bool Server::Start(std::string& why) {
     }
     AcceptControl();
   }
+  if (!ftpctl::EnsureAdminSecret())
+    WriteLog("admin secret %s cannot be made; the admin channel admits nobody",
+             ftpctl::AdminSecretPath().c_str());
   std::string load_error;
   ServerConfig config;
   if (LoadConfigFile(options_.config_path, config, load_error)) {
@@ -344,6 +389,8 @@ bool Server::ApplyOptions(std::string* error) {
   }
   settings_ = s;
   tls_.Apply(o);
+  doors_->ApplyAutobanOptions(o);
+  doors_->SetSessionCap(SessionCap(), static_cast<size_t>(options_.max_unauthenticated_per_address));
   std::vector<uint16_t> ports;
   if (!ParsePortList(o.Text(kOptServerports), ports)) {
     WriteLog("Serverports \"%s\" not understood; listening ports unchanged",
@@ -438,10 +485,10 @@ void Server::AcceptFtp(const std::shared_ptr<tcp::acceptor>& acceptor) {
   acceptor->async_accept([this, acceptor](const asio::error_code& ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !acceptor->is_open() || stopping_) return;
     if (!ec) {
-      size_t cap = config_.options.Number(kOptMaxUsers) > 0
-                       ? static_cast<size_t>(config_.options.Number(kOptMaxUsers))
-                       : static_cast<size_t>(options_.max_sessions_when_unlimited);
-      cap = std::min<size_t>(cap, 10000);
+      size_t cap = SessionCap();
+      asio::error_code pec;
+      asio::ip::address peer = PlainAddress(socket.remote_endpoint(pec).address());
+      std::string ban = pec ? std::string() : doors_->BanReply(peer);
       const char* refusal = nullptr;
       if (!(state_ & kStateOnline) ||
           (state_ & (kStateGoingOfflineNow | kStateWaitTransfers | kStateWaitLogout)))
@@ -450,8 +497,22 @@ void Server::AcceptFtp(const std::shared_ptr<tcp::acceptor>& acceptor) {
         refusal = "421 Server is locked.\r\n";
       else if (sessions_.size() >= cap)
         refusal = "421 Too many users are connected, please try again later.\r\n";
+      else if (!ban.empty())
+        refusal = (ban += "\r\n").c_str();
       else if (UnauthenticatedFrom(socket) >= options_.max_unauthenticated_per_address)
         refusal = "421 Too many connections from your address, please log in first.\r\n";
+      // Not logged in yet: a place among the bounded few, the crowd's
+      // biggest holder giving way to a newcomer.
+      auto admitted = std::make_shared<std::weak_ptr<FtpSession>>();
+      platform::Admission::Ticket ticket;
+      if (!refusal) {
+        ticket = doors_->AdmitBeforeLogin(peer, [this, admitted] {
+          asio::post(io_, [admitted] {
+            if (auto s = admitted->lock()) s->Close("421 Too many connections, please log in first.");
+          });
+        });
+        if (!ticket) refusal = "421 Too many users are connected, please try again later.\r\n";
+      }
       if (refusal) {
         // A short blocking write to a fresh socket's empty buffer; then gone.
         asio::error_code wec;
@@ -462,6 +523,8 @@ void Server::AcceptFtp(const std::shared_ptr<tcp::acceptor>& acceptor) {
         uint32_t id = next_id_++;
         if (next_id_ == 0) next_id_ = 1;
         auto session = std::make_shared<FtpSession>(*this, std::move(socket), id);
+        *admitted = session;
+        session->HoldPreLoginTicket(std::move(ticket));
         sessions_[id] = session;
         BroadcastStatus(3, ConnectionAdded(id, session->address(), session->port()));
         session->Start();
@@ -511,13 +574,25 @@ bool Server::AdminPeerAllowed(const tcp::socket& socket) {
   std::optional<uint32_t> owner =
       platform::TcpPeerOwner(peer_address, peer.port(), ours.address().to_string(), ours.port());
   const uint32_t self = platform::EffectiveUserId();
-  if (owner && (*owner == self || *owner == 0)) return true;
+  if (owner && (*owner == self || *owner == 0)) {
+    // A data connection the daemon was talked into making to itself.
+    if (options_.admin_from_own_process ||
+        !platform::TcpPeerIsThisProcess(peer_address, peer.port(), ours.address().to_string(),
+                                        ours.port()))
+      return true;
+    doors_->LogOnce("admin-self", "admin: a connection from this daemon's own process refused "
+                                  "(logged once)");
+    return false;
+  }
   if (owner) {
-    WriteLog("admin: connection from %s:%u of uid %u refused (only uid %u or root)",
-             peer_address.c_str(), peer.port(), *owner, self);
+    doors_->LogOnce("admin-uid-" + std::to_string(*owner),
+                    "admin: connection from " + peer_address + ":" + std::to_string(peer.port()) +
+                        " of uid " + std::to_string(*owner) + " refused (only uid " +
+                        std::to_string(self) + " or root; logged once per uid)");
   } else {
-    WriteLog("admin: connection from %s:%u refused: its owner cannot be told", peer_address.c_str(),
-             peer.port());
+    doors_->LogOnce("admin-unknown", "admin: connection from " + peer_address + ":" +
+                                         std::to_string(peer.port()) +
+                                         " refused: its owner cannot be told (logged once)");
   }
   return false;
 }
@@ -540,6 +615,13 @@ void Server::BroadcastStatus(uint8_t id, const Bytes& payload) {
   Bytes frame = Frame(AdminType::kStatus, id, payload);
   auto admins = admins_;
   for (auto& a : admins) a->Send(frame);
+}
+
+size_t Server::SessionCap() const {
+  size_t cap = config_.options.Number(kOptMaxUsers) > 0
+                   ? static_cast<size_t>(config_.options.Number(kOptMaxUsers))
+                   : static_cast<size_t>(options_.max_sessions_when_unlimited);
+  return std::min<size_t>(cap, 10000);
 }
 
 bool Server::AcceptsLogins() const {
@@ -711,8 +793,12 @@ void Server::HandleAdmin(const std::shared_ptr<AdminConnection>& conn, const Adm
       return conn->Send(Frame(AdminType::kReply, 5, SerializeOptions(config_.options)));
     }
     case ftpctl::kCmdAccounts: {
-      if (p.empty())
-        return conn->Send(Frame(AdminType::kReply, 6, SerializeAccountMessage(config_.users)));
+      if (p.empty()) {
+        // The hashes never leave the daemon: whoever reads them can log in.
+        std::vector<Account> shown = config_.users;
+        for (auto& a : shown) a.password.clear();
+        return conn->Send(Frame(AdminType::kReply, 6, SerializeAccountMessage(shown)));
+      }
       std::vector<Account> users;
       if (!ParseAccountMessage(p.data(), p.size(), users)) {
         WriteLog("admin: malformed account message; connection closed");
@@ -754,10 +840,12 @@ std::string Server::RunControl(int code) {
         return "ERR " + why;
       }
       WriteLog("HTTP serving on port %d", port);
+      http_port_ = static_cast<uint16_t>(port);
       return "OK";
     }
     case ftpctl::kControlStopHttp:
       options_.http->Stop();
+      http_port_ = 0;
       return "OK";
     default:
       return "ERR unknown control code";

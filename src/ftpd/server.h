@@ -23,6 +23,7 @@ namespace quarno::ftpd {
 
 class FtpSession;
 class AdminConnection;
+class Doors;
 
 // State word bits as the admin protocol carries them.
 enum StateBit : uint16_t {
@@ -67,6 +68,8 @@ struct ServerOptions {
   // Connections from one address that have not logged in yet: beyond this
   // one address could fill every session place until the login time-out.
   int max_unauthenticated_per_address = 64;
+  // Tests run their admin client inside the daemon's process.
+  bool admin_from_own_process = false;
   // Whether a client at `peer`, reached on the local address `local`, is on
   // the LAN (it gets the LAN address in PASV). Empty: PeerOnLan with the
   // interface's prefix.
@@ -118,6 +121,7 @@ class Server {
   int LoggedInCountFrom(const std::string& user, const std::string& address) const;
   bool IsLanPeer(const asio::ip::address& peer, const asio::ip::address& local) const;
   const ServerOptions& options() const { return options_; }
+  Doors& doors() { return *doors_; }
   void OnLoggedIn(FtpSession& session);
   void OnSessionClosed(uint32_t id);
   void OnTransferEnded(FtpSession& session);
@@ -150,6 +154,7 @@ class Server {
   void ScheduleSweep();
   bool ReloadFile(std::string& why);
   int UnauthenticatedFrom(const asio::ip::tcp::socket& socket) const;
+  size_t SessionCap() const;
 
   ServerOptions options_;
   asio::io_context io_;
@@ -168,6 +173,8 @@ class Server {
   std::vector<std::shared_ptr<AdminConnection>> admins_;
   uint32_t next_id_ = 1;
   bool stopping_ = false;
+  uint16_t http_port_ = 0;
+  std::unique_ptr<Doors> doors_;
 };
 
 }  // namespace quarno::ftpd

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "core/log.h"
+#include "ftpd/doors.h"
 #include "ftpd/listing.h"
 #include "platform/codepage.h"
 
@@ -21,6 +22,8 @@ using asio::ip::tcp;
 constexpr size_t kMaxQueuedLines = 64;
 constexpr size_t kMaxPendingOutput = 1 << 20;
 constexpr int kFailedLoginsBeforeClose = 3;
+// Checks after failures wait their turn up to this long; beyond, refused.
+constexpr std::chrono::milliseconds kLongestPacedWait{5000};
 // Entries examined per step of a listing: a step stays well under a
 // millisecond, so a folder of 100k entries never holds up other sessions.
 constexpr int kListingBatch = 64;
@@ -157,6 +160,7 @@ void FtpSession::OnRead(const asio::error_code& ec, size_t n) {
     Close();
     return;
   }
+  prelogin_.Touch();
   for (size_t i = 0; i < n; ++i) {
     char c = read_buffer_[i];
     if (c != '\n') {
@@ -347,10 +351,9 @@ void FtpSession::CheckTimeouts(Clock::time_point now) {
     if (secs(started_at_) >= limit) Close("421 Login time exceeded. Closing control connection.");
     return;
   }
-  if (transferring()) {
-    data_->CheckTimeouts(now, s.timeout_s > 0 ? s.timeout_s : 300);
-    return;
-  }
+  const bool was_transferring = transferring();
+  if (data_) data_->CheckTimeouts(now, s.timeout_s > 0 ? s.timeout_s : 300);
+  if (was_transferring) return;
   if (s.timeout_s > 0 && secs(last_command_) >= s.timeout_s) {
     Close("421 Connection timed out.");
     return;
@@ -540,6 +543,27 @@ void FtpSession::DoPass(const std::string& arg) {
   if (logged_in_) return Reply(503, "Already logged in.");
   if (user_.empty()) return Reply(503, "Login with USER first.");
   if (!server_.AcceptsLogins()) return Close("421 Server is offline.");
+  Doors& doors = server_.doors();
+  if (std::string ban = doors.BanReply(peer_); !ban.empty()) return Close(ban);
+  // Only addresses with failures behind them queue for the shared slot.
+  auto wait = doors.autoban().PaceCheck(peer_, kLongestPacedWait);
+  if (!wait) {
+    doors.LogOnce("pace-full", "FTP: password checks after failures are queued full; more are "
+                               "refused (logged once)");
+    return Close("421 Too many failed logins, please try again later.");
+  }
+  if (wait->count() == 0) return CheckPassword(arg);
+  busy_ = true;
+  login_delay_.expires_after(*wait);
+  login_delay_.async_wait([self = shared_from_this(), arg](const asio::error_code& ec) {
+    if (ec || self->closing_) return;
+    self->busy_ = false;
+    self->CheckPassword(arg);
+    if (!self->busy_) self->Done();
+  });
+}
+
+void FtpSession::CheckPassword(const std::string& arg) {
   auto account = server_.FindAccount(user_);
   bool ok = false;
   if (account && account->enabled == 1) {
@@ -565,6 +589,12 @@ void FtpSession::DoPass(const std::string& arg) {
   if (!ok) {
     ++failed_logins_;
     WriteLog("FTP %u: failed login of \"%s\" from %s", id_, user_.c_str(), address_.c_str());
+    std::chrono::seconds ban{};
+    if (server_.doors().autoban().RecordFailure(peer_, &ban)) {
+      WriteLog("FTP: %s banned for %lld s after repeated failed logins", address_.c_str(),
+               static_cast<long long>(ban.count()));
+      return Close(server_.doors().BanReply(peer_));
+    }
     user_.clear();
     busy_ = true;  // the delay holds back this client only
     login_delay_.expires_after(server_.options().failed_login_delay);
@@ -577,6 +607,8 @@ void FtpSession::DoPass(const std::string& arg) {
     });
     return;
   }
+  server_.doors().autoban().RecordSuccess(peer_);
+  prelogin_.Release();  // logged in: no longer among the bounded strangers
   account_ = account;
   user_ = account->user_name;
   logged_in_ = true;
@@ -811,8 +843,12 @@ void FtpSession::DoPasv(bool extended) {
   }
   const SessionSettings& s = server_.settings();
   uint16_t port = 0;
+  data_->Reset();  // this session's earlier listener gives its place back first
+  auto slot = server_.doors().TakePassiveSlot(peer_);
+  if (!slot) return Reply(425, "Can't open data connection: too many passive connections open from your address.");
   if (!data_->Listen(s.pasv_min, s.pasv_max, port))
     return Reply(425, "Can't open data connection: no free port.");
+  data_->HoldPassiveSlot(std::move(slot));
   if (extended)
     return Reply(229, "Entering Extended Passive Mode (|||" + std::to_string(port) + "|)");
   asio::error_code ec;
@@ -840,8 +876,9 @@ void FtpSession::DoPort(const std::string& arg, bool extended) {
     if (!ParsePortArgument(arg, ip, port)) return Reply(501, "Syntax error in PORT.");
     addr = asio::ip::address_v4(ip);
   }
-  if (Plain(addr) != peer_ || port < 1024)
-    return Reply(504, "Rejected: the data address must be your own, on a port above 1023.");
+  if (std::string refusal = server_.doors().DataTargetRefusal(peer_, Plain(addr), port);
+      !refusal.empty())
+    return Reply(504, refusal.substr(4));
   data_->Target(tcp::endpoint(Plain(addr), port));
   Reply(200, extended ? "EPRT command successful." : "PORT command successful.");
 }

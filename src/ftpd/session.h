@@ -9,6 +9,7 @@
 #include "ftpd/listing.h"
 #include "ftpd/server.h"
 #include "ftpd/vfs.h"
+#include "platform/admission.h"
 
 namespace quarno::ftpd {
 
@@ -24,6 +25,8 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
   // Sends `reply` (if any) and closes; the session then leaves the server.
   void Close(const std::string& reply = {});
   void CheckTimeouts(Clock::time_point now);
+  // The place this connection holds until it logs in.
+  void HoldPreLoginTicket(platform::Admission::Ticket ticket) { prelogin_ = std::move(ticket); }
 
   uint32_t id() const { return id_; }
   const std::string& address() const { return address_; }
@@ -61,6 +64,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
 
   void DoUser(const std::string& arg);
   void DoPass(const std::string& arg);
+  void CheckPassword(const std::string& arg);
   void DoCwd(const std::string& arg);
   void DoPasv(bool extended);
   void DoPort(const std::string& arg, bool extended);
@@ -133,6 +137,7 @@ class FtpSession : public std::enable_shared_from_this<FtpSession>, public DataC
   bool epsv_all_ = false;
 
   std::shared_ptr<DataChannel> data_;
+  platform::Admission::Ticket prelogin_;
 
   struct ControlTls {
     TlsCommandState state;

@@ -115,6 +115,13 @@ void EventSocket::Wake() {
   }
 }
 
+uint16_t EventSocket::LocalPort() const {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
 void EventSocket::Close() {
   if (fd_ >= 0) {
     ::close(fd_);

@@ -24,6 +24,8 @@ class EventSocket {
   // non-blocking afterwards.
   bool Connect(const std::string& ipv4, uint16_t port, std::chrono::milliseconds timeout);
   bool IsOpen() const { return fd_ >= 0; }
+  // This end's port; 0 when not connected.
+  uint16_t LocalPort() const;
 
   Io Send(const void* data, std::size_t length, std::size_t& sent);
   Io Recv(void* buffer, std::size_t length, std::size_t& received);

@@ -12,6 +12,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -279,6 +280,7 @@ std::vector<TcpEntry> ParseTcpTable(std::string_view proc_net_tcp) {
       entry.remote_port = 0;
     }
     if (uint32_t uid; f.size() >= 8 && ParseDec(f[7], uid)) entry.uid = uid;
+    if (f.size() >= 10) std::from_chars(f[9].data(), f[9].data() + f[9].size(), entry.inode);
     entries.push_back(entry);
   }
   return entries;
@@ -320,6 +322,25 @@ std::optional<uint32_t> FindTcpPeerOwner(const std::vector<TcpEntry>& table,
 std::optional<uint32_t> TcpPeerOwner(std::string_view peer_address, uint16_t peer_port,
                                      std::string_view our_address, uint16_t our_port) {
   return FindTcpPeerOwner(ReadTcpTable(), peer_address, peer_port, our_address, our_port);
+}
+
+bool TcpPeerIsThisProcess(std::string_view peer_address, uint16_t peer_port,
+                          std::string_view our_address, uint16_t our_port) {
+  auto peer = ToTcpAddress(peer_address), ours = ToTcpAddress(our_address);
+  if (!peer || !ours) return false;
+  uint64_t inode = 0;
+  for (const TcpEntry& e : ReadTcpTable())
+    if (e.local_port == peer_port && e.remote_port == our_port && e.local_address == *peer &&
+        e.remote_address == *ours)
+      inode = e.inode;
+  if (inode == 0) return false;
+  const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code link_error;
+    if (std::filesystem::read_symlink(fd.path(), link_error).string() == wanted) return true;
+  }
+  return false;
 }
 
 std::vector<TcpEntry> ReadTcpTable() {

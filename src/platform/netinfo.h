@@ -57,6 +57,7 @@ struct TcpEntry {
   // lingers after its close (TIME-WAIT and its kin), so only a live state
   // says whose it is. Missing when the row is cut off before the column.
   std::optional<uint32_t> uid;
+  uint64_t inode = 0;  // 0 for sockets no process holds any more
 };
 // Rows of /proc/net/tcp or /proc/net/tcp6 text; malformed rows are skipped.
 // The address words are read in this machine's byte order, as the kernel
@@ -77,6 +78,11 @@ std::optional<uint32_t> FindTcpPeerOwner(const std::vector<TcpEntry>& table,
 // The same over both tables of this machine's (this network namespace's) kernel.
 std::optional<uint32_t> TcpPeerOwner(std::string_view peer_address, uint16_t peer_port,
                                      std::string_view our_address, uint16_t our_port);
+
+// Whether the established socket whose own end is `peer` and whose other
+// end is `ours` is held by this very process (a connection it made to itself).
+bool TcpPeerIsThisProcess(std::string_view peer_address, uint16_t peer_port,
+                          std::string_view our_address, uint16_t our_port);
 
 // An adapter other than loopback is up and running with an address.
 bool IsNetworkAlive();

@@ -1,5 +1,6 @@
 #include "ftpd_fixture.h"
 
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <sstream>
 
 #include "core/log.h"
+#include "ftpctl/admin_auth.h"
 #include "core/settings.h"
 #include "ftpd/stored_settings.h"
 #include "platform/paths.h"
@@ -69,7 +71,7 @@ std::string RandomBytes(size_t n, unsigned seed) {
 
 // ---- admin client ----
 
-AdminClient::AdminClient(int port) {
+AdminClient::AdminClient(int port, bool answer) {
   fd_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -83,7 +85,14 @@ AdminClient::AdminClient(int port) {
   std::string g;
   uint8_t type, id;
   Bytes payload;
-  if (!ReadExact(15, g, 3000) || !Receive(type, id, payload) || type != 1 || id != 0) {
+  bool ok = ReadExact(15, g, 3000) && Receive(type, id, payload) && type == 0 && id == 0;
+  if (ok && answer) {
+    auto nonce = quarno::ftpctl::ParseChallenge(payload.data(), payload.size());
+    auto secret = quarno::ftpctl::ReadAdminSecret();
+    ok = nonce && secret && Send(0, quarno::ftpctl::ChallengeAnswer(*secret, *nonce)) &&
+         Receive(type, id, payload) && type == 1 && id == 0;
+  }
+  if (!ok) {
     close(fd_);
     fd_ = -1;
     return;
@@ -198,6 +207,7 @@ void FtpdTest::StartServer() {
   };
   o.router_mac = quarno::ftpd::StoredRouterMac();
   o.failed_login_delay = login_delay_;
+  o.admin_from_own_process = true;  // the admin client runs in this process
   AdjustOptions(o);
   server_ = std::make_unique<quarno::ftpd::Server>(std::move(o));
   std::string why;

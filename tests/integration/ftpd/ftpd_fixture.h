@@ -41,7 +41,9 @@ inline std::string Replace(std::string text, const std::string& from, const std:
 // Blocking admin protocol client with time-outs.
 class AdminClient {
  public:
-  explicit AdminClient(int port);
+  // Answers the password challenge with the run's secret unless `answer` is
+  // false (then it stops after the challenge).
+  explicit AdminClient(int port, bool answer = true);
   ~AdminClient();
   bool ok() const { return fd_ >= 0; }
   quarno::ftpd::Bytes greeting;
