@@ -403,6 +403,31 @@ TEST_F(MainWindowTest, StoredFtpPortTakenFailsTheStartUp) {
   EXPECT_TRUE(http.starts.empty());
 }
 
+TEST_F(MainWindowTest, ReRegistrationKeepsThePortItsOwnFtpServerHolds) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
+  ASSERT_EQ(dlg->StatusText(), "등록됨");
+  // The offline FTP server keeps its listener; another program holds 2200.
+  ports.taken = {2121, 2200};
+  for (const auto& [port, refused] : {std::pair{"2121", false}, {"2200", true}}) {
+    view.messages.clear();
+    ddns.registers.clear();
+    ddns.answers = {std::string("good;") + port + ";40001"};
+    TypeRegistration("myhome", "new@example.com", port);
+    dlg->RegisterAddress(nullptr, no_cancel);
+    if (refused) {
+      EXPECT_EQ(view.messages, std::vector<std::string>{"다른 응용 프로그램에서 사용 중인 포트입니다."});
+      EXPECT_TRUE(ddns.registers.empty());
+    } else {
+      EXPECT_EQ(view.messages, std::vector<std::string>{"Quarno 계정이 등록되었습니다."});
+      ASSERT_EQ(ddns.registers.size(), 1u);
+      EXPECT_EQ(ddns.registers[0].ftp, 2121);
+      EXPECT_TRUE(dlg->FtpOnline());
+    }
+  }
+}
+
 TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
   StoreRegistration();
   mapper.verdict = 1;
