@@ -56,7 +56,8 @@ rm -rf "$tmp"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for p in libqt6widgets6 libcivetweb1 libtinyxml2-9 libcurl4 libnettle8 fonts-nanum libc6 libstdc++6; do
+for p in libqt6widgets6 libcivetweb1 libtinyxml2-9 libcurl4 libnettle8 fonts-nanum qt6-translations-l10n \
+  xdg-utils libc6 libstdc++6; do
   tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$p" || fail "Depends lacks $p"
 done
 # Each package once, whether named by hand or found in the binaries.
