@@ -23,7 +23,6 @@ expect=(
   "./usr/bin/quarno-ftpd -> ../lib/quarno/quarno-ftpd"
   "./usr/lib/systemd/user/Quarno_Bootup_Service.service"
   "./usr/share/applications/quarno-server.desktop"
-  "./usr/lib/quarno/quarno-server-autostart.desktop"
   "./usr/share/icons/hicolor/scalable/apps/quarno-server.svg"
   "./usr/share/doc/quarno/copyright"
   "./usr/share/man/man1/quarno-server.1.gz"
