@@ -712,6 +712,37 @@ TEST_F(MainWindowTest, StartOptionBoxes) {
   EXPECT_FALSE(view.Checked(Surface::kMain, ctl::kAutoRun));
 }
 
+// A boot start that cannot work is told once the option is on; a failure to
+// write the records is only logged, as before.
+TEST_F(MainWindowTest, AutoStartTellsWhatKeepsTheBootStartAway) {
+  const std::pair<AutoStartProblem, std::string> cases[] = {
+      {AutoStartProblem::kNone, ""},
+      {AutoStartProblem::kFailed, ""},
+      {AutoStartProblem::kLingerRefused,
+       "로그인하기 전에는 서버가 자동으로 시작되지 않습니다.\n\n부팅 시 바로 시작되게 하려면 "
+       "관리자 권한으로 \"sudo loginctl enable-linger $USER\" 명령을 실행하시기 바랍니다."},
+      {AutoStartProblem::kNoBootStart,
+       "부팅 시 서버를 시작할 systemd나 cron이 없어 로그인한 후에만 서버가 시작됩니다.\n\n"
+       "cron 패키지를 설치한 후 다시 설정하시기 바랍니다."},
+      {AutoStartProblem::kCronRefused,
+       "cron에 부팅 시 시작을 등록하지 못해 로그인한 후에만 서버가 시작됩니다.\n\n"
+       "관리자에게 cron 사용 권한을 요청하시기 바랍니다."},
+  };
+  for (const auto& [problem, message] : cases) {
+    view.messages.clear();
+    autostart.problem = problem;
+    view.SetChecked(Surface::kMain, ctl::kAutoRun, true);
+    dlg->OnAutoRunClicked();
+    auto done = sink.Wait(std::chrono::seconds(5));
+    ASSERT_TRUE(done);
+    dlg->OnMessage(*done);
+    EXPECT_EQ(view.messages,
+              message.empty() ? std::vector<std::string>{} : std::vector<std::string>{message});
+    EXPECT_TRUE(view.IsEnabled(ctl::kAutoRun));
+    EXPECT_TRUE(view.Checked(Surface::kMain, ctl::kAutoRun));  // the logon start is there
+  }
+}
+
 TEST_F(MainWindowTest, HelpRequestOpensTheShippedPage) {
   dlg->OnHelpClicked();
   Pump();
