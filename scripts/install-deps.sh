@@ -12,9 +12,13 @@ packages=(
   vsftpd nginx-light wrk
   # The run command's virtual screen; the Debian package, its icons and its checks.
   xvfb x11vnc librsvg2-bin lintian debootstrap
+  # The boot start where systemd is absent (a @reboot line in the user's crontab).
+  cron
   # The desktop program and its tests (offscreen, Xvfb with a tray host).
-  qt6-base-dev qt6-qpa-plugins fonts-nanum
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-nanum xdg-utils
   xauth trayer xdotool x11-utils imagemagick
+  # A private session bus and a StatusNotifierItem tray host for the tray test.
+  dbus python3-dbus python3-gi
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -94,7 +94,7 @@ measure() {  # key url threads connections script label [wrk options]
 }
 
 stream=httpstream/tok/DISK_E
-echo "wrk ${seconds}s per run, loopback; quarno-httpd (CivetWeb + own handler, product options) vs nginx (2 workers, sendfile)"
+echo "wrk ${seconds}s per run, loopback; quarno-httpd (own Asio + Beast engine, product options) vs nginx (2 workers, sendfile)"
 for server in quarno nginx; do
   port=$ours_port; [ $server = nginx ] && port=$nginx_port
   base="http://127.0.0.1:$port/$stream"

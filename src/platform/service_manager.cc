@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/boot_entry.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -176,19 +177,19 @@ int RunCommand(const std::vector<std::string>& argv, std::string& out) {
   return WEXITSTATUS(status);
 }
 
-std::unique_ptr<ServiceManager> MakeServiceManager() {
+bool SystemdUserManagerRuns() {
   const char* choice = std::getenv("QUARNO_SUPERVISOR");
-  if (choice && std::strcmp(choice, "builtin") == 0) return MakeBuiltinServiceManager();
-  if (choice && std::strcmp(choice, "systemd") == 0) return MakeSystemdServiceManager();
-  if (::access("/run/systemd/system", F_OK) == 0) {
-    std::string out;
-    RunCommand({"systemctl", "--user", "is-system-running"}, out);
-    if (out.rfind("running", 0) == 0 || out.rfind("degraded", 0) == 0 ||
-        out.rfind("starting", 0) == 0) {
-      return MakeSystemdServiceManager();
-    }
-  }
-  return MakeBuiltinServiceManager();
+  if (choice && std::strcmp(choice, "builtin") == 0) return false;
+  if (choice && std::strcmp(choice, "systemd") == 0) return true;
+  if (::access("/run/systemd/system", F_OK) != 0) return false;
+  std::string out;
+  RunCommand({"systemctl", "--user", "is-system-running"}, out);
+  return out.rfind("running", 0) == 0 || out.rfind("degraded", 0) == 0 ||
+         out.rfind("starting", 0) == 0;
+}
+
+std::unique_ptr<ServiceManager> MakeServiceManager() {
+  return SystemdUserManagerRuns() ? MakeSystemdServiceManager() : MakeBuiltinServiceManager();
 }
 
 }  // namespace quarno::platform

@@ -88,9 +88,13 @@ using CommandRunner = std::function<int(const std::vector<std::string>& argv, st
 int RunCommand(const std::vector<std::string>& argv, std::string& out);
 
 // `systemctl --user` back end. Unit files go to `unit_folder` (empty:
-// $XDG_CONFIG_HOME/systemd/user); commands go through `runner`.
-std::unique_ptr<ServiceManager> MakeSystemdServiceManager(CommandRunner runner = RunCommand,
-                                                          std::string unit_folder = {});
+// $XDG_CONFIG_HOME/systemd/user); commands go through `runner`. Units the
+// package installed are looked for in `packaged_folders`, first match first.
+std::unique_ptr<ServiceManager> MakeSystemdServiceManager(
+    CommandRunner runner = RunCommand, std::string unit_folder = {},
+    std::vector<std::string> packaged_folders = {"/etc/systemd/user",
+                                                 "/usr/local/lib/systemd/user",
+                                                 "/usr/lib/systemd/user"});
 // The unit file text for a service (what the systemd back end writes).
 std::string SystemdUnitText(const ServiceConfig& config);
 

@@ -2,6 +2,12 @@
 // user manager; boot-time start needs lingering), "on demand" a disabled one.
 // "Disabled" has no systemd twin that keeps our unit file in place, so the
 // unit carries it in a comment and Start refuses such a service.
+//
+// A unit the package installed (Quarno_Bootup_Service) is the service: when
+// it starts the same executable, the program only enables or disables it and
+// writes no unit of its own, which would shadow it. A unit of its own is
+// written only for another executable (a build run from the tree).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -70,8 +76,11 @@ std::string FirstLine(const std::string& s) {
 
 class SystemdServiceManager final : public ServiceManager {
  public:
-  SystemdServiceManager(CommandRunner runner, std::string folder)
-      : run_(std::move(runner)), folder_(std::move(folder)) {
+  SystemdServiceManager(CommandRunner runner, std::string folder,
+                        std::vector<std::string> packaged_folders)
+      : run_(std::move(runner)),
+        folder_(std::move(folder)),
+        packaged_folders_(std::move(packaged_folders)) {
     if (folder_.empty()) {
       const char* config = std::getenv("XDG_CONFIG_HOME");
       const char* home = std::getenv("HOME");
@@ -82,7 +91,8 @@ class SystemdServiceManager final : public ServiceManager {
   }
 
   bool Exists(const std::string& name) override {
-    return IsValidServiceName(name) && ::access(UnitPath(name).c_str(), F_OK) == 0;
+    return IsValidServiceName(name) &&
+           (::access(UnitPath(name).c_str(), F_OK) == 0 || !PackagedUnitPath(name).empty());
   }
 
   bool Create(const ServiceConfig& config) override {
@@ -92,7 +102,9 @@ class SystemdServiceManager final : public ServiceManager {
 
   bool QueryConfig(const std::string& name, ServiceConfig& config) override {
     if (!Exists(name)) return false;
-    std::ifstream in(UnitPath(name));
+    // The user's folder comes first, as for systemd.
+    const std::string own = UnitPath(name);
+    std::ifstream in(::access(own.c_str(), F_OK) == 0 ? own : PackagedUnitPath(name));
     if (!in) return false;
     ServiceConfig parsed;
     parsed.name = name;
@@ -121,7 +133,7 @@ class SystemdServiceManager final : public ServiceManager {
   }
 
   bool Remove(const std::string& name) override {
-    if (!Exists(name)) return false;
+    if (::access(UnitPath(name).c_str(), F_OK) != 0) return false;  // the package's stays
     std::string out;
     Systemctl({"disable", Unit(name)}, out);
     if (std::remove(UnitPath(name).c_str()) != 0) return false;
@@ -179,10 +191,41 @@ class SystemdServiceManager final : public ServiceManager {
     return run_(args, out);
   }
 
+  // The package's unit for `name` in the first folder that has one; empty if none.
+  std::string PackagedUnitPath(const std::string& name) const {
+    for (const std::string& folder : packaged_folders_) {
+      const std::string path = folder + "/" + Unit(name);
+      if (::access(path.c_str(), F_OK) == 0) return path;
+    }
+    return {};
+  }
+
+  // The package's unit starts `executable` (its ExecStart may name a link to it).
+  bool PackagedUnitStarts(const std::string& name, const std::string& executable) const {
+    const std::string packaged = PackagedUnitPath(name);
+    if (packaged.empty()) return false;
+    std::ifstream in(packaged);
+    std::string line, exec;
+    while (std::getline(in, line)) {
+      if (line.rfind("ExecStart=", 0) == 0) exec = UnquoteExec(line.substr(10));
+    }
+    struct stat a {}, b {};
+    return !exec.empty() && ::stat(exec.c_str(), &a) == 0 &&
+           ::stat(executable.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  }
+
   bool Install(const ServiceConfig& c) {
-    if (!MakeDirs(folder_)) return false;
-    if (!ReplaceFile(UnitPath(c.name), SystemdUnitText(c))) return false;
     std::string out;
+    if (PackagedUnitStarts(c.name, c.executable)) {
+      // A unit this program wrote earlier would shadow the package's.
+      std::string own;
+      if (ReadFile(UnitPath(c.name), own) && own.rfind("# Written by Quarno", 0) == 0 &&
+          std::remove(UnitPath(c.name).c_str()) != 0)
+        return false;
+    } else {
+      if (!MakeDirs(folder_)) return false;
+      if (!ReplaceFile(UnitPath(c.name), SystemdUnitText(c))) return false;
+    }
     if (Systemctl({"daemon-reload"}, out) != 0) return false;
     const char* verb = c.start_type == StartType::kAutomatic ? "enable" : "disable";
     return Systemctl({verb, Unit(c.name)}, out) == 0;
@@ -190,6 +233,7 @@ class SystemdServiceManager final : public ServiceManager {
 
   CommandRunner run_;
   std::string folder_;
+  std::vector<std::string> packaged_folders_;
 };
 
 }  // namespace
@@ -203,9 +247,10 @@ std::string SystemdUnitText(const ServiceConfig& config) {
   return text;
 }
 
-std::unique_ptr<ServiceManager> MakeSystemdServiceManager(CommandRunner runner,
-                                                          std::string unit_folder) {
-  return std::make_unique<SystemdServiceManager>(std::move(runner), std::move(unit_folder));
+std::unique_ptr<ServiceManager> MakeSystemdServiceManager(
+    CommandRunner runner, std::string unit_folder, std::vector<std::string> packaged_folders) {
+  return std::make_unique<SystemdServiceManager>(std::move(runner), std::move(unit_folder),
+                                                 std::move(packaged_folders));
 }
 
 }  // namespace quarno::platform

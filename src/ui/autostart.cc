@@ -3,6 +3,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "core/log.h"
 #include "ftpctl/ftp_server.h"
 #include "platform/files.h"
@@ -43,6 +45,17 @@ void SetStartType(platform::ServiceManager& manager, const std::string& name,
   if (!manager.Exists(name) || !manager.QueryConfig(name, config)) return;
   config.start_type = type;
   if (!manager.ChangeConfig(config)) WriteLog("start type of %s not changed", name.c_str());
+}
+
+// For /bin/sh, as cron runs the line; '%' is cron's own line break.
+std::string CronShellWord(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else if (c == '%') out += "'\\%'";
+    else out += c;
+  }
+  return out + "'";
 }
 
 LingerOutcome AskForLinger(const AutoStartOptions& options) {
@@ -115,14 +128,43 @@ AutoStartResult ApplyAutoStart(bool on, platform::ServiceManager& manager,
   SetStartType(manager, ftpctl::kFtpServiceName, type);
   SetStartType(manager, kBootServiceName, type);
 
-  if (on) {
-    result.linger = AskForLinger(options);
-    if (result.linger == LingerOutcome::kRefused)
-      WriteLog("loginctl enable-linger was refused: the servers start only after logon");
-    else if (result.linger == LingerOutcome::kUnavailable)
-      WriteLog("no loginctl: the servers start only after logon");
+  if (options.systemd_runs()) {
+    if (on) {
+      result.linger = AskForLinger(options);
+      if (result.linger == LingerOutcome::kRefused)
+        WriteLog("loginctl enable-linger was refused: the servers start only after logon");
+      else if (result.linger == LingerOutcome::kUnavailable)
+        WriteLog("no loginctl: the servers start only after logon");
+    }
+  } else {
+    result.boot_entry = platform::SetBootEntry(
+        kBootEntryTag, on ? BootEntryCommandFor(boot_exe) : std::string(), options.run_command);
+    if (*result.boot_entry == platform::BootEntryResult::kNoCron)
+      WriteLog("no systemd and no cron: the servers start only after logon");
+    else if (*result.boot_entry == platform::BootEntryResult::kFailed)
+      WriteLog("crontab refused the boot line: the servers start only after logon");
   }
   return result;
+}
+
+std::string BootEntryCommandFor(const std::string& boot_executable) {
+  std::string command;
+  for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+                           "QUARNO_WRITABLE_FOLDER", "QUARNO_FTPD_LISTEN"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) command += std::string(name) + "=" + CronShellWord(value) + " ";
+  }
+  return command + CronShellWord(boot_executable) + " --start-services";
+}
+
+AutoStartProblem ProblemOf(const AutoStartResult& result, bool on) {
+  if (!result.entry_ok || !result.boot_service_ok) return AutoStartProblem::kFailed;
+  if (!on) return AutoStartProblem::kNone;
+  if (result.linger == LingerOutcome::kRefused || result.linger == LingerOutcome::kUnavailable)
+    return AutoStartProblem::kLingerRefused;
+  if (result.boot_entry == platform::BootEntryResult::kNoCron) return AutoStartProblem::kNoBootStart;
+  if (result.boot_entry == platform::BootEntryResult::kFailed) return AutoStartProblem::kCronRefused;
+  return AutoStartProblem::kNone;
 }
 
 }  // namespace quarno::ui
@@ -135,9 +177,9 @@ bool SystemAutoStart::BootServiceExecutablePresent() {
 
 bool SystemAutoStart::IsAutoStartRegistered() { return ui::IsAutoStartRegistered(); }
 
-bool SystemAutoStart::ApplyAutoStart(bool enabled) {
+AutoStartProblem SystemAutoStart::ApplyAutoStart(bool enabled) {
   last_ = ui::ApplyAutoStart(enabled, manager_, options_);
-  return last_.entry_ok && last_.boot_service_ok && last_.linger != LingerOutcome::kRefused;
+  return ProblemOf(last_, enabled);
 }
 
 }  // namespace quarno::ui

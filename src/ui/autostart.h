@@ -2,12 +2,25 @@
 // The auto-start option: quarno-server starts at every logon from an XDG
 // autostart entry, and the boot-up service and the FTP server's service
 // start on their own. The entry is the evidence the main window reads.
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/boot_entry.h"
 #include "platform/service_manager.h"
 
 namespace quarno::ui {
+
+// What stands between the switched-on option and a start at boot; the main
+// window tells the user all but kFailed, which is only logged.
+enum class AutoStartProblem {
+  kNone,
+  kFailed,         // the entry or the boot-up service's record could not be written
+  kLingerRefused,  // systemd: lingering refused, the user manager starts at logon only
+  kNoBootStart,    // no systemd and no cron: nothing starts the service at boot
+  kCronRefused,    // crontab refused the boot line
+};
 
 // What the main window's "시작시 자동실행" box drives; tests watch the calls.
 class AutoStart {
@@ -19,9 +32,8 @@ class AutoStart {
   // True when the program is set to start at logon.
   virtual bool IsAutoStartRegistered() = 0;
   // Registers (true) or removes (false) the program's start at logon and sets
-  // the boot-up service's start type to match. Runs long (service manager);
-  // false when any part failed.
-  virtual bool ApplyAutoStart(bool enabled) = 0;
+  // the boot-up service's start type to match. Runs long (service manager).
+  virtual AutoStartProblem ApplyAutoStart(bool enabled) = 0;
 };
 
 inline constexpr char kAutoStartEntryName[] = "quarno-server.desktop";
@@ -39,8 +51,11 @@ struct AutoStartOptions {
   std::string program_folder;     // where quarno-bootup-service lies (default ProgramFolder())
   std::string server_executable;  // the running quarno-server (default /proc/self/exe)
   std::string user;               // for loginctl (default: the current user's name)
-  // Runs loginctl; tests pass a stand-in.
+  // Runs loginctl and crontab; tests pass a stand-in.
   platform::CommandRunner run_command = platform::RunCommand;
+  // Whether a systemd user manager starts enabled units; else the crontab's
+  // boot line starts the built-in supervisor's automatic services.
+  std::function<bool()> systemd_runs = platform::SystemdUserManagerRuns;
 };
 
 // ProgramFolder()/quarno-bootup-service (or the options' folder).
@@ -59,25 +74,33 @@ struct AutoStartResult {
   bool entry_ok = false;         // the entry is written or removed as asked
   bool boot_service_ok = false;  // the boot-up service is registered with this executable
   LingerOutcome linger = LingerOutcome::kNotAsked;
+  // Without systemd: the crontab's boot line, written or removed.
+  std::optional<platform::BootEntryResult> boot_entry;
 };
+
+// The tag of the crontab's boot line.
+inline constexpr char kBootEntryTag[] = "Quarno_Bootup_Service";
+// The boot line's command: the boot-up service's supervisor start, with the
+// folders of this session where they are not the defaults.
+std::string BootEntryCommandFor(const std::string& boot_executable);
+AutoStartProblem ProblemOf(const AutoStartResult& result, bool on);
 
 // Registers (or re-points) the boot-up service, then writes or removes the
 // entry and sets both services' start types: automatic when `on`, on demand
-// otherwise. Switching on also asks for lingering. Failures are logged.
+// otherwise. Switching on also asks for lingering (systemd) or writes the
+// crontab's boot line (no systemd; removed when switched off). Failures are logged.
 AutoStartResult ApplyAutoStart(bool on, platform::ServiceManager& manager,
                                const AutoStartOptions& options = {});
 
 // The AutoStart of the running program: the functions above on `manager`
-// (which must outlive it). ApplyAutoStart is false when the entry or the
-// boot-up service failed, or lingering was refused, so boot before logon is
-// not what the user asked for.
+// (which must outlive it).
 class SystemAutoStart final : public AutoStart {
  public:
   explicit SystemAutoStart(platform::ServiceManager& manager, AutoStartOptions options = {})
       : manager_(manager), options_(std::move(options)) {}
   bool BootServiceExecutablePresent() override;
   bool IsAutoStartRegistered() override;
-  bool ApplyAutoStart(bool enabled) override;
+  AutoStartProblem ApplyAutoStart(bool enabled) override;
   // The outcome of the last ApplyAutoStart.
   AutoStartResult LastResult() const { return last_; }
 

@@ -177,7 +177,9 @@ void CFirmware_Update::OnAdminNext() {
   const std::string router = state_->Get().router_address;
   // The exchange may take up to 40 s: off the window's thread, the page dimmed.
   runner_.Run([this, user, password, router](const CancelFlag&) {
+    view_.StartWaiting(Surface::kAdminPassword, init_text::kWaitCheckRouterAccount);
     const CredentialCheck check = config_.caps.router->CheckCredentials(router, user, password);
+    view_.FinishWaiting();
     if (check.notice != kNoticeNone) {
       view_.SetText(Surface::kAdminPassword, drawn::kAdminNotice, AdminNoticeText(check.notice));
       view_.Repaint(Surface::kAdminPassword);

@@ -49,6 +49,8 @@ inline constexpr char kUpdateQuestion[] =
     "현재 버전(%s)을 최신 버전(%s)으로 업데이트 하시겠습니까?";
 inline constexpr char kUpdateDownloading[] =
     "업데이트에 필요한 파일을 다운로드 합니다.|잠시만 기다려 주시기 바랍니다.";
+inline constexpr char kWaitCheckRouterAccount[] =
+    "공유기 관리자 계정을 확인 중입니다.|잠시만 기다려 주시기 바랍니다.";
 inline constexpr char kUpdateDownloaded[] =
     "업데이트에 필요한 파일을 다운로드 하였습니다.|프로그램 종료 후 업데이트 설치가 시작됩니다.";
 inline constexpr char kUpdateDownloadFailed[] = "업데이트에 필요한 파일 다운로드에 실패하였습니다.";

@@ -19,6 +19,17 @@ constexpr char kHelpPage[] = "help_quarno.html";
 constexpr char kBootServiceMissing[] =
     "Quarno_Bootup_Service 실행파일을 찾을 수 없습니다.\n\n해당 경로에 파일이 존재하는지 "
     "확인하시기 바랍니다.";
+// The option is on and the program starts at logon; what keeps the servers
+// from starting at boot, before anybody logs on, and what to do.
+constexpr char kBootStartNeedsLinger[] =
+    "로그인하기 전에는 서버가 자동으로 시작되지 않습니다.\n\n부팅 시 바로 시작되게 하려면 "
+    "관리자 권한으로 \"sudo loginctl enable-linger $USER\" 명령을 실행하시기 바랍니다.";
+constexpr char kBootStartUnavailable[] =
+    "부팅 시 서버를 시작할 systemd나 cron이 없어 로그인한 후에만 서버가 시작됩니다.\n\n"
+    "cron 패키지를 설치한 후 다시 설정하시기 바랍니다.";
+constexpr char kBootStartCronRefused[] =
+    "cron에 부팅 시 시작을 등록하지 못해 로그인한 후에만 서버가 시작됩니다.\n\n"
+    "관리자에게 cron 사용 권한을 요청하시기 바랍니다.";
 }  // namespace
 
 CQuarnoUIDlg::CQuarnoUIDlg(View& view, Timers& timers, MessageSink& self, Capabilities caps,
@@ -93,11 +104,19 @@ void CQuarnoUIDlg::OnMessage(const Message& message) {
     case WM_HELP_REQUEST:
       view_.OpenHelp(facts_.program_folder + "/" + kHelpPage);
       break;
-    case WM_AUTOSTART_DONE:
+    case WM_AUTOSTART_DONE: {
       if (autorun_thread_.joinable()) autorun_thread_.join();
       view_.Enable(Surface::kMain, ctl::kAutoRun, true);
+      const auto problem = static_cast<AutoStartProblem>(message.wparam);
+      if (problem == AutoStartProblem::kLingerRefused)
+        view_.MessageBox(Surface::kMain, kBootStartNeedsLinger);
+      else if (problem == AutoStartProblem::kNoBootStart)
+        view_.MessageBox(Surface::kMain, kBootStartUnavailable);
+      else if (problem == AutoStartProblem::kCronRefused)
+        view_.MessageBox(Surface::kMain, kBootStartCronRefused);
       EnableApplyWhenFilled();
       break;
+    }
     case WM_TRAY_NOTIFY:
       if (message.lparam == kTrayDoubleClick) ShowFromTray();
       break;
@@ -243,8 +262,8 @@ void CQuarnoUIDlg::OnAutoRunClicked() {
   if (autorun_thread_.joinable()) return;  // the box is disabled until 2031
   view_.Enable(Surface::kMain, ctl::kAutoRun, false);
   autorun_thread_ = std::thread([this, checked] {
-    autostart_.ApplyAutoStart(checked);
-    self_.Post(WM_AUTOSTART_DONE, 0, 0);
+    const AutoStartProblem problem = autostart_.ApplyAutoStart(checked);
+    self_.Post(WM_AUTOSTART_DONE, static_cast<std::uintptr_t>(problem), 0);
   });
 }
 

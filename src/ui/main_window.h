@@ -161,6 +161,9 @@ class CQuarnoUIDlg {
   // server replaces its whole option set with each one it is sent.
   ftpctl::CGeneralOption FtpSettings(const std::string& ftp_port_text) const;
   void SendFtpSettings(const std::string& ftp_port_text);
+  // quarno-ftpd keeps its listener while offline: the port it was given is
+  // this program's, not another program's.
+  bool PortUsedByAnotherProgram(int port);
   // Asks the router once for its WAN address, which passive answers carry.
   void LearnExternalAddress();
   // Stores the ports the DDNS server and the router agree on, where an
@@ -218,6 +221,7 @@ class CQuarnoUIDlg {
   std::mutex ftp_settings_mutex_;
   std::string external_address_;  // the router's WAN address; empty when unknown
   std::string served_ftp_port_text_;
+  int ftp_server_port_ = 0;  // what the FTP server listens on, 0 while unknown
 
   // FTP account.
   FtpAccount account_;

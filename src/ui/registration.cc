@@ -71,7 +71,18 @@ ftpctl::CGeneralOption CQuarnoUIDlg::FtpSettings(const std::string& ftp_port_tex
 void CQuarnoUIDlg::SendFtpSettings(const std::string& ftp_port_text) {
   // Built and sent under one lock, so an older address never arrives last.
   std::lock_guard lock(ftp_settings_mutex_);
-  caps_.admin->SendOptions(FtpSettings(ftp_port_text));
+  if (caps_.admin->SendOptions(FtpSettings(ftp_port_text))) {
+    const long port = LeadingNumber(ftp_port_text);
+    if (port >= 1 && port <= 65535) ftp_server_port_ = static_cast<int>(port);
+  }
+}
+
+bool CQuarnoUIDlg::PortUsedByAnotherProgram(int port) {
+  {
+    std::lock_guard lock(ftp_settings_mutex_);
+    if (port == ftp_server_port_) return false;
+  }
+  return !caps_.network->IsPortFree(static_cast<uint16_t>(port));
 }
 
 void CQuarnoUIDlg::LearnExternalAddress() {
@@ -121,6 +132,7 @@ void CQuarnoUIDlg::KeepMappings(const std::string& ftp_port_text, int http_port)
   {
     std::lock_guard lock(ftp_settings_mutex_);
     served_ftp_port_text_ = ftp_port_text;
+    ftp_server_port_ = static_cast<int>(ftp_port);
     served.external_address = external_address_;
   }
   healer_.Serve(served);
@@ -244,7 +256,7 @@ void CQuarnoUIDlg::RegisterAddress(int* mode, const CancelFlag& cancel, bool at_
       view_.Focus(Surface::kMain, ctl::kPort);
       return;
     }
-    if (!caps_.network->IsPortFree(static_cast<uint16_t>(port))) {
+    if (PortUsedByAnotherProgram(static_cast<int>(port))) {
       ShowMessage(text::kPortInUse);
       view_.Focus(Surface::kMain, ctl::kPort);
       return;
@@ -590,7 +602,7 @@ void CQuarnoUIDlg::RegisterToThisPc(const CancelFlag& cancel) {
   const std::string email = view_.Text(Surface::kMain, ctl::kEmail);
   const std::string port_text = view_.Text(Surface::kMain, ctl::kPort);
   const long port = LeadingNumber(port_text);
-  if (port < 1 || port > 65535 || !caps_.network->IsPortFree(static_cast<uint16_t>(port))) {
+  if (port < 1 || port > 65535 || PortUsedByAnotherProgram(static_cast<int>(port))) {
     ShowMessage(port < 1 || port > 65535 ? text::kPortRange : text::kPortInUse);
     view_.Focus(Surface::kMain, ctl::kPort);
     return;

@@ -95,9 +95,8 @@ class ProgramAutoStart final : public ui::AutoStart {
     return platform::PathExists(ui::BootServiceExecutablePath());
   }
   bool IsAutoStartRegistered() override { return ui::IsAutoStartRegistered(); }
-  bool ApplyAutoStart(bool enabled) override {
-    const ui::AutoStartResult result = ui::ApplyAutoStart(enabled, manager_);
-    return result.entry_ok && result.boot_service_ok;
+  ui::AutoStartProblem ApplyAutoStart(bool enabled) override {
+    return ui::ProblemOf(ui::ApplyAutoStart(enabled, manager_), enabled);
   }
 
  private:

@@ -1,5 +1,7 @@
 #include "ui/qt/drawn_window.h"
 
+#include <QPainter>
+
 #include <QApplication>
 #include <QChildEvent>
 #include <QKeyEvent>
@@ -157,6 +159,22 @@ void DrawnWindow::leaveEvent(QEvent* event) {
   unsetCursor();
   update();
   QWidget::leaveEvent(event);
+}
+
+Veil::Veil(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("veil"));
+  hide();
+}
+
+void Veil::Cover(bool on) {
+  setGeometry(parentWidget()->rect());
+  setVisible(on);
+  if (on) raise();
+}
+
+void Veil::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), QColor(20, 40, 60, 100));
 }
 
 }  // namespace quarno::qt

@@ -8,6 +8,18 @@
 
 namespace quarno::qt {
 
+// Plain X servers ignore window opacity, so a dimmed window is veiled instead;
+// the veil also catches the mouse.
+class Veil : public QWidget {
+ public:
+  explicit Veil(QWidget* parent);
+  // Covers the whole parent, above every control, or goes.
+  void Cover(bool on);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
 // Return, Escape, the Hangul key and the input method's process key never
 // reach a control of the windows: they must neither close a window nor press a
 // button. Installed on a window and every widget inside it.

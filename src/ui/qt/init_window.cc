@@ -43,6 +43,7 @@ CFirmware_Update::CFirmware_Update(bool transparent) : opaque_(!transparent) {
   intro_ = new CFirmwareIntro(this);
   admin_ = new CAdminPassword(this);
   upgrade_ = new CUpgrade(this);
+  veil_ = new Veil(this);
   KeyGuard::Install(this);
   dots_ = 1;
   dot_timer_.start(200, this);
@@ -103,6 +104,11 @@ void CFirmware_Update::SetShownDots(int dots) {
 void CFirmware_Update::SetProgress(int per_mille) {
   progress_ = std::min(per_mille, 1000);
   update();
+}
+
+void CFirmware_Update::SetDimmed(bool dimmed) {
+  dimmed_ = dimmed;
+  veil_->Cover(dimmed);
 }
 
 void CFirmware_Update::SetOpaque(bool opaque) {

@@ -46,6 +46,9 @@ class CFirmware_Update : public DrawnWindow {
 
   void SetOpaque(bool opaque);
   bool Opaque() const { return opaque_; }
+  // Dimmed while a page's exchange runs: veiled, and no click reaches a page.
+  void SetDimmed(bool dimmed);
+  bool Dimmed() const { return dimmed_; }
 
   // Shows page 0, 1 or 2 and hides the others; -1 hides all.
   void ShowPage(int index);
@@ -89,6 +92,8 @@ class CFirmware_Update : public DrawnWindow {
   int progress_ = -1;
   QBasicTimer dot_timer_;
   bool opaque_ = true;
+  bool dimmed_ = false;
+  Veil* veil_ = nullptr;
   bool upgrade_in_progress_ = false;
   bool bound_ = false;
   bool ended_ = false;

@@ -66,19 +66,6 @@ bool IsFolderEditKey(int key) {
 
 }  // namespace
 
-// Plain X servers ignore window opacity, so a dimmed window is veiled instead;
-// the veil also catches the mouse.
-class Veil : public QWidget {
- public:
-  explicit Veil(QWidget* parent) : QWidget(parent) { setObjectName(QStringLiteral("veil")); }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.fillRect(rect(), QColor(20, 40, 60, 100));
-  }
-};
-
 MainWindow::MainWindow() {
   setWindowTitle(QStringLiteral("Quarno Server"));
   // Both big windows share the title; the role tells them apart on X11.
@@ -105,6 +92,12 @@ MainWindow::MainWindow() {
   AddEdit(kFtpUser, QRect(154, 208, 133, 18));
   QLineEdit* password = AddEdit(kFtpPassword, QRect(154, 230, 133, 18));
   password->setEchoMode(QLineEdit::Password);
+  // The host name, e-mail, port and FTP user take Latin text only: the input
+  // method starts (and stays) in its Latin mode there, not in Hangul.
+  const Qt::InputMethodHints latin = Qt::ImhLatinOnly | Qt::ImhPreferLatin |
+                                     Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText;
+  for (int id : {kName, kEmail, kFtpUser}) ControlAs<QLineEdit>(id)->setInputMethodHints(latin);
+  ControlAs<QLineEdit>(kPort)->setInputMethodHints(latin | Qt::ImhDigitsOnly);
   AddCheck(kShowPassword, QPoint(294, 233));
   QLineEdit* folder = AddEdit(kFolder, QRect(154, 253, 225, 18));
   // The folder is chosen, never typed.
@@ -155,7 +148,6 @@ MainWindow::MainWindow() {
   controls_.insert(kUsers, users_);
 
   veil_ = new Veil(this);
-  veil_->hide();
 
   for (QWidget* w : controls_) w->installEventFilter(this);
   KeyGuard::Install(this);
@@ -249,9 +241,7 @@ QVector<QStringList> MainWindow::Users() const {
 
 void MainWindow::SetDimmed(bool dimmed) {
   dimmed_ = dimmed;
-  veil_->setGeometry(rect());
-  veil_->setVisible(dimmed);
-  if (dimmed) veil_->raise();
+  veil_->Cover(dimmed);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

@@ -113,7 +113,7 @@ class MainWindow : public DrawnWindow {
 
   QHash<int, QWidget*> controls_;
   QTableWidget* users_ = nullptr;
-  QWidget* veil_ = nullptr;
+  Veil* veil_ = nullptr;
   QString registration_status_;
   QString pc_address_;
   QString server_status_;

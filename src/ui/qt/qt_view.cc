@@ -277,6 +277,7 @@ void QtView::SetOpacity(Surface surface, int alpha) {
 void QtView::SetDimmed(Surface surface, bool dimmed) {
   OnGui([&] {
     if (surface == Surface::kMain && main_) main_->SetDimmed(dimmed);
+    else if (surface != Surface::kMain && init_) init_->SetDimmed(dimmed);  // the pages' window
   });
 }
 

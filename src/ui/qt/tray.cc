@@ -41,7 +41,10 @@ bool Tray::Add() {
     icon_->setToolTip(QStringLiteral("Quarno Server"));
     icon_->setContextMenu(menu_);
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-      if (r == QSystemTrayIcon::DoubleClick) emit Command(kCommandOpen);
+      // StatusNotifierItem trays report a click as Trigger and never a
+      // double click; XEmbed trays report both.
+      if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
+        emit Command(kCommandOpen);
     });
   }
   icon_->show();

@@ -1,5 +1,5 @@
 #pragma once
-// The tray icon: tip "Quarno Server", a double click opens the main window,
+// The tray icon: tip "Quarno Server", a click or double click opens the main window,
 // the menu opens it (32775) or ends the program (32772).
 #include <QObject>
 
@@ -27,7 +27,7 @@ class Tray : public QObject {
   QAction* ExitAction() const { return exit_; }
 
  signals:
-  // Menu commands and the double click (as command 32775).
+  // Menu commands and the click (as command 32775).
   void Command(int id);
 
  private:

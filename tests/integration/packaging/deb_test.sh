@@ -23,7 +23,6 @@ expect=(
   "./usr/bin/quarno-ftpd -> ../lib/quarno/quarno-ftpd"
   "./usr/lib/systemd/user/Quarno_Bootup_Service.service"
   "./usr/share/applications/quarno-server.desktop"
-  "./usr/lib/quarno/quarno-server-autostart.desktop"
   "./usr/share/icons/hicolor/scalable/apps/quarno-server.svg"
   "./usr/share/doc/quarno/copyright"
   "./usr/share/man/man1/quarno-server.1.gz"
@@ -56,8 +55,8 @@ rm -rf "$tmp"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for p in libqt6widgets6 libssl3 libtinyxml2-9 libcurl4 libnettle8 libhogweed6 fonts-nanum xdg-utils \
-    libc6 libstdc++6; do
+for p in libqt6widgets6 libssl3 libtinyxml2-9 libcurl4 libnettle8 libhogweed6 fonts-nanum \
+    qt6-translations-l10n xdg-utils libc6 libstdc++6; do
   tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$p" || fail "Depends lacks $p"
 done
 # Each package once, whether named by hand or found in the binaries.

@@ -356,6 +356,10 @@ TEST_F(InitWindowTest, FirmwareUpgradeWithCredentials) {
   window_->OnAdminNext();
   window_->WaitForWorkers();
   EXPECT_EQ(notice(), "관리자 계정을 입력하세요");
+  // The exchange shows the waiting window, as every long operation does.
+  EXPECT_EQ(view_.waiting, std::vector<std::string>{"공유기 관리자 계정을 확인 중입니다.|잠시만 기다려 "
+                                                    "주시기 바랍니다."});
+  EXPECT_FALSE(view_.waiting_open);
   view_.SetText(Surface::kAdminPassword, page_ctl::kAdminUser, "admin");
   view_.SetText(Surface::kAdminPassword, page_ctl::kAdminPassword, "wrong");
   window_->OnAdminNext();

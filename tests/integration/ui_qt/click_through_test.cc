@@ -39,7 +39,7 @@ class NoAutoStart final : public ui::AutoStart {
  public:
   bool BootServiceExecutablePresent() override { return true; }
   bool IsAutoStartRegistered() override { return false; }
-  bool ApplyAutoStart(bool) override { return true; }
+  ui::AutoStartProblem ApplyAutoStart(bool) override { return ui::AutoStartProblem::kNone; }
 };
 
 // Answers every message box with its first button and keeps the texts.

@@ -136,6 +136,21 @@ echo "hidden to the tray"
 tray_menu o main_shown || fail "the tray menu did not bring the window back"
 echo "restored from the tray menu"
 
+hide_main() {
+  local attempt win
+  for attempt in $(seq 1 10); do
+    win=$(main_window) || return 0
+    xdotool mousemove --window "$win" 515 18 click 1
+    sleep 1
+  done
+  main_hidden
+}
+hide_main || fail "the close button did not hide the window again"
+spot=$(tray_icon_spot) || fail "no tray icon"
+xdotool mousemove $spot click 1
+wait_for "the window after a single click on the icon" 15 main_shown
+echo "restored by a single click on the icon"
+
 ftpd=$(head -n1 "$work/runtime/quarno/Quarno_Server.pid" 2>/dev/null | cut -d' ' -f1)
 tray_menu q program_ended || fail "the program did not end from the tray menu"
 wait "$qpid"

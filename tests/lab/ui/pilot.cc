@@ -283,6 +283,14 @@ void FirstRegistration() {
   Answer("명의 사용자가 접속 중입니다.", "예(&Y)");
   Answer("사용자 설정을 저장하였습니다.", kOk);
   Stage("account-changed");
+
+  // A new name on the port the (offline) FTP server holds.
+  Type(MainWindow::kName, "home2");
+  Click(MainWindow::kAutoPort);
+  Click(MainWindow::kRegister);
+  Answer("Quarno 계정이 등록되었습니다.", kOk, 90s);
+  WaitStatus(kRegistered);
+  Stage("re-registered");
 }
 
 void OtherPc(bool move_here) {

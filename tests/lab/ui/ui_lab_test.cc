@@ -302,10 +302,19 @@ TEST_F(UiLab, FirstRegistrationAccountChangeAndExit) {
   std::printf("the old account from the internet: curl status %d %s\n", status, out.c_str());
   EXPECT_EQ(status, 67) << "the old account was not refused: " << out;  // login denied
 
+  // A new name on the same FTP port: the port is the program's own.
+  Release("account-changed");
+  ASSERT_TRUE(WaitStage("re-registered")) << PilotLog();
+  s = Settings();
+  EXPECT_EQ(s["Quarno"], "home2");
+  EXPECT_EQ(s["Ftp_Port"], ftp);
+  EXPECT_TRUE(Listening(std::stoi(ftp)));
+  EXPECT_EQ(FetchFromInternet("ann", "n3wpass", &out), 0) << out;
+
   // The exit path from the tray menu.
   const std::string link = share::JunctionPath(share_);
   EXPECT_TRUE(std::filesystem::is_symlink(link)) << link;
-  Release("account-changed");
+  Release("re-registered");
   ASSERT_EQ(WaitPilotEnd(), 0) << PilotLog();
   EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the share link stayed: " << link;
   EXPECT_FALSE(Listening(std::stoi(ftp))) << "FTP still served";

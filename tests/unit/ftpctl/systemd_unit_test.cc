@@ -86,6 +86,58 @@ TEST(SystemdUnit, CommandsForTheServiceLifecycle) {
   EXPECT_FALSE(manager->Exists(c.name));
 }
 
+// The package's unit is the boot-up service when it starts the same program
+// (through /usr/bin's link); a unit of the program's own is written only for
+// another executable, and one written earlier goes when the package's fits.
+TEST(SystemdUnit, ThePackagesUnitIsEnabledNotShadowed) {
+  namespace fs = std::filesystem;
+  test::TempXdg xdg;
+  const std::string own = xdg.config() + "/systemd/user/Quarno_Bootup_Service.service";
+  const std::string packaged = xdg.root() + "/usr/lib/systemd/user";
+  const std::string program = xdg.root() + "/usr/lib/quarno/quarno-bootup-service";
+  fs::create_directories(packaged);
+  fs::create_directories(xdg.root() + "/usr/lib/quarno");
+  fs::create_directories(xdg.root() + "/usr/bin");
+  std::ofstream(program) << "#!/bin/sh\n";
+  fs::create_symlink(program, xdg.root() + "/usr/bin/quarno-bootup-service");
+  std::ofstream(packaged + "/Quarno_Bootup_Service.service")
+      << "[Service]\nType=notify\nExecStart=" << xdg.root() << "/usr/bin/quarno-bootup-service\n";
+  struct Case {
+    const char* what;
+    bool earlier_own_unit;
+    std::string executable;
+    bool own_unit_after;
+  };
+  const Case cases[] = {
+      {"package's program", false, program, false},
+      {"package's program, own unit from before", true, program, false},
+      {"a build in the tree", false, xdg.root() + "/tree/quarno-bootup-service", true},
+  };
+  for (const Case& c : cases) {
+    fs::remove(own);
+    if (c.earlier_own_unit) {
+      fs::create_directories(fs::path(own).parent_path());
+      std::ofstream(own) << SystemdUnitText({"Quarno_Bootup_Service", "x", "/old/exe",
+                                             StartType::kAutomatic});
+    }
+    FakeSystemctl fake;
+    auto manager = MakeSystemdServiceManager(
+        [&](const std::vector<std::string>& argv, std::string& out) { return fake.Run(argv, out); },
+        {}, {xdg.root() + "/etc/systemd/user", packaged});
+    ASSERT_TRUE(manager->Exists("Quarno_Bootup_Service")) << c.what;
+    ServiceConfig read;
+    ASSERT_TRUE(manager->QueryConfig("Quarno_Bootup_Service", read)) << c.what;
+    read.executable = c.executable;
+    read.start_type = StartType::kAutomatic;
+    ASSERT_TRUE(manager->ChangeConfig(read)) << c.what;
+    EXPECT_EQ(fs::exists(own), c.own_unit_after) << c.what;
+    EXPECT_EQ(fake.calls.back(), "systemctl --user enable Quarno_Bootup_Service.service") << c.what;
+    // Removing takes only what the program wrote.
+    EXPECT_EQ(manager->Remove("Quarno_Bootup_Service"), c.own_unit_after) << c.what;
+    EXPECT_TRUE(manager->Exists("Quarno_Bootup_Service")) << c.what;
+  }
+}
+
 TEST(SystemdUnit, RejectsUnsafeNamesAndValues) {
   test::TempXdg xdg;
   FakeSystemctl fake;

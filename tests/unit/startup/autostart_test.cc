@@ -25,6 +25,7 @@ class AutoStartTest : public ::testing::Test {
     options_.program_folder = xdg_.root() + "/bin";
     options_.server_executable = xdg_.root() + "/bin/quarno-server";
     options_.user = "quarno-user";
+    options_.systemd_runs = [] { return true; };
     options_.run_command = [this](const std::vector<std::string>& argv, std::string& out) {
       commands_.push_back(argv);
       if (argv.size() > 1 && argv[1] == "show-user") {
@@ -108,11 +109,55 @@ TEST_F(AutoStartTest, BootServiceOfAnotherFolderIsRePointed) {
 
 TEST_F(AutoStartTest, RefusedOrMissingLingerIsReported) {
   refuse_ = true;
-  EXPECT_EQ(ApplyAutoStart(true, *manager_, options_).linger, LingerOutcome::kRefused);
+  const AutoStartResult refused = ApplyAutoStart(true, *manager_, options_);
+  EXPECT_EQ(refused.linger, LingerOutcome::kRefused);
+  EXPECT_EQ(ProblemOf(refused, true), AutoStartProblem::kLingerRefused);
   options_.run_command = [](const std::vector<std::string>&, std::string&) { return -1; };
   AutoStartResult result = ApplyAutoStart(true, *manager_, options_);
   EXPECT_EQ(result.linger, LingerOutcome::kUnavailable);
   EXPECT_TRUE(result.entry_ok);  // the logon start works regardless
+}
+
+// Without systemd the crontab's boot line starts the services at boot; the
+// user's other lines stay, and what is missing is told.
+TEST_F(AutoStartTest, WithoutSystemdTheCrontabsBootLineStartsTheServices) {
+  options_.systemd_runs = [] { return false; };
+  unsetenv("QUARNO_FTPD_LISTEN");
+  std::string table = "MAILTO=me\n0 3 * * * backup\n";
+  int crontab_status = 0;  // -1: no crontab program
+  options_.run_command = [&](const std::vector<std::string>& argv, std::string& out) {
+    commands_.push_back(argv);
+    if (argv[0] != "crontab" || crontab_status != 0) return crontab_status;
+    if (argv[1] == "-l") out = table;
+    else platform::ReadFile(argv[1], table);
+    return 0;
+  };
+  const std::string line = "@reboot XDG_CONFIG_HOME='" + xdg_.config() + "' XDG_DATA_HOME='" +
+                           xdg_.data() + "' XDG_STATE_HOME='" + xdg_.state() +
+                           "' QUARNO_WRITABLE_FOLDER='" + xdg_.writable() + "' '" +
+                           options_.program_folder +
+                           "/quarno-bootup-service' --start-services # Quarno_Bootup_Service\n";
+  struct Step {
+    bool on;
+    int status;
+    std::string table_after;
+    AutoStartProblem problem;
+  };
+  const Step steps[] = {
+      {true, 0, "MAILTO=me\n0 3 * * * backup\n" + line, AutoStartProblem::kNone},
+      {true, 0, "MAILTO=me\n0 3 * * * backup\n" + line, AutoStartProblem::kNone},  // once
+      {false, 0, "MAILTO=me\n0 3 * * * backup\n", AutoStartProblem::kNone},
+      {true, -1, "MAILTO=me\n0 3 * * * backup\n", AutoStartProblem::kNoBootStart},
+      {true, 1, "MAILTO=me\n0 3 * * * backup\n", AutoStartProblem::kCronRefused},
+  };
+  for (const Step& step : steps) {
+    crontab_status = step.status;
+    const AutoStartResult result = ApplyAutoStart(step.on, *manager_, options_);
+    EXPECT_EQ(table, step.table_after);
+    EXPECT_EQ(ProblemOf(result, step.on), step.problem);
+    EXPECT_TRUE(result.entry_ok);
+  }
+  for (const auto& argv : commands_) EXPECT_NE(argv[0], "loginctl");
 }
 
 TEST_F(AutoStartTest, ExecLineQuotesTheReservedCharacters) {

@@ -436,11 +436,12 @@ struct FakeFirewall : Firewall {
 struct FakeAutoStart : AutoStart {
   bool BootServiceExecutablePresent() override { return present; }
   bool IsAutoStartRegistered() override { return registered; }
-  bool ApplyAutoStart(bool enabled) override {
+  AutoStartProblem ApplyAutoStart(bool enabled) override {
     applied.push_back(enabled);
-    return true;
+    return problem;
   }
   bool present = true, registered = false;
+  AutoStartProblem problem = AutoStartProblem::kNone;
   std::vector<bool> applied;
 };
 

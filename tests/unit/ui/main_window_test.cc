@@ -419,6 +419,31 @@ TEST_F(MainWindowTest, StoredFtpPortTakenFailsTheStartUp) {
   EXPECT_TRUE(http.starts.empty());
 }
 
+TEST_F(MainWindowTest, ReRegistrationKeepsThePortItsOwnFtpServerHolds) {
+  StoreRegistration();
+  mapper.verdict = 1;
+  dlg->StartupDecision(Rec("myhome.quarno.example;me@example.com;2121;40500"), no_cancel);
+  ASSERT_EQ(dlg->StatusText(), "등록됨");
+  // The offline FTP server keeps its listener; another program holds 2200.
+  ports.taken = {2121, 2200};
+  for (const auto& [port, refused] : {std::pair{"2121", false}, {"2200", true}}) {
+    view.messages.clear();
+    ddns.registers.clear();
+    ddns.answers = {std::string("good;") + port + ";40001"};
+    TypeRegistration("myhome", "new@example.com", port);
+    dlg->RegisterAddress(nullptr, no_cancel);
+    if (refused) {
+      EXPECT_EQ(view.messages, std::vector<std::string>{"다른 응용 프로그램에서 사용 중인 포트입니다."});
+      EXPECT_TRUE(ddns.registers.empty());
+    } else {
+      EXPECT_EQ(view.messages, std::vector<std::string>{"Quarno 계정이 등록되었습니다."});
+      ASSERT_EQ(ddns.registers.size(), 1u);
+      EXPECT_EQ(ddns.registers[0].ftp, 2121);
+      EXPECT_TRUE(dlg->FtpOnline());
+    }
+  }
+}
+
 TEST_F(MainWindowTest, ReRegistrationThatFailsFiveTimesTellsTheUser) {
   StoreRegistration();
   mapper.verdict = 1;
@@ -701,6 +726,37 @@ TEST_F(MainWindowTest, StartOptionBoxes) {
             "Quarno_Bootup_Service 실행파일을 찾을 수 없습니다.\n\n해당 경로에 파일이 존재하는지 "
             "확인하시기 바랍니다.");
   EXPECT_FALSE(view.Checked(Surface::kMain, ctl::kAutoRun));
+}
+
+// A boot start that cannot work is told once the option is on; a failure to
+// write the records is only logged, as before.
+TEST_F(MainWindowTest, AutoStartTellsWhatKeepsTheBootStartAway) {
+  const std::pair<AutoStartProblem, std::string> cases[] = {
+      {AutoStartProblem::kNone, ""},
+      {AutoStartProblem::kFailed, ""},
+      {AutoStartProblem::kLingerRefused,
+       "로그인하기 전에는 서버가 자동으로 시작되지 않습니다.\n\n부팅 시 바로 시작되게 하려면 "
+       "관리자 권한으로 \"sudo loginctl enable-linger $USER\" 명령을 실행하시기 바랍니다."},
+      {AutoStartProblem::kNoBootStart,
+       "부팅 시 서버를 시작할 systemd나 cron이 없어 로그인한 후에만 서버가 시작됩니다.\n\n"
+       "cron 패키지를 설치한 후 다시 설정하시기 바랍니다."},
+      {AutoStartProblem::kCronRefused,
+       "cron에 부팅 시 시작을 등록하지 못해 로그인한 후에만 서버가 시작됩니다.\n\n"
+       "관리자에게 cron 사용 권한을 요청하시기 바랍니다."},
+  };
+  for (const auto& [problem, message] : cases) {
+    view.messages.clear();
+    autostart.problem = problem;
+    view.SetChecked(Surface::kMain, ctl::kAutoRun, true);
+    dlg->OnAutoRunClicked();
+    auto done = sink.Wait(std::chrono::seconds(5));
+    ASSERT_TRUE(done);
+    dlg->OnMessage(*done);
+    EXPECT_EQ(view.messages,
+              message.empty() ? std::vector<std::string>{} : std::vector<std::string>{message});
+    EXPECT_TRUE(view.IsEnabled(ctl::kAutoRun));
+    EXPECT_TRUE(view.Checked(Surface::kMain, ctl::kAutoRun));  // the logon start is there
+  }
 }
 
 TEST_F(MainWindowTest, HelpRequestOpensTheShippedPage) {

@@ -78,6 +78,18 @@ class WidgetsTest : public QObject {
     QVERIFY(QFontMetrics(Gulim(12)).inFont(QChar(0xC11C)));  // 서
   }
 
+  void latinOnlyFieldsTellTheInputMethod() {
+    MainWindow w;
+    for (int id : {MainWindow::kName, MainWindow::kEmail, MainWindow::kPort, MainWindow::kFtpUser}) {
+      const Qt::InputMethodHints hints = w.ControlAs<QLineEdit>(id)->inputMethodHints();
+      QVERIFY2(hints.testFlag(Qt::ImhLatinOnly) && hints.testFlag(Qt::ImhPreferLatin),
+               qPrintable(QString::number(id)));
+    }
+    QVERIFY(w.ControlAs<QLineEdit>(MainWindow::kPort)->inputMethodHints().testFlag(Qt::ImhDigitsOnly));
+    QVERIFY(!w.ControlAs<QLineEdit>(MainWindow::kFtpPassword)->inputMethodHints().testFlag(
+        Qt::ImhLatinOnly));
+  }
+
   void titleButtonsHoverPressAndAct() {
     MainWindow w;
     w.show();
@@ -314,6 +326,24 @@ class WidgetsTest : public QObject {
     QCOMPARE(arrived.at(0).at(0).toUInt(), WM_FTP_STATE);
     QCOMPARE(arrived.at(1).at(0).toUInt(), ui::WM_TIMER);
     QCOMPARE(arrived.at(1).at(1).toULongLong(), 5001ull);
+  }
+
+  // The router-credential exchange dims its page: veiled, no click gets through.
+  void credentialPageIsDimmedWhileItsExchangeRuns() {
+    CFirmware_Update init;
+    QtView view;
+    view.SetInitWindow(&init);
+    init.show();
+    init.ShowPage(1);
+    QVERIFY(QTest::qWaitForWindowExposed(&init));
+    view.SetDimmed(Surface::kAdminPassword, true);
+    QVERIFY(init.Dimmed());
+    auto* veil = init.findChild<QWidget*>(QStringLiteral("veil"));
+    QVERIFY(veil && veil->isVisible() && veil->geometry() == init.rect());
+    const QPoint next = init.Admin()->mapTo(&init, init.Admin()->rect().center());
+    QCOMPARE(init.childAt(next), veil);
+    view.SetDimmed(Surface::kAdminPassword, false);
+    QVERIFY(!init.Dimmed() && !veil->isVisible());
   }
 
   void viewCallsFromAWorkerAndAnsweredBoxes() {
