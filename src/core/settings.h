@@ -24,6 +24,8 @@ inline constexpr char kAdminPort[] = "ADMIN_PORT";
 inline constexpr char kBootHttp[] = "BOOT_HTTP";
 // "1": the share is read over HTTP without credentials, as the design had it.
 inline constexpr char kHttpOpen[] = "Http_open";
+// "1": FTP clients must encrypt (AUTH TLS, PROT P); plain clients are refused.
+inline constexpr char kFtpForceTls[] = "Ftp_force_tls";
 inline constexpr char kMac[] = "MAC";
 }  // namespace setting
 

@@ -231,6 +231,9 @@ ServerConfig::ServerConfig() {
   options.SetNumber(ftpctl::OPTION_AUTOBAN_ATTEMPTS, 5);
   options.SetNumber(ftpctl::OPTION_AUTOBAN_TYPE, 0);
   options.SetNumber(ftpctl::OPTION_AUTOBAN_BANTIME, 15);
+  // Explicit TLS offered, never forced: plain clients keep working.
+  options.SetNumber(ftpctl::OPTION_ENABLESSL, 1);
+  options.SetNumber(ftpctl::OPTION_ALLOWEXPLICITSSL, 1);
 }
 
 bool ParsePortList(std::string_view text, std::vector<uint16_t>& ports) {

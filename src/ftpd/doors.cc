@@ -8,7 +8,7 @@
 namespace quarno::ftpd {
 
 Doors::Doors()
-    : autoban_(platform::AutobanPolicy{}),
+    : autoban_(std::make_shared<platform::Autoban>(platform::AutobanPolicy{})),
       prelogin_(platform::Admission::Create({})),
       passive_open_(std::make_shared<std::map<std::string, int>>()) {}
 
@@ -26,11 +26,11 @@ void Doors::ApplyAutobanOptions(const GeneralOptions& o) {
   int64_t unit = o.Number(ftpctl::OPTION_AUTOBAN_TYPE) == 1 ? 3600 : 60;
   if (time > 0) policy.ban = std::chrono::seconds(std::min<int64_t>(time, 24 * 30) * unit);
   policy.longest_ban = std::max(policy.longest_ban, policy.ban);
-  autoban_.SetPolicy(policy);
+  autoban_->SetPolicy(policy);
 }
 
 std::string Doors::BanReply(const asio::ip::address& peer) {
-  auto left = autoban_.BannedFor(peer);
+  auto left = autoban_->BannedFor(peer);
   if (!left) return {};
   long minutes = static_cast<long>((left->count() + 59) / 60);
   return "421 Too many failed logins from your address; try again in " + std::to_string(minutes) +

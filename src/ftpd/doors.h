@@ -32,7 +32,9 @@ class Doors {
   // attacker's thousand attempts leave one line, not a thousand.
   void LogOnce(const std::string& cause, const std::string& line);
 
-  platform::Autoban& autoban() { return autoban_; }
+  platform::Autoban& autoban() { return *autoban_; }
+  // The same count for the daemon's HTTP serving: one ban for both protocols.
+  std::shared_ptr<platform::Autoban> shared_autoban() { return autoban_; }
   // Options 55-58: enable, attempts, unit of the time (0 minutes, 1 hours), time.
   void ApplyAutobanOptions(const GeneralOptions& options);
   // "421 ..." for a banned address; empty when it may go on.
@@ -57,7 +59,7 @@ class Doors {
 
  private:
   std::set<std::string> logged_causes_;
-  platform::Autoban autoban_;
+  std::shared_ptr<platform::Autoban> autoban_;
   std::shared_ptr<platform::Admission> prelogin_;
   std::function<std::vector<uint16_t>()> own_ports_;
   std::shared_ptr<std::map<std::string, int>> passive_open_;

@@ -25,7 +25,11 @@ class EngineServing : public HttpServing {
     options.listen_address = listen_address_;
     options.router_mac = router_mac_;
     options.ftp_charset = ftp_charset_;
+    if (autoban_) options.login_guard = httpd::GuardFromAutoban(autoban_);
     return server_.StartHttpServer(options, &why);
+  }
+  void SetAutoban(std::shared_ptr<platform::Autoban> autoban) override {
+    autoban_ = std::move(autoban);
   }
   void Stop() override { server_.StopHttpServer(); }
   bool Running() const override { return server_.Running(); }
@@ -34,6 +38,7 @@ class EngineServing : public HttpServing {
   std::string listen_address_;
   CharsetProvider ftp_charset_;
   MacProvider router_mac_;
+  std::shared_ptr<platform::Autoban> autoban_;
   httpd::HttpServer server_;
 };
 

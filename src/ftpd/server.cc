@@ -241,6 +241,7 @@ Server::Server(ServerOptions options)
   if (!options_.http)
     options_.http =
         MakeHttpServing(options_.listen_address, options_.ftp_charset, options_.router_mac);
+  options_.http->SetAutoban(doors_->shared_autoban());
 }
 
 Server::~Server() {

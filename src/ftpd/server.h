@@ -18,6 +18,7 @@
 #include "ftpd/config.h"
 #include "ftpd/ftp_tls.h"
 #include "platform/asio.h"
+#include "platform/autoban.h"
 
 namespace quarno::ftpd {
 
@@ -41,6 +42,8 @@ class HttpServing {
   virtual bool Start(int port, const std::string& home, std::string& why) = 0;
   virtual void Stop() = 0;
   virtual bool Running() const = 0;
+  // Failed HTTP logins feed the same ban as FTP ones.
+  virtual void SetAutoban(std::shared_ptr<platform::Autoban> /*autoban*/) {}
 };
 // The main program's HTTP server (same request handling); `listen_address`
 // empty means all local addresses.

@@ -111,4 +111,44 @@ AccessVerdict DecideAccess(const AccessRequest& request, const AccessRules& rule
   return verdict;
 }
 
+namespace {
+
+class AutobanGuard final : public LoginGuard {
+ public:
+  explicit AutobanGuard(std::shared_ptr<platform::Autoban> autoban) : autoban_(std::move(autoban)) {}
+  bool Banned(const std::string& peer) override {
+    auto address = Parse(peer);
+    return address && autoban_->BannedFor(*address).has_value();
+  }
+  // An HTTP request cannot be held while others are checked: a paced
+  // address is told to come back instead.
+  bool MayCheckNow(const std::string& peer) override {
+    auto address = Parse(peer);
+    if (!address) return true;
+    auto wait = autoban_->PaceCheck(*address, std::chrono::milliseconds(0));
+    return wait && wait->count() == 0;
+  }
+  void Failed(const std::string& peer) override {
+    if (auto address = Parse(peer)) autoban_->RecordFailure(*address);
+  }
+  void Succeeded(const std::string& peer) override {
+    if (auto address = Parse(peer)) autoban_->RecordSuccess(*address);
+  }
+
+ private:
+  static std::optional<asio::ip::address> Parse(const std::string& peer) {
+    asio::error_code error;
+    auto address = asio::ip::make_address(peer, error);
+    if (error) return std::nullopt;
+    return address;
+  }
+  std::shared_ptr<platform::Autoban> autoban_;
+};
+
+}  // namespace
+
+std::shared_ptr<LoginGuard> GuardFromAutoban(std::shared_ptr<platform::Autoban> autoban) {
+  return std::make_shared<AutobanGuard>(std::move(autoban));
+}
+
 }  // namespace quarno::httpd

@@ -7,11 +7,13 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "httpd/http_auth.h"
+#include "platform/autoban.h"
 
 namespace quarno::httpd {
 
@@ -42,6 +44,10 @@ class LoginGuard {
   virtual void Failed(const std::string& peer) = 0;
   virtual void Succeeded(const std::string& peer) = 0;
 };
+
+// Wrong passwords counted by the ban that FTP logins feed, so that a guesser
+// gains nothing by switching protocol.
+std::shared_ptr<LoginGuard> GuardFromAutoban(std::shared_ptr<platform::Autoban> autoban);
 
 struct AccessRequest {
   std::string_view method;

@@ -92,6 +92,7 @@ class RealHttp final : public HttpServing {
       std::lock_guard<std::mutex> lock(mac_mutex_);
       return mac_;
     };
+    options.login_guard = guard_;
     std::string failure;
     if (server_.StartHttpServer(options, &failure)) return true;
     WriteLog("%s", failure.c_str());
@@ -112,6 +113,9 @@ class RealHttp final : public HttpServing {
 
  private:
   std::string listen_;
+  // This process serves no FTP, so its ban counts HTTP failures alone.
+  std::shared_ptr<httpd::LoginGuard> guard_ =
+      httpd::GuardFromAutoban(std::make_shared<platform::Autoban>(platform::AutobanPolicy{}));
   httpd::HttpServer server_;
   std::atomic<bool> utf8_{false};
   std::mutex mac_mutex_;

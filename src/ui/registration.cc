@@ -53,6 +53,17 @@ ftpctl::CGeneralOption CQuarnoUIDlg::FtpSettings(const std::string& ftp_port_tex
                 facts_.mac[4], facts_.mac[5]);
   options.SetText(ftpctl::OPTION_WELCOMEMESSAGE, welcome);
   options.SetNumber(ftpctl::OPTION_ADMINPORT, facts_.admin_port);
+  // A set replaces the whole set: the protections must be named in it, or
+  // sending it would switch them off.
+  options.SetNumber(ftpctl::OPTION_ENABLESSL, 1);
+  options.SetNumber(ftpctl::OPTION_ALLOWEXPLICITSSL, 1);
+  const bool force_tls = caps_.settings->Read(setting::kFtpForceTls).value_or("") == "1";
+  options.SetNumber(ftpctl::OPTION_SSLFORCEEXPLICIT, force_tls ? 1 : 0);
+  options.SetNumber(ftpctl::OPTION_FORCEPROTP, force_tls ? 1 : 0);
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_ENABLE, 1);
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_ATTEMPTS, 5);
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_TYPE, 0);  // minutes
+  options.SetNumber(ftpctl::OPTION_AUTOBAN_BANTIME, 15);
   const long port = LeadingNumber(ftp_port_text);
   if (port >= 1 && port <= 65535) {
     const PortRange passive = PassivePortRange(static_cast<int>(port));

@@ -242,3 +242,25 @@ TEST_F(FtpdTest, HttpServingLetsInTheAccountTheLinkOrEveryoneWhenOpen) {
   EXPECT_EQ(status("", "x"), "200");
   EXPECT_EQ(Control("191\n"), "OK\n");
 }
+
+// One ban for both protocols: passwords guessed over HTTP lock the address out
+// of FTP too, and the other way round would let a guesser switch protocols.
+TEST_F(FtpdTest, WrongHttpPasswordsBanTheAddressFromFtp) {
+  const int http_port = FreeLoopbackPort();
+  ASSERT_TRUE(quarno::WriteSetting(quarno::setting::kBootHttp, std::to_string(http_port)));
+  ASSERT_TRUE(quarno::WriteAccount("ftp", "pw", share_, "UTF-8"));
+  ASSERT_EQ(Control("190\n"), "OK\n");
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(http_port) + "/httpstream/x/DISK_E/";
+  // Failures after the first are paced (one check a second): wait out the pace.
+  for (int i = 0; i < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(i ? 1100 : 0));
+    EXPECT_EQ(RunShell("curl -s -o /dev/null -w '%{http_code}' --digest -u ftp:wrong " + url).output,
+              "401")
+        << i;
+  }
+  RunResult ftp = Python("print(refused(login, code='421'))\n");
+  EXPECT_EQ(ftp.exit_code, 0) << ftp.output;
+  EXPECT_NE(ftp.output.find("Too many failed logins"), std::string::npos) << ftp.output;
+  EXPECT_EQ(Control("191\n"), "OK\n");
+}

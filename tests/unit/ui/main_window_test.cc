@@ -187,6 +187,28 @@ TEST_F(MainWindowTest, FtpSettingsCarryPortTimeoutsWelcomeAndAdminPort) {
   EXPECT_EQ(o.Number(ftpctl::OPTION_ADMINPORT), 31000);
 }
 
+// A set replaces the whole set: one without the protections would switch off
+// the server's TLS and its ban of guessing addresses.
+TEST_F(MainWindowTest, FtpSettingsKeepTheProtectionsOnAndForceTlsOnlyWhenAsked) {
+  for (const char* force : {"", "1"}) {
+    settings.values["Ftp_force_tls"] = force;
+    TypeRegistration("myhome", "me@example.com", "2121");
+    ddns.answers = {"good;1;1"};
+    ftp.options.clear();
+    dlg->RegisterAddress(nullptr, no_cancel);
+    ASSERT_FALSE(ftp.options.empty()) << force;
+    const auto& o = ftp.options.back();
+    const int forced = *force ? 1 : 0;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_ENABLESSL), 1) << force;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_ALLOWEXPLICITSSL), 1) << force;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_SSLFORCEEXPLICIT), forced) << force;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_FORCEPROTP), forced) << force;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_AUTOBAN_ENABLE), 1) << force;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_AUTOBAN_ATTEMPTS), 5) << force;
+    EXPECT_EQ(o.Number(ftpctl::OPTION_AUTOBAN_BANTIME), 15) << force;
+  }
+}
+
 // ---- passive mode through the router, mappings kept ----
 
 TEST_F(MainWindowTest, PassiveRangeIsMappedAndAnnouncedWithTheRoutersAddress) {
