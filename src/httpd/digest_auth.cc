@@ -1,57 +1,12 @@
 #include "httpd/digest_auth.h"
 
-#include <nettle/md5.h>
 #include <strings.h>
 
 #include <cstdio>
-#include <map>
+
+#include "httpd/http_auth.h"
 
 namespace quarno::httpd {
-namespace {
-
-std::string Md5Hex(std::string_view text) {
-  md5_ctx context;
-  md5_init(&context);
-  md5_update(&context, text.size(), reinterpret_cast<const std::uint8_t*>(text.data()));
-  std::uint8_t digest[MD5_DIGEST_SIZE];
-  md5_digest(&context, sizeof digest, digest);
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t byte : digest) {
-    out += kHex[byte >> 4];
-    out += kHex[byte & 15];
-  }
-  return out;
-}
-
-// name=value and name="value" pairs after "Digest "; names lower-cased.
-std::map<std::string, std::string> Parameters(std::string_view text) {
-  std::map<std::string, std::string> out;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    while (at < text.size() && (text[at] == ' ' || text[at] == ',' || text[at] == '\t')) ++at;
-    const std::size_t eq = text.find('=', at);
-    if (eq == std::string_view::npos) break;
-    std::string name(text.substr(at, eq - at));
-    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    at = eq + 1;
-    std::string value;
-    if (at < text.size() && text[at] == '"') {
-      ++at;
-      while (at < text.size() && text[at] != '"') {
-        if (text[at] == '\\' && at + 1 < text.size()) ++at;
-        value += text[at++];
-      }
-      ++at;
-    } else {
-      while (at < text.size() && text[at] != ',' && text[at] != ' ') value += text[at++];
-    }
-    out[name] = value;
-  }
-  return out;
-}
-
-}  // namespace
 
 std::string DigestChallenge(std::time_t now) {
   char challenge[200];
@@ -64,12 +19,16 @@ std::string DigestChallenge(std::time_t now) {
 
 bool DigestAuthorized(std::string_view authorization, std::string_view method,
                       std::string_view uri, std::string_view password_file, std::time_t now) {
-  if (authorization.size() < 7 || strncasecmp(authorization.data(), "Digest ", 7) != 0)
-    return false;
-  auto p = Parameters(authorization.substr(7));
-  const std::string& user = p["username"];
-  const std::string& nonce = p["nonce"];
-  if (user.empty() || nonce.empty() || p["response"].empty() || p["uri"] != uri) return false;
+  const AuthorizationHeader header = ParseAuthorization(authorization);
+  if (header.scheme != AuthScheme::kDigest) return false;
+  static const std::string kNone;
+  auto p = [&header](std::string_view name) -> const std::string& {
+    const std::string* value = header.Param(name);
+    return value ? *value : kNone;
+  };
+  const std::string& user = p("username");
+  const std::string& nonce = p("nonce");
+  if (user.empty() || nonce.empty() || p("response").empty() || p("uri") != uri) return false;
   if (nonce.find_first_not_of("0123456789") != std::string::npos || nonce.size() > 19)
     return false;
   const long long issued = std::stoll(nonce);
@@ -87,11 +46,11 @@ bool DigestAuthorized(std::string_view authorization, std::string_view method,
       continue;
     const std::string ha1(line.substr(second + 1));
     const std::string expected =
-        p["qop"].empty()
+        p("qop").empty()
             ? Md5Hex(ha1 + ":" + nonce + ":" + ha2)
-            : Md5Hex(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" + p["qop"] + ":" +
+            : Md5Hex(ha1 + ":" + nonce + ":" + p("nc") + ":" + p("cnonce") + ":" + p("qop") + ":" +
                      ha2);
-    return !strcasecmp(expected.c_str(), p["response"].c_str());
+    return !strcasecmp(expected.c_str(), p("response").c_str());
   }
   return false;
 }
