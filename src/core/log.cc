@@ -1,7 +1,12 @@
 #include "core/log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -14,6 +19,8 @@ std::mutex g_mutex;
 std::FILE* g_file = nullptr;
 std::string g_file_name = kServerLogName;
 std::string g_folder;  // empty: WritableFolder()/Logs
+std::size_t g_written = 0;
+std::size_t g_limit = kLogFileLimit;
 
 std::string FolderLocked() {
   return g_folder.empty() ? platform::WritableFolder() + "/Logs" : g_folder;
@@ -35,7 +42,43 @@ size_t Utf8Cut(const char* text, size_t length) {
   return (length - (start - 1) < need) ? start - 1 : length;
 }
 
+// Private to the user whatever the umask, and whatever an older version
+// left behind (a 0755 folder, a 0644 file).
+std::FILE* OpenPrivate(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return nullptr;
+  ::fchmod(fd, 0600);
+  std::FILE* file = ::fdopen(fd, "w");
+  if (!file) ::close(fd);
+  return file;
+}
+
+bool OpenLocked() {
+  const std::string folder = FolderLocked();
+  if (!platform::MakeDirs(folder, 0700)) return false;
+  ::chmod(folder.c_str(), 0700);
+  g_file = OpenPrivate(folder + "/" + g_file_name);
+  g_written = 0;
+  return g_file != nullptr;
+}
+
+// Called between lines: the full file moves to ".1" and a new one starts.
+void RotateLocked() {
+  CloseLocked();
+  const std::string base = FolderLocked() + "/" + g_file_name;
+  for (int i = kLogFilesKept - 1; i >= 1; --i) {
+    const std::string from = i == 1 ? base : base + "." + std::to_string(i - 1);
+    std::rename(from.c_str(), (base + "." + std::to_string(i)).c_str());
+  }
+  OpenLocked();
+}
+
 }  // namespace
+
+void SetLogFileLimitForTesting(std::size_t bytes) {
+  std::lock_guard lock(g_mutex);
+  g_limit = bytes ? bytes : kLogFileLimit;
+}
 
 void SetLogFileName(const std::string& file_name) {
   std::lock_guard lock(g_mutex);
@@ -74,15 +117,16 @@ void WriteLog(const char* format, ...) {
                 message);
 
   std::lock_guard lock(g_mutex);
-  if (!g_file) {
-    std::string folder = FolderLocked();
-    if (!platform::MakeDirs(folder, 0755)) return;
-    // "w": a run starts with an empty log.
-    g_file = std::fopen((folder + "/" + g_file_name).c_str(), "we");
+  // A run starts with an empty log.
+  if (!g_file && !OpenLocked()) return;
+  const std::size_t length = std::strlen(line);
+  if (g_written > 0 && g_written + length > g_limit) {
+    RotateLocked();
     if (!g_file) return;
   }
   std::fputs(line, g_file);
   std::fflush(g_file);
+  g_written += length;
 }
 
 void ResetLogForTesting() {

@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@ class LogTest : public ::testing::Test {
   }
   void TearDown() override {
     SetLogFolder("");
+    SetLogFileLimitForTesting(0);
     ResetLogForTesting();
   }
   test::TempXdg xdg;
@@ -111,6 +113,43 @@ TEST_F(LogTest, ThreadsNeverInterleaveLines) {
     EXPECT_TRUE(std::regex_match(line, shape)) << line;
   }
   EXPECT_EQ(count, 800);
+}
+
+// Client addresses and tried names are nobody else's business; a long run
+// keeps a bounded history and never splits or drops a line.
+TEST_F(LogTest, PrivateFilesRotateBetweenLinesKeepingFive) {
+  const std::string folder = xdg.root() + "/logs";
+  ::mkdir(folder.c_str(), 0755);  // as an older version left it
+  SetLogFolder(folder);
+  SetLogFileLimitForTesting(400);
+  for (int i = 0; i < 100; ++i) WriteLog("line %03d %s", i, "padding padding padding");
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  const std::string base = folder + "/Quarno_Server_log.txt";
+  std::string all;
+  for (int i = kLogFilesKept - 1; i >= 0; --i) {
+    const std::string path = i ? base + "." + std::to_string(i) : base;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+    EXPECT_LE(st.st_size, 400) << path;
+    all += Slurp(path);
+  }
+  EXPECT_NE(::stat((base + "." + std::to_string(kLogFilesKept)).c_str(), &st), 0);
+  // The newest lines, in order, each whole: nothing lost inside the kept files.
+  std::istringstream in(all);
+  std::string line;
+  int expected = -1;
+  while (std::getline(in, line)) {
+    const auto at = line.find("] line ");
+    ASSERT_NE(at, std::string::npos) << line;
+    const int number = std::stoi(line.substr(at + 7, 3));
+    if (expected >= 0) {
+      EXPECT_EQ(number, expected) << line;
+    }
+    expected = number + 1;
+  }
+  EXPECT_EQ(expected, 100);
 }
 
 }  // namespace
