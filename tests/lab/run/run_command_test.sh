@@ -24,19 +24,32 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 nft_before=$(nft list tables)
 export QUARNO_BOOT_TIMINGS="network_interval=50,settle_after_start=300,settle_after_renew=300"
 
+# The processes of run $1 (lab id) with state folder $2 still alive.
+leftovers() {
+  local pid
+  for pid in $( (grep -lzx "QUARNO_WRITABLE_FOLDER=$2/program" /proc/[0-9]*/environ
+                 grep -lz "quarno-lab-$1" /proc/[0-9]*/cmdline) 2>/dev/null | cut -d/ -f3 | sort -u); do
+    [ "$pid" = $$ ] || [ "$pid" = "$BASHPID" ] || [ ! -e "/proc/$pid" ] && continue
+    echo "$pid"
+  done
+}
+
 # Everything of run $1 (lab id) with state folder $2 must be gone.
 check_nothing_left() {
   local id=$1 demo=$2 out=$3 pid env display
-  sleep 1  # the lab's watcher notices the teardown within half a second
+  # The lab's watcher polls every half second; on a busy machine it may take
+  # a few of its rounds to notice the teardown and end.
+  for _ in $(seq 40); do
+    leftovers "$id" "$demo" | grep -q . || break
+    sleep 0.25
+  done
   if ip netns list | grep -q "^qlab-$id-"; then
     fail "$id: namespaces left: $(ip netns list | grep "^qlab-$id-" | tr '\n' ' ')"
     "$src/lab/netns-lab.sh" -i "$id" down
   fi
   [ -e "/tmp/quarno-lab-$id" ] && fail "$id: /tmp/quarno-lab-$id left"
   compgen -G "/etc/netns/qlab-$id-*" >/dev/null && fail "$id: /etc/netns entries left"
-  for pid in $( (grep -lzx "QUARNO_WRITABLE_FOLDER=$demo/program" /proc/[0-9]*/environ
-                 grep -lz "quarno-lab-$id" /proc/[0-9]*/cmdline) 2>/dev/null | cut -d/ -f3 | sort -u); do
-    [ "$pid" = $$ ] || [ ! -e "/proc/$pid" ] && continue
+  for pid in $(leftovers "$id" "$demo"); do
     fail "$id: process left: $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
     kill -KILL "$pid" 2>/dev/null  # ours (the run's environment): the test leaves nothing either
   done
