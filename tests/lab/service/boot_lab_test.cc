@@ -337,7 +337,7 @@ TEST_F(BootLab, StopDuringTheBootWorkEndsWithinASecond) {
 // Clients on the Internet in their default, passive mode: the boot service
 // maps the passive range beside the FTP mapping and gives the FTP server the
 // router's WAN address, which PASV announces to them; a client on the LAN
-// still gets the LAN address.
+// still gets the LAN address. Then the same over TLS.
 TEST_F(BootLab, PassiveModeThroughTheRouter) {
   ASSERT_NO_FATAL_FAILURE(RegisteredHereAndMapped());
   const std::string pc = lab()["PC_IP"], wan = lab()["ROUTER_WAN_IP"];
@@ -417,6 +417,73 @@ f.quit()
   EXPECT_EQ(status, 0) << told;
   EXPECT_EQ(told, pc + "\n");
   EXPECT_TRUE(ReadFile(dir + "/ftplib-lan.bin") == ReadFile(source));
+
+  // The same through TLS, where the router can no longer read (or mend) the
+  // PASV reply: the announced address must already be the WAN one.
+  const std::string tls_curl = curl + "-k --ssl-reqd ";
+  const std::string tls_lftp =
+      "lftp -u joe,s3cret -e \"set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+      "set ssl:verify-certificate no; set ftp:passive-mode on; set ftp:fix-pasv-address no; "
+      "set net:max-retries 1; set net:timeout 10; ";
+  const Client tls_clients[] = {
+      {"curl --ssl-reqd (EPSV)", tls_curl + url + "hello.bin -o " + dir + "/tls-curl.bin",
+       tls_curl + "-T " + dir + "/up.bin " + url + "up-tls-curl.bin"},
+      {"curl --ssl-reqd --disable-epsv (PASV)",
+       tls_curl + "--disable-epsv " + url + "hello.bin -o " + dir + "/tls-curl-pasv.bin",
+       tls_curl + "--disable-epsv -T " + dir + "/up.bin " + url + "up-tls-curl-pasv.bin"},
+      {"lftp ssl-force",
+       tls_lftp + "get /photos/hello.bin -o " + dir + "/tls-lftp.bin; bye\" ftp://" + wan + ":2121",
+       tls_lftp + "put " + dir + "/up.bin -o /photos/up-tls-lftp.bin; bye\" ftp://" + wan +
+           ":2121"},
+  };
+  for (const Client& c : tls_clients) {
+    status = -1;
+    const std::string out = lab().Exec("internet", "timeout 30 " + c.get + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << c.name << ": " << out;
+    status = -1;
+    const std::string put = lab().Exec("internet", "timeout 30 " + c.put + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << c.name << ": " << put;
+  }
+  for (const char* got : {"/tls-curl.bin", "/tls-curl-pasv.bin", "/tls-lftp.bin"})
+    EXPECT_TRUE(ReadFile(dir + got) == ReadFile(source)) << got;
+  for (const char* put : {"/up-tls-curl.bin", "/up-tls-curl-pasv.bin", "/up-tls-lftp.bin"})
+    EXPECT_TRUE(ReadFile(share_ + put) == upload) << put;
+
+  // ftplib over TLS with PROT P, its data connections resuming the control
+  // connection's session (the stock class does not, and gets 522).
+  std::ofstream(dir + "/ftps_client.py") << R"(import ftplib, ssl, sys
+host = sys.argv[1]
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+ctx.check_hostname = False
+ctx.verify_mode = ssl.CERT_NONE
+class Reusing(ftplib.FTP_TLS):
+    def ntransfercmd(self, cmd, rest=None):
+        conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
+        if self._prot_p:
+            conn = self.context.wrap_socket(conn, server_hostname=self.host,
+                                            session=self.sock.session)
+        return conn, size
+f = Reusing(context=ctx, timeout=20)
+f.trust_server_pasv_ipv4_address = True
+f.connect(host, 2121)
+f.auth()
+f.login("joe", "s3cret")
+f.prot_p()
+print(ftplib.parse227(f.sendcmd("PASV"))[0])
+f.sendcmd("NOOP")
+with open(sys.argv[2] + "/tls-ftplib.bin", "wb") as out:
+    f.retrbinary("RETR /photos/hello.bin", out.write)
+with open(sys.argv[2] + "/up.bin", "rb") as up:
+    f.storbinary("STOR /photos/up-tls-ftplib.bin", up)
+f.quit()
+)";
+  told = lab().Exec("internet",
+                    "timeout 30 python3 " + dir + "/ftps_client.py " + wan + " " + dir + " 2>&1",
+                    &status);
+  EXPECT_EQ(status, 0) << told;
+  EXPECT_EQ(told, wan + "\n");
+  EXPECT_TRUE(ReadFile(dir + "/tls-ftplib.bin") == ReadFile(source));
+  EXPECT_TRUE(ReadFile(share_ + "/up-tls-ftplib.bin") == upload);
   EXPECT_TRUE(StopBootService(5s));
 }
 
