@@ -7,23 +7,11 @@
 #include "ftpd_fixture.h"
 #include "platform/paths.h"
 #include "platform/tls_identity.h"
+#include "support/ftps_python.h"
 
 namespace {
 
-// The stock FTP_TLS opens each data connection with a fresh TLS session; this one
-// hands it the control connection's, as curl and lftp do.
-const char kTlsPython[] = R"(
-import hashlib, ssl
-CTX = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-CTX.check_hostname = False
-CTX.verify_mode = ssl.CERT_NONE
-class Reusing(ftplib.FTP_TLS):
-    def ntransfercmd(self, cmd, rest=None):
-        conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
-        if self._prot_p:
-            conn = self.context.wrap_socket(conn, server_hostname=self.host,
-                                            session=self.sock.session)
-        return conn, size
+const std::string kTlsPython = std::string("\nimport hashlib, ssl") + quarno::test::kPythonReusingFtpTls + R"(
 def tls_login(cls=Reusing, prot_p=True):
     f = cls(context=CTX, timeout=10)
     f.connect(HOST, PORT)

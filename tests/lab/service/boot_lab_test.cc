@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
+#include "support/ftps_python.h"
 #include "support/temp_xdg.h"
 
 namespace quarno::test {
@@ -451,19 +452,9 @@ f.quit()
 
   // ftplib over TLS with PROT P, its data connections resuming the control
   // connection's session (the stock class does not, and gets 522).
-  std::ofstream(dir + "/ftps_client.py") << R"(import ftplib, ssl, sys
-host = sys.argv[1]
-ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-ctx.check_hostname = False
-ctx.verify_mode = ssl.CERT_NONE
-class Reusing(ftplib.FTP_TLS):
-    def ntransfercmd(self, cmd, rest=None):
-        conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
-        if self._prot_p:
-            conn = self.context.wrap_socket(conn, server_hostname=self.host,
-                                            session=self.sock.session)
-        return conn, size
-f = Reusing(context=ctx, timeout=20)
+  std::ofstream(dir + "/ftps_client.py") << "import ftplib, ssl, sys\n"
+                                         << quarno::test::kPythonReusingFtpTls << R"(host = sys.argv[1]
+f = Reusing(context=CTX, timeout=20)
 f.trust_server_pasv_ipv4_address = True
 f.connect(host, 2121)
 f.auth()
