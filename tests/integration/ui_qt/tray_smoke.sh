@@ -36,26 +36,8 @@ fail() {
   echo "--- log"; cat "$work/program/Logs/Quarno_Server_log.txt" 2>/dev/null
   exit 1
 }
-# Polls `$@` every 0.2 s for up to $timeout seconds.
-wait_for() {
-  local what=$1 timeout=$2
-  shift 2
-  local end=$((SECONDS + timeout))
-  until "$@"; do
-    [ $SECONDS -ge $end ] && fail "timed out waiting for $what"
-    sleep 0.2
-  done
-}
-
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 </dev/null &
-xpid=$!
-export DISPLAY=$display
-wait_for "the X server" 20 test -e "/tmp/.X11-unix/X${display#:}"
+. "$src/tests/integration/ui_qt/x_screen.sh"
+x_screen_start 90 140
 trayer --edge bottom --align right --widthtype pixel --width 96 --heighttype pixel --height 28 \
   >"$work/trayer.log" 2>&1 &
 tpid=$!
@@ -65,18 +47,6 @@ unset QT_QPA_PLATFORM
 "$bin/quarno-server" >"$work/out.txt" 2>&1 &
 qpid=$!
 
-main_window() {
-  local w
-  for w in $(xdotool search --onlyvisible --name '^Quarno Server$' 2>/dev/null); do
-    if xprop -id "$w" WM_WINDOW_ROLE 2>/dev/null | grep -q quarno-main; then
-      echo "$w"
-      return 0
-    fi
-  done
-  return 1
-}
-main_shown() { main_window >/dev/null; }
-main_hidden() { ! main_shown; }
 # The tray icon: the child the tray host embedded into its panel.
 tray_icon_spot() {
   local panel line

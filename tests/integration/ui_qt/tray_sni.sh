@@ -38,25 +38,8 @@ fail() {
   echo "--- watcher"; cat "$work/watcher.txt" "$work/items" 2>/dev/null
   exit 1
 }
-wait_for() {
-  local what=$1 timeout=$2
-  shift 2
-  local end=$((SECONDS + timeout))
-  until "$@"; do
-    [ $SECONDS -ge $end ] && fail "timed out waiting for $what"
-    sleep 0.2
-  done
-}
-
-display=""
-for n in $(seq 141 190); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 </dev/null &
-xpid=$!
-export DISPLAY=$display
-wait_for "the X server" 20 test -e "/tmp/.X11-unix/X${display#:}"
+. "$src/tests/integration/ui_qt/x_screen.sh"
+x_screen_start 141 190
 
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" >"$work/bus.log" 2>&1 &
 bpid=$!
@@ -72,18 +55,6 @@ unset QT_QPA_PLATFORM
 "$bin/quarno-server" >"$work/out.txt" 2>&1 &
 qpid=$!
 
-main_window() {
-  local w
-  for w in $(xdotool search --onlyvisible --name '^Quarno Server$' 2>/dev/null); do
-    if xprop -id "$w" WM_WINDOW_ROLE 2>/dev/null | grep -q quarno-main; then
-      echo "$w"
-      return 0
-    fi
-  done
-  return 1
-}
-main_shown() { main_window >/dev/null; }
-main_hidden() { ! main_shown; }
 item_registered() { grep -q StatusNotifierItem "$work/items"; }
 program_ended() { ! kill -0 "$qpid" 2>/dev/null; }
 
