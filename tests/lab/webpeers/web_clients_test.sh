@@ -72,8 +72,10 @@ teardown() {
   rm -rf "$work"
 }
 finish() {
+  local rc=$?  # 130/143 when interrupted: never a pass
   teardown
   echo "$passes passed, $failures failed"
+  [ $rc -ne 0 ] && exit $rc
   [ $failures -eq 0 ] && exit 0
   exit 1
 }
