@@ -161,7 +161,7 @@ challenge_check() {  # NAME URL "Digest" or "Digest Basic"
   local offered
   offered=$(in_internet curl -sk --max-time 20 -o /dev/null -D - "$2" |
             sed -n 's/^WWW-Authenticate: \([A-Za-z]*\).*/\1/ip' | sort -u | tr '\n' ' ' | sed 's/ $//')
-  [ "$offered" = "$3" ] && pass "$1: offers $3" || fail "$1: offers '$offered', not '$3'"
+  if [ "$offered" = "$3" ]; then pass "$1: offers $3"; else fail "$1: offers '$offered', not '$3'"; fi
 }
 
 # In cadaver's ls output: LOG NAME SIZE
@@ -179,7 +179,7 @@ clients() {
   echo "==== $label on $wan:$port"
   if ! reachable "$port"; then fail "$label: nothing answers on $wan:$port"; return; fi
   token_link=$(in_pc "$tool" share-link "$wan" "$port")
-  local L=${token_link#https://$wan:$port}  # /httpstream/<token>/share/
+  local L=${token_link#"https://$wan:$port"}  # /httpstream/<token>/share/
   [[ $L =~ ^/httpstream/[A-Za-z0-9_-]{32}/share/$ ]] || { fail "$label: share link '$token_link'"; return; }
   local wrong=/httpstream/AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA/share
 
@@ -324,6 +324,7 @@ EOF
 
   # -- headless Chromium on the share link: the folder page and two files.
   # Every name resolves to nothing but the server's address.
+  # shellcheck disable=SC2054  # the comma is the resolver rules' own
   local chrome=(in_internet timeout 90 chromium --headless=new --no-sandbox --disable-gpu
                 --user-data-dir="$work/chrome-$label" --ignore-certificate-errors --no-first-run
                 --disable-background-networking --disable-component-update --disable-sync
@@ -333,11 +334,12 @@ EOF
   page=$("${chrome[@]}" --dump-dom "$token_link" 2>/dev/null)
   missing=""
   for f in hello.txt "$hangul" data.bin docs; do grep -qF ">$f" <<<"$page" || missing+=" $f"; done
-  [ -z "$missing" ] && pass "$label chromium folder page: lists every entry" ||
-    fail "$label chromium folder page: missing$missing"
+  if [ -z "$missing" ]; then pass "$label chromium folder page: lists every entry"
+  else fail "$label chromium folder page: missing$missing"; fi
+  rm -f "$bin"/web-clients-"$label"-*.png
   "${chrome[@]}" --screenshot="$bin/web-clients-$label-folder.png" "$token_link" >/dev/null 2>&1
-  [ -s "$bin/web-clients-$label-folder.png" ] && pass "$label chromium folder screenshot" ||
-    fail "$label chromium folder screenshot"
+  if [ -s "$bin/web-clients-$label-folder.png" ]; then pass "$label chromium folder screenshot"
+  else fail "$label chromium folder screenshot"; fi
   "${chrome[@]}" --screenshot="$bin/web-clients-$label-file.png" "${token_link}hello.txt" >/dev/null 2>&1
   page=$("${chrome[@]}" --dump-dom "${token_link}hello.txt" 2>/dev/null)
   # The page shows the text; compare it with the file's (line ends as shown).
