@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libtinyxml2-dev nettle-dev libboost-dev libssl-dev libcurl4-openssl-dev
   python3 curl lftp cadaver xdg-utils
+  # Web clients of the lab's internet side (tests/lab/webpeers).
+  rclone davfs2 chromium
   iproute2 nftables miniupnpd-nftables miniupnpc
   vsftpd nginx-light wrk
   # The run command's virtual screen; the Debian package, its icons and its checks.

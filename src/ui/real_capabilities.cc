@@ -199,6 +199,10 @@ struct RealWorld::Parts {
   RealFirewall firewall;
 };
 
+std::unique_ptr<HttpServing> MakeWindowHttpServing(const WorldOptions& options) {
+  return std::make_unique<RealHttp>(options);
+}
+
 RealWorld::RealWorld(MessageSink& window, View& view, WorldOptions options)
     : parts_(std::make_unique<Parts>(window, view, options)) {}
 

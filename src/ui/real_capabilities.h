@@ -26,6 +26,10 @@ struct WorldOptions {
   std::string firewall_root = "/";
 };
 
+// The HTTP server the main window starts, by itself: the same options and
+// ban as inside RealWorld, for a process that serves without the window.
+std::unique_ptr<HttpServing> MakeWindowHttpServing(const WorldOptions& options = {});
+
 // Owns the real capabilities; Capabilities() hands out pointers into it.
 class RealWorld {
  public:
