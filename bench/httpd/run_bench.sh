@@ -201,18 +201,23 @@ measure() {  # key url threads connections script label [wrk options]
 }
 
 echo "wrk ${seconds}s per run, loopback; quarno-httpd (own Asio + Beast engine, product options) vs nginx (2 workers, sendfile)"
-for server in quarno nginx; do
-  port=$ours_port; tls_port=$ours_port
-  [ $server = nginx ] && port=$nginx_port && tls_port=$nginx_tls_port
-  base="http://127.0.0.1:$port/$stream"
-  tls_base="https://127.0.0.1:$tls_port/$stream"
-  measure $server-big "$base/big.bin" 1 1 "" "1 GiB file, 1 connection" -H "Connection: close"
-  measure $server-close "$base/small/" 2 100 small.lua "4 KiB, 100 conns, close" -H "Connection: close"
-  measure $server-ranges "$base/big.bin" 2 10 range.lua "64 KiB ranges, 10 conns" -H "Connection: close"
-  measure $server-keep "$base/small/" 2 100 small.lua "4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
-  measure $server-tls-big "$tls_base/big.bin" 1 1 "" "HTTPS 1 GiB file, 1 connection" -H "Connection: close"
-  measure $server-tls-keep "$tls_base/small/" 2 100 small.lua "HTTPS 4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
-done
+# Each figure is taken for both servers back to back, so the load others put
+# on the machine moves both sides of a ratio alike.
+each() {  # key path threads connections script label wrk-options...; http or https by key
+  local server port base
+  for server in quarno nginx; do
+    port=$ours_port
+    [ $server = nginx ] && { port=$nginx_port; [[ $1 == tls-* ]] && port=$nginx_tls_port; }
+    base="http://127.0.0.1:$port/$stream"; [[ $1 == tls-* ]] && base="https://127.0.0.1:$port/$stream"
+    measure "$server-$1" "$base/$2" "${@:3}"
+  done
+}
+each big big.bin 1 1 "" "1 GiB file, 1 connection" -H "Connection: close"
+each close small/ 2 100 small.lua "4 KiB, 100 conns, close" -H "Connection: close"
+each ranges big.bin 2 10 range.lua "64 KiB ranges, 10 conns" -H "Connection: close"
+each keep small/ 2 100 small.lua "4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
+each tls-big big.bin 1 1 "" "HTTPS 1 GiB file, 1 connection" -H "Connection: close"
+each tls-keep small/ 2 100 small.lua "HTTPS 4 KiB, 100 conns, keep-alive" -H "Connection: keep-alive"
 
 # Starvation: 200, then 400 (more than one address may hold), connections
 # from 127.0.0.2 that never send a byte, then one GET from 127.0.0.3; and 10
