@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # FTP throughput of quarno-ftpd next to vsftpd, both on loopback, each on its
 # own high port, started and stopped by this script (never as system services).
+# FTPS (explicit AUTH TLS, data in PROT P) beside plain: quarno-ftpd with the
+# identity it makes at first start, vsftpd with a self-signed certificate of
+# the same kind (ECDSA P-256).
 #
 #   bench/ftp_bench.sh [path/to/quarno-ftpd]
 #
@@ -23,6 +26,7 @@ IDLE_SESSIONS=${IDLE_SESSIONS:-50}
 MAX_TIME=${MAX_TIME:-300}
 HUGE_ENTRIES=${HUGE_ENTRIES:-100000}
 [ -x "$ftpd" ] || { echo "no quarno-ftpd at $ftpd (build it first)" >&2; exit 2; }
+command -v openssl >/dev/null || { echo "openssl is not installed" >&2; exit 2; }
 command -v vsftpd >/dev/null || [ -x /usr/sbin/vsftpd ] || { echo "vsftpd is not installed" >&2; exit 2; }
 [ "$(id -u)" -eq 0 ] || { echo "vsftpd needs root to start; run as root" >&2; exit 2; }
 
@@ -53,6 +57,9 @@ for i in range(int(sys.argv[2])):
     os.close(os.open('%s/entry-%07d' % (sys.argv[1], i), os.O_CREAT | os.O_WRONLY, 0o644))
 PY
 chown ftp "$data/pub"
+
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+  -subj /CN=127.0.0.1 -keyout "$work/vsftpd-key.pem" -out "$work/vsftpd-cert.pem" 2>/dev/null
 
 # quarno-ftpd
 mkdir -p "$work/q/program" "$work/q/state/quarno/zelhome" "$work/q/config" "$work/q/data" "$work/q/run"
@@ -101,6 +108,19 @@ idle_session_timeout=300
 xferlog_enable=NO
 secure_chroot_dir=/var/run/vsftpd/empty
 background=NO
+ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=NO
+force_anon_data_ssl=NO
+ssl_tlsv1=YES
+ssl_sslv2=NO
+ssl_sslv3=NO
+# Its built-in list is one cipher that today's OpenSSL refuses.
+ssl_ciphers=HIGH
+# Data connections resume the control connection's session, as quarno-ftpd requires.
+require_ssl_reuse=YES
+rsa_cert_file=$work/vsftpd-cert.pem
+rsa_private_key_file=$work/vsftpd-key.pem
 CONF
 mkdir -p /var/run/vsftpd/empty
 /usr/sbin/vsftpd "$work/vsftpd.conf" >/dev/null 2>&1 &
@@ -207,6 +227,11 @@ printf '%-34s %-22s %-22s\n' "" "quarno-ftpd" "vsftpd"
 printf '%-34s %-22s %-22s\n' "PSS per idle session" "$(idle_pss q_pids "$q_port" bench pw) KiB" "$(idle_pss v_pids "$v_port" anonymous x) KiB"
 printf '%-34s %-22s %-22s\n' "RETR ${BIG_MB} MiB" "$(speed -o /dev/null "$q_url/big.bin")" "$(speed -o /dev/null "$v_url/big.bin")"
 printf '%-34s %-22s %-22s\n' "STOR ${BIG_MB} MiB" "$(speed -T "$work/upload.bin" "$q_url/up.bin")" "$(speed -T "$work/upload.bin" "$v_url/up2.bin")"
+rm -f "$data/pub/up.bin" "$data/pub/up2.bin"
+# -k: both certificates are self-signed; the figures are of the transfer.
+tls=(--ssl-reqd -k)
+printf '%-34s %-22s %-22s\n' "FTPS RETR ${BIG_MB} MiB" "$(speed "${tls[@]}" -o /dev/null "$q_url/big.bin")" "$(speed "${tls[@]}" -o /dev/null "$v_url/big.bin")"
+printf '%-34s %-22s %-22s\n' "FTPS STOR ${BIG_MB} MiB" "$(speed "${tls[@]}" -T "$work/upload.bin" "$q_url/up.bin")" "$(speed "${tls[@]}" -T "$work/upload.bin" "$v_url/up2.bin")"
 rm -f "$data/pub/up.bin" "$data/pub/up2.bin"
 printf '%-34s %-22s %-22s\n' "${SESSIONS} sessions x ${SESSION_MB} MiB RETR" "$(many "$q_url")" "$(many "$v_url")"
 printf '%-34s %-22s %-22s\n' "NOOP during ${HUGE_ENTRIES}-entry LIST" "$(noop_during_list "$q_port" bench pw /DISK_E/huge)" "$(noop_during_list "$v_port" anonymous x /pub/huge)"
