@@ -161,8 +161,11 @@ class View {
   // Yes/No box with caption and icon; kYes or kNo.
   virtual Answer AskYesNo(Surface owner, const std::string& text, const std::string& caption,
                           Icon icon) = 0;
-  // Folder chooser titled `title`; nullopt when cancelled or nothing was chosen.
-  virtual std::optional<std::string> ChooseFolder(Surface owner, const std::string& title) = 0;
+  // Folder chooser titled `title`, opening at `start` (the folder shared so
+  // far) when that is a folder, else in the user's home folder; nullopt when
+  // cancelled or nothing was chosen.
+  virtual std::optional<std::string> ChooseFolder(Surface owner, const std::string& title,
+                                                  const std::string& start) = 0;
 
   // --- the waiting window (one at a time) ---
   // Shows the waiting window over `owner` with "line1|line2".

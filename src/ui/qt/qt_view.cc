@@ -393,9 +393,10 @@ ui::Answer QtView::AskYesNo(Surface owner, const std::string& text, const std::s
   });
 }
 
-std::optional<std::string> QtView::ChooseFolder(Surface owner, const std::string& title) {
+std::optional<std::string> QtView::ChooseFolder(Surface owner, const std::string& title,
+                                                const std::string& start) {
   return OnGui(std::optional<std::string>(), [&]() -> std::optional<std::string> {
-    const QString folder = qt::ChooseFolder(Window(owner), QString(), Q(title));
+    const QString folder = qt::ChooseFolder(Window(owner), FolderChooserStart(Q(start)), Q(title));
     if (folder.isEmpty()) return std::nullopt;
     return S(folder);
   });
