@@ -285,11 +285,9 @@ std::optional<ui::Rect> QtView::WindowRect(Surface surface) {
   return OnGui(std::optional<ui::Rect>(), [&]() -> std::optional<ui::Rect> {
     QWidget* w = Window(surface);
     if (!w) return std::nullopt;
-    if (surface == Surface::kInit && init_ && init_->SavedRect().isValid()) {
-      const QRect r = init_->SavedRect();
-      return ui::Rect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-    }
-    const QRect r = w->isMinimized() ? w->normalGeometry() : w->geometry();
+    const QRect r = surface == Surface::kInit && init_ ? init_->HandOverRect()
+                    : w->isMinimized()                ? w->normalGeometry()
+                                                      : w->geometry();
     return ui::Rect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
   });
 }
