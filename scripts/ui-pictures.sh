@@ -8,7 +8,7 @@ cmake --build build --target ui_gallery
 QT_QPA_PLATFORM=offscreen build/tests/unit/ui_qt/ui_gallery build/ui-gallery
 mkdir -p docs/ui
 for picture in init-running init-error-101 page-firmware-intro page-upgrade-installing \
-  main-registered main-unfolded-users main-dimmed-waiting help-window; do
+  main-registered main-unfolded-users main-dimmed-waiting folder-chooser-korean help-window; do
   cp "build/ui-gallery/$picture.png" docs/ui/
 done
 echo "docs/ui/ refreshed"

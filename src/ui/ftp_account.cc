@@ -107,7 +107,8 @@ void CQuarnoUIDlg::OnApplyClicked() {
 }
 
 void CQuarnoUIDlg::OnBrowseClicked() {
-  if (auto folder = view_.ChooseFolder(Surface::kMain, text::kChooseFolderTitle)) {
+  const std::string current = view_.Text(Surface::kMain, ctl::kSharedFolder);
+  if (auto folder = view_.ChooseFolder(Surface::kMain, text::kChooseFolderTitle, current)) {
     if (!folder->empty()) view_.SetText(Surface::kMain, ctl::kSharedFolder, *folder);
   }
 }

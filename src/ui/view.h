@@ -68,7 +68,8 @@ inline constexpr int kRegistrationStatus = 9001;  // kMain: "미등록", "등록
 inline constexpr int kPcAddress = 9002;           // kMain: beside "서버 IP 주소"
 inline constexpr int kServerStatus = 9003;        // kMain: "서버실행중" / "서버준비중"
 inline constexpr int kInitStatus = 9010;          // kInit: the status line
-inline constexpr int kInitDots = 9011;            // kInit: number of " ." pairs (number)
+inline constexpr int kInitDots = 9011;            // kInit: " ." pairs, set at a tick (number);
+                                                  // only the tick's repaint draws them
 inline constexpr int kProgramVersion = 9012;      // kInit: the version behind "버전 : "
 inline constexpr int kModelName = 9020;           // kFirmwareIntro
 inline constexpr int kFirmwareVersion = 9021;     // kFirmwareIntro
@@ -161,8 +162,11 @@ class View {
   // Yes/No box with caption and icon; kYes or kNo.
   virtual Answer AskYesNo(Surface owner, const std::string& text, const std::string& caption,
                           Icon icon) = 0;
-  // Folder chooser titled `title`; nullopt when cancelled or nothing was chosen.
-  virtual std::optional<std::string> ChooseFolder(Surface owner, const std::string& title) = 0;
+  // Folder chooser titled `title`, opening at `start` (the folder shared so
+  // far) when that is a folder, else in the user's home folder; nullopt when
+  // cancelled or nothing was chosen.
+  virtual std::optional<std::string> ChooseFolder(Surface owner, const std::string& title,
+                                                  const std::string& start) = 0;
 
   // --- the waiting window (one at a time) ---
   // Shows the waiting window over `owner` with "line1|line2".

@@ -203,6 +203,8 @@ int RunQuarnoServer(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quarno Server"));
   QApplication::setWindowIcon(art::AppIcon());
   InstallFontSubstitutions();
+  if (!InstallQtKoreanTexts())
+    platform::Trace("Qt's Korean texts (qtbase_ko) not found: the folder chooser stays English");
 
   auto* view = new QtView;
   auto* mutex_holder = new std::unique_ptr<platform::NamedMutex>;

@@ -1,8 +1,13 @@
 #include "ui/qt/dialogs.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 #include "ui/qt/artwork.h"
 #include "ui/qt/fonts.h"
@@ -57,6 +62,26 @@ QString ChooseFolder(QWidget* owner, const QString& start, const QString& title)
   return QFileDialog::getExistingDirectory(
       owner, title.isEmpty() ? QStringLiteral("[FTP] 공개할 폴더를 선택하세요.") : title, start,
       QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+}
+
+QString FolderChooserStart(const QString& current) {
+  if (!current.isEmpty() && QDir::isAbsolutePath(current) && QFileInfo(current).isDir())
+    return current;
+  return QDir::homePath();
+}
+
+bool InstallQtKoreanTexts() {
+  static QTranslator* installed = nullptr;
+  if (installed) return true;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_ko"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  QCoreApplication::installTranslator(translator);
+  installed = translator;
+  return true;
 }
 
 void SetFolderChooserForTesting(std::function<QString(QWidget*)> chooser) {

@@ -1,6 +1,7 @@
 #include "ui/qt/init_window.h"
 
 #include <QCloseEvent>
+#include <QPaintEvent>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QTimerEvent>
@@ -16,6 +17,7 @@ namespace quarno::qt {
 namespace {
 const QRect kMinimizeRect(495, 12, 12, 12);
 const QRect kCloseRect(509, 12, 12, 12);
+const QRect kStatusLine(1, 312, 440, 28);
 
 art::ButtonState ImageState(DrawnWindow::HotState s) {
   switch (s) {
@@ -84,6 +86,7 @@ QString CFirmware_Update::Status() const {
 void CFirmware_Update::StopDots() {
   dot_timer_.stop();
   shown_dots_ = 0;
+  dots_due_ = false;
   update();
 }
 
@@ -98,7 +101,8 @@ bool CFirmware_Update::event(QEvent* event) {
 void CFirmware_Update::SetShownDots(int dots) {
   dot_timer_.stop();
   shown_dots_ = std::max(0, dots);
-  update(QRect(1, 312, 440, 28));
+  dots_due_ = true;
+  update(kStatusLine);
 }
 
 void CFirmware_Update::SetProgress(int per_mille) {
@@ -135,6 +139,11 @@ void CFirmware_Update::SaveRect() {
   if (r.right() > 0 && r.bottom() > 0) saved_rect_ = r;
 }
 
+QRect CFirmware_Update::HandOverRect() const {
+  if (isMinimized()) return saved_rect_.isValid() ? saved_rect_ : normalGeometry();
+  return geometry();
+}
+
 void CFirmware_Update::OnHotSpot(int id) {
   if (id == kMinimize) {
     emit MinimizeClicked();
@@ -160,10 +169,17 @@ void CFirmware_Update::timerEvent(QTimerEvent* event) {
   if (event->timerId() != dot_timer_.timerId()) return DrawnWindow::timerEvent(event);
   shown_dots_ = dots_;
   dots_ = dots_ >= 5 ? 0 : dots_ + 1;
-  update(QRect(1, 312, 440, 28));
+  dots_due_ = true;
+  update(kStatusLine);
 }
 
-void CFirmware_Update::paintEvent(QPaintEvent*) {
+void CFirmware_Update::paintEvent(QPaintEvent* event) {
+  // A paint that leaves the status line alone (a title button's hover) must
+  // not use up the tick's dots.
+  if (event->region().intersects(kStatusLine)) {
+    painted_dots_ = dots_due_ ? shown_dots_ : 0;
+    dots_due_ = false;
+  }
   QPainter p(this);
   p.drawPixmap(0, 0, art::InitBackground());
   p.drawPixmap(kMinimizeRect.topLeft(),
@@ -173,7 +189,7 @@ void CFirmware_Update::paintEvent(QPaintEvent*) {
   p.setFont(Gulim(12));
   p.setPen(art::kInk);
   p.drawText(QRect(19, 319, 430, 16), Qt::AlignLeft | Qt::AlignTop,
-             Status() + QStringLiteral(" .").repeated(shown_dots_));
+             Status() + QStringLiteral(" .").repeated(painted_dots_));
   if (progress_ >= 0) {
     p.fillRect(QRect(1, 310, 527, 2), QColor(214, 222, 230));
     p.fillRect(QRect(1, 310, 527 * progress_ / 1000, 2), art::kCaptionTop);

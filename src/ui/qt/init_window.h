@@ -35,8 +35,10 @@ class CFirmware_Update : public DrawnWindow {
   void SetStatus(const QString& text);
   QString Status() const;
   int DotCount() const { return dots_; }
-  // The dots as the start-up sequence counts them; the window's own 200 ms
-  // animation stops once the count comes from outside.
+  // The dots as the start-up sequence counts them at a tick of its timer;
+  // the window's own 200 ms animation stops once the count comes from outside.
+  // Only the repaint that follows a tick draws them: any other repaint (an
+  // expose, a new status text) shows the status line bare.
   void SetShownDots(int dots);
   int ShownDots() const { return shown_dots_; }
   // Download progress in per mille along the status bar; -1 hides it.
@@ -63,10 +65,14 @@ class CFirmware_Update : public DrawnWindow {
   void SetUpgradeInProgress(bool on) { upgrade_in_progress_ = on; }
   bool UpgradeInProgress() const { return upgrade_in_progress_; }
 
-  // The normal rectangle the main window opens with (saved on minimize and
-  // when the window ends normally); invalid when none was saved.
+  // The normal rectangle saved on minimize and when the window ends
+  // normally; invalid when none was saved.
   QRect SavedRect() const { return saved_rect_; }
   void SaveRect();
+  // The rectangle the main window takes over: while minimized the one saved
+  // at the minimize (a minimized window's own geometry is not its place),
+  // else where the window is now, wherever it was moved after a restore.
+  QRect HandOverRect() const;
 
  signals:
   // The user asked to close (close button while no upgrade runs).
@@ -89,6 +95,8 @@ class CFirmware_Update : public DrawnWindow {
   QString status_;
   int dots_ = 1;
   int shown_dots_ = 0;
+  bool dots_due_ = false;  // set by a tick, consumed by the paint that draws them
+  int painted_dots_ = 0;   // what that paint drew, kept for the rest of its region
   int progress_ = -1;
   QBasicTimer dot_timer_;
   bool opaque_ = true;

@@ -285,11 +285,9 @@ std::optional<ui::Rect> QtView::WindowRect(Surface surface) {
   return OnGui(std::optional<ui::Rect>(), [&]() -> std::optional<ui::Rect> {
     QWidget* w = Window(surface);
     if (!w) return std::nullopt;
-    if (surface == Surface::kInit && init_ && init_->SavedRect().isValid()) {
-      const QRect r = init_->SavedRect();
-      return ui::Rect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-    }
-    const QRect r = w->isMinimized() ? w->normalGeometry() : w->geometry();
+    const QRect r = surface == Surface::kInit && init_ ? init_->HandOverRect()
+                    : w->isMinimized()                ? w->normalGeometry()
+                                                      : w->geometry();
     return ui::Rect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
   });
 }
@@ -393,9 +391,10 @@ ui::Answer QtView::AskYesNo(Surface owner, const std::string& text, const std::s
   });
 }
 
-std::optional<std::string> QtView::ChooseFolder(Surface owner, const std::string& title) {
+std::optional<std::string> QtView::ChooseFolder(Surface owner, const std::string& title,
+                                                const std::string& start) {
   return OnGui(std::optional<std::string>(), [&]() -> std::optional<std::string> {
-    const QString folder = qt::ChooseFolder(Window(owner), QString(), Q(title));
+    const QString folder = qt::ChooseFolder(Window(owner), FolderChooserStart(Q(start)), Q(title));
     if (folder.isEmpty()) return std::nullopt;
     return S(folder);
   });

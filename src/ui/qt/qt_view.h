@@ -63,7 +63,8 @@ class QtView final : public QObject, public ui::View {
   void MessageBox(ui::Surface owner, const std::string& text) override;
   ui::Answer AskYesNo(ui::Surface owner, const std::string& text, const std::string& caption,
                       ui::Icon icon) override;
-  std::optional<std::string> ChooseFolder(ui::Surface owner, const std::string& title) override;
+  std::optional<std::string> ChooseFolder(ui::Surface owner, const std::string& title,
+                                          const std::string& start) override;
 
   void StartWaiting(ui::Surface owner, const std::string& text) override;
   void FinishWaiting() override;

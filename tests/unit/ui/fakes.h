@@ -127,9 +127,11 @@ class FakeView : public View {
     if (!answers.empty()) answers.pop_front();
     return a;
   }
-  std::optional<std::string> ChooseFolder(Surface, const std::string& title) override {
+  std::optional<std::string> ChooseFolder(Surface, const std::string& title,
+                                          const std::string& start) override {
     std::lock_guard l(m);
     chooser_titles.push_back(title);
+    chooser_starts.push_back(start);
     return chosen;
   }
   void StartWaiting(Surface, const std::string& t) override {
@@ -169,7 +171,8 @@ class FakeView : public View {
   int page = -1;
   std::optional<bool> init_ok;
   bool tray = false;
-  std::vector<std::string> help, messages, questions, captions, waiting, chooser_titles;
+  std::vector<std::string> help, messages, questions, captions, waiting, chooser_titles,
+      chooser_starts;
   std::string clipboard;
   std::vector<Icon> icons;
   std::deque<Answer> answers;

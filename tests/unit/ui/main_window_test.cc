@@ -605,6 +605,10 @@ TEST_F(MainWindowTest, PasswordBoxAndFolderChooser) {
   dlg->OnBrowseClicked();
   EXPECT_EQ(view.At(ctl::kSharedFolder), "/srv/new");
   EXPECT_EQ(view.chooser_titles.back(), "[FTP] 공개할 폴더를 선택하세요.");
+  // The chooser is handed the folder shared so far, each time as it then reads.
+  EXPECT_EQ(view.chooser_starts, (std::vector<std::string>{"/srv/old", "/srv/old"}));
+  dlg->OnBrowseClicked();
+  EXPECT_EQ(view.chooser_starts.back(), "/srv/new");
 }
 
 // ---- window messages, timers, tray, exit ----

@@ -3,6 +3,9 @@
 //   ui_gallery <folder>            (ctest writes to <build>/ui-gallery)
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -13,6 +16,7 @@
 
 #include "qt_env.h"
 #include "ui/init_sequence.h"
+#include "ui/qt/dialogs.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/help_window.h"
 #include "ui/qt/init_window.h"
@@ -87,8 +91,9 @@ void InitStates(QtView& view) {
   view.SetInitWindow(&init);
   init.show();
   view.SetText(Surface::kInit, ui::drawn::kInitStatus, "Ralmek 공유기와의 연결상태 조사합니다 ");
-  view.SetNumber(Surface::kInit, ui::drawn::kInitDots, 3);
   Settle();
+  // Only the paint that follows a tick draws the dots: grabbed right after one.
+  view.SetNumber(Surface::kInit, ui::drawn::kInitDots, 3);
   Save(init.grab(), "init-running");
 
   const char* status_before[] = {"네트워크 연결이 되어있지 않아 연결될 때까지 3분간 대기합니다 ",
@@ -214,6 +219,36 @@ void MainStates(QtView& view) {
   view.SetMainWindow(nullptr);
 }
 
+// The browse button's chooser, opened through the view at a share with a few
+// folders in it, grabbed once its listing is in, then cancelled.
+void FolderChooserState(QtView& view) {
+  QTemporaryDir root;
+  const QString share = QDir(root.path()).filePath(QStringLiteral("haneul/공유"));
+  for (const char* sub : {"문서", "사진", "음악", "동영상"})
+    QDir().mkpath(QDir(share).filePath(QString::fromUtf8(sub)));
+  MainWindow main;
+  view.SetMainWindow(&main);
+  main.show();
+  Settle();
+  int polls = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(top);
+      if (!dialog || !dialog->isVisible()) continue;
+      if (++polls < 20) return;  // the folder model lists on a thread of its own
+      poll.stop();
+      Save(dialog->grab(), "folder-chooser-korean");
+      dialog->reject();
+      return;
+    }
+  });
+  poll.start(25);
+  view.ChooseFolder(Surface::kMain, "[FTP] 공개할 폴더를 선택하세요.", share.toStdString());
+  main.hide();
+  view.SetMainWindow(nullptr);
+}
+
 void HelpState() {
   CHelpWindow* help = CHelpWindow::Open(QStringLiteral(QUARNO_HELP_PAGE));
   Settle();
@@ -228,11 +263,13 @@ int main(int argc, char** argv) {
   test::PrepareQtEnvironment();
   QApplication app(argc, argv);
   InstallFontSubstitutions();
+  InstallQtKoreanTexts();
   out_dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("ui-gallery");
   QDir().mkpath(out_dir);
   QtView view;
   InitStates(view);
   MainStates(view);
+  FolderChooserState(view);
   HelpState();
   std::printf("%d pictures in %s\n", written, qPrintable(QDir(out_dir).absolutePath()));
   return 0;

@@ -1,20 +1,32 @@
 // The drawn windows on the offscreen platform: drawn buttons, fold, keys,
-// input method, dimming, the waiting window, the view across threads.
+// input method, dimming, the waiting window, the view across threads, the
+// folder chooser, the hand-over place and the status dots.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+#include <memory>
 #include <thread>
 
 #include "qt_env.h"
+#include "ui/app_start.h"
+#include "ui/init_window.h"
+#include "ui/qt/dialogs.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/help_window.h"
 #include "ui/qt/init_window.h"
@@ -23,6 +35,8 @@
 #include "ui/qt/pages.h"
 #include "ui/qt/progress_window.h"
 #include "ui/qt/qt_view.h"
+#include "ui/startup.h"
+#include "ui/timers.h"
 
 using namespace quarno;
 using namespace quarno::qt;
@@ -63,12 +77,65 @@ void AnswerNextBox(const QString& button, QString* seen_text = nullptr) {
   poll->start(20);
 }
 
+// What the chooser showed before it was cancelled.
+struct ChooserSeen {
+  bool shown = false;
+  QString title, folder, accept, cancel, look_in;
+};
+
+// Cancels the next folder chooser once it is on screen, noting what it showed.
+void CancelNextChooser(ChooserSeen* seen) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, seen] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(top);
+      if (!dialog || !dialog->isVisible()) continue;
+      seen->shown = true;
+      seen->title = dialog->windowTitle();
+      seen->folder = dialog->directory().absolutePath();
+      if (auto* box = dialog->findChild<QDialogButtonBox*>()) {
+        for (QAbstractButton* b : box->buttons()) {
+          if (box->buttonRole(b) == QDialogButtonBox::AcceptRole) seen->accept = b->text();
+          if (box->buttonRole(b) == QDialogButtonBox::RejectRole) seen->cancel = b->text();
+        }
+      }
+      if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("lookInLabel")))
+        seen->look_in = label->text();
+      dialog->reject();
+      poll->deleteLater();
+      return;
+    }
+  });
+  poll->start(20);
+}
+
+// Delivers what is queued (status texts, update requests) and paints it.
+void Settle() {
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QApplication::processEvents();
+  }
+}
+
+// The initialization window's status line as the screen shows it (the
+// backing store), not a fresh render.
+QImage StatusLineOnScreen(QWidget* window) {
+  return window->screen()
+      ->grabWindow(window->winId())
+      .toImage()
+      .copy(QRect(1, 312, 440, 28))
+      .convertToFormat(QImage::Format_RGB32);
+}
+
 }  // namespace
 
 class WidgetsTest : public QObject {
   Q_OBJECT
  private slots:
-  void initTestCase() { InstallFontSubstitutions(); }
+  void initTestCase() {
+    InstallFontSubstitutions();
+    QVERIFY(InstallQtKoreanTexts());
+  }
 
   void gulimIsAKoreanFace() {
     const QFontInfo info(Gulim(12));
@@ -346,6 +413,126 @@ class WidgetsTest : public QObject {
     QVERIFY(!init.Dimmed() && !veil->isVisible());
   }
 
+  // The browse button's chooser opens where the share is, in Korean.
+  void folderChooserOpensAtTheShareInKorean() {
+    QTemporaryDir root;
+    const QString share = QDir(root.path()).filePath(QStringLiteral("공유"));
+    QVERIFY(QDir().mkpath(share));
+    MainWindow w;
+    QtView view;
+    view.SetMainWindow(&w);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ChooserSeen seen;
+    CancelNextChooser(&seen);
+    const auto chosen =
+        view.ChooseFolder(Surface::kMain, "[FTP] 공개할 폴더를 선택하세요.", share.toStdString());
+    QVERIFY(seen.shown);
+    QVERIFY(!chosen);  // cancelled
+    QCOMPARE(seen.title, QStringLiteral("[FTP] 공개할 폴더를 선택하세요."));
+    QCOMPARE(seen.folder, share);
+    QCOMPARE(seen.cancel, QStringLiteral("취소"));
+    QCOMPARE(seen.accept, QStringLiteral("선택(&C)"));
+    QCOMPARE(seen.look_in, QStringLiteral("다음에서 찾기:"));
+    // A share that is gone: the home folder, not the working directory.
+    ChooserSeen gone;
+    CancelNextChooser(&gone);
+    view.ChooseFolder(Surface::kMain, "[FTP] 공개할 폴더를 선택하세요.",
+                      QDir(root.path()).filePath(QStringLiteral("없음")).toStdString());
+    QVERIFY(gone.shown);
+    QCOMPARE(gone.folder, QDir::homePath());
+  }
+
+  void folderChooserStartFallsBackToHome() {
+    QTemporaryDir root;
+    const QString share = QDir(root.path()).filePath(QStringLiteral("공유 폴더"));
+    QVERIFY(QDir().mkpath(share));
+    const QString file = QDir(root.path()).filePath(QStringLiteral("a.txt"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    const QString home = QDir::homePath();
+    const struct {
+      QString current, start;
+    } cases[] = {
+        {share, share},                                    // the share as it is
+        {QString(), home},                                 // nothing shared yet
+        {QDir(root.path()).filePath("gone"), home},        // removed since
+        {file, home},                                      // not a folder
+        {QStringLiteral("."), home},                       // relative: never the working folder
+        {QStringLiteral("공유 폴더"), home},
+    };
+    for (const auto& c : cases) QCOMPARE(FolderChooserStart(c.current), c.start);
+  }
+
+  // Minimized (the place is saved), restored and moved: the main window opens
+  // where the initialization window was last, not where it was minimized.
+  void mainWindowTakesTheInitWindowsLastPlace() {
+    CFirmware_Update init;
+    QtView view;
+    view.SetInitWindow(&init);
+    auto state = std::make_shared<ui::StartupState>();
+    ui::ThreadTimers timers;
+    QtMessageSink sink(&init);
+    ui::CFirmware_Update flow(view, timers, sink, state, ui::InitWindowConfig{});
+    init.SetBound(true);
+    QObject::connect(&init, &CFirmware_Update::MinimizeClicked, &init, [&] { flow.OnMinimize(); });
+    init.move(40, 30);
+    init.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&init));
+    const QRect at_minimize = init.geometry();
+    QTest::mouseClick(&init, Qt::LeftButton, {}, QPoint(500, 17));
+    QVERIFY(init.isMinimized());
+    const ui::Rect minimized{at_minimize.left(), at_minimize.top(),
+                             at_minimize.left() + at_minimize.width(),
+                             at_minimize.top() + at_minimize.height()};
+    QCOMPARE(view.WindowRect(Surface::kInit), std::optional<ui::Rect>(minimized));
+    init.showNormal();
+    init.move(300, 210);
+    QVERIFY(QTest::qWaitFor([&] { return init.geometry().topLeft() == QPoint(300, 210); }, 2000));
+    flow.OfferProgramUpdate();  // no newer program: the window ends with OK
+    QVERIFY(init.Ended());
+    QCOMPARE(init.ResultCode(), int(CFirmware_Update::kOk));
+    ui::StartupFacts facts;
+    ui::HandOverToMainWindow(*state, facts);
+    QVERIFY(facts.init_rect.has_value());
+    MainWindow main;
+    view.SetMainWindow(&main);
+    view.MoveWindow(Surface::kMain, *facts.init_rect);
+    QCOMPARE(main.geometry().topLeft(), QPoint(300, 210));
+  }
+
+  // A tick draws the dots; any other repaint shows the status line bare.
+  void onlyATickDrawsTheStatusDots() {
+    CFirmware_Update init;
+    QtView view;
+    view.SetInitWindow(&init);
+    init.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&init));
+    view.SetText(Surface::kInit, ui::drawn::kInitStatus, "FTP 서버를 시작합니다 ");
+    init.StopDots();
+    Settle();
+    const QImage bare = StatusLineOnScreen(&init);
+    // As the start-up sequence ticks: the count, then a repaint.
+    view.SetNumber(Surface::kInit, ui::drawn::kInitDots, 3);
+    view.Repaint(Surface::kInit);
+    Settle();
+    QVERIFY(StatusLineOnScreen(&init) != bare);
+    // A new status text repaints: no tick, no dots.
+    view.SetText(Surface::kInit, ui::drawn::kInitStatus, "FTP 서버를 시작합니다 ");
+    view.Repaint(Surface::kInit);
+    Settle();
+    QCOMPARE(StatusLineOnScreen(&init), bare);
+    // The next tick draws them again; painted afresh after it (an expose), the line is bare.
+    view.SetNumber(Surface::kInit, ui::drawn::kInitDots, 4);
+    view.Repaint(Surface::kInit);
+    Settle();
+    QVERIFY(StatusLineOnScreen(&init) != bare);
+    QCOMPARE(init.grab().toImage().copy(QRect(1, 312, 440, 28)).convertToFormat(QImage::Format_RGB32),
+             bare);
+  }
+
+  // Last: it ends the program's loop, after which no modal dialog runs.
   void viewCallsFromAWorkerAndAnsweredBoxes() {
     MainWindow w;
     QtView view;
