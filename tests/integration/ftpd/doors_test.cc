@@ -2,6 +2,7 @@
 // turning a data connection on the daemon's own ports, guessing passwords,
 // crowding the places before login, holding passive ports, reading hashes
 // back, and talking to (or as) an admin that is not who it seems.
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "ftpd/doors.h"
 #include "ftpctl/admin_auth.h"
 #include "ftpctl/server_interface.h"
 #include "ftpd_fixture.h"
@@ -296,6 +298,77 @@ g.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
   std::cout << r.output;
+}
+
+namespace {
+
+// A control connection from `from`, for a test longer than RunShell allows.
+class RawFtp {
+ public:
+  RawFtp(const char* from, int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &a.sin_addr);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~RawFtp() {
+    if (fd_ >= 0) close(fd_);
+  }
+  // The next reply line, empty after 5 s or at the end.
+  std::string Line() {
+    std::string line;
+    char c;
+    pollfd p{fd_, POLLIN, 0};
+    while (fd_ >= 0 && poll(&p, 1, 5000) > 0 && recv(fd_, &c, 1, 0) == 1) {
+      line += c;
+      if (c == '\n') break;
+    }
+    return line;
+  }
+  std::string Command(const std::string& text) {
+    std::string line = text + "\r\n";
+    send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
+    return Line();
+  }
+  bool LogIn() {
+    return Line().rfind("220", 0) == 0 && Command("USER ftp").rfind("331", 0) == 0 &&
+           Command("PASS pw").rfind("230", 0) == 0;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+// A listener nobody connects to gives its place back after the unused
+// limit, so an address cannot keep its share for the whole session time-out.
+TEST_F(FtpdDoorsPassiveRange, UnusedPassiveListenersGiveTheirPlacesBack) {
+  ASSERT_NE(pasv_min_, 0);
+  RawFtp first("127.0.0.2", ftp_port_), second("127.0.0.2", ftp_port_), third("127.0.0.2", ftp_port_);
+  ASSERT_TRUE(first.LogIn() && second.LogIn() && third.LogIn());
+  EXPECT_EQ(first.Command("PASV").substr(0, 4), "227 ");
+  EXPECT_EQ(second.Command("PASV").substr(0, 4), "227 ");
+  EXPECT_EQ(third.Command("PASV").substr(0, 4), "425 ");
+  const auto limit = quarno::ftpd::Doors::kPassiveUnusedLimit;
+  const auto start = std::chrono::steady_clock::now();
+  std::string reply;
+  while (std::chrono::steady_clock::now() - start < limit + 15s) {
+    reply = third.Command("PASV");
+    if (reply.rfind("227 ", 0) == 0) break;
+    std::this_thread::sleep_for(1s);
+  }
+  const auto waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+  std::cout << "FIGURE unused passive listeners closed after " << waited.count() << " s\n";
+  EXPECT_EQ(reply.substr(0, 4), "227 ") << "the unused listeners were never closed";
+  EXPECT_GE(waited, limit - 5s) << "closed before their time";
 }
 
 // ---- the accounts read back ----
