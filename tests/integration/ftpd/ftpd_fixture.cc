@@ -86,6 +86,7 @@ AdminClient::AdminClient(int port, bool answer) {
   uint8_t type, id;
   Bytes payload;
   bool ok = ReadExact(15, g, 3000) && Receive(type, id, payload) && type == 0 && id == 0;
+  if (ok) challenge = payload;
   if (ok && answer) {
     auto nonce = quarno::ftpctl::ParseChallenge(payload.data(), payload.size());
     auto secret = quarno::ftpctl::ReadAdminSecret();

@@ -47,6 +47,7 @@ class AdminClient {
   ~AdminClient();
   bool ok() const { return fd_ >= 0; }
   quarno::ftpd::Bytes greeting;
+  quarno::ftpd::Bytes challenge;  // payload of the password challenge
   bool Send(uint8_t id, const quarno::ftpd::Bytes& payload);
   bool SendRaw(const quarno::ftpd::Bytes& bytes);
   // Next message, or false on time-out / close.
