@@ -118,7 +118,7 @@ assert data.count(b'530') == 3, data
 class FtpdFloodTest : public FtpdTest {
  protected:
   // The flood and the good login share one address here: this is about the
-  // per-connection delay, not the address ban (FtpdDoors covers that).
+  // per-connection delay, not the address ban (doors_test.cc covers that).
   std::string ExtraSettings() override {
     return "<Item name=\"Autoban enable\" type=\"numeric\">0</Item>";
   }
