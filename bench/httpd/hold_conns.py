@@ -18,8 +18,8 @@ def main():
     port, ready, seconds, mode = int(sys.argv[1]), sys.argv[2], float(sys.argv[3]), sys.argv[4]
     deadline = time.monotonic() + seconds
     held, failed = [], 0
-    for spec in sys.argv[5:]:
-        address, count = spec.rsplit(":", 1)
+    for holder in sys.argv[5:]:
+        address, count = holder.rsplit(":", 1)
         for _ in range(int(count)):
             if time.monotonic() > deadline:
                 break

@@ -124,7 +124,7 @@ kib_of() {  # field (VmRSS, VmHWM) server -> KiB summed over its processes
 }
 port_for() { if [ "$1" = quarno ]; then echo "$ours_port"; else echo "$nginx_port"; fi; }
 
-# `hold PORT SECONDS MODE SPEC...`: starts hold_conns.py and waits until every
+# `hold PORT SECONDS MODE ADDRESS:COUNT...`: starts hold_conns.py and waits until every
 # connection was tried; the helper's pid is in helper_pid.
 hold() {
   rm -f "$work/hold.ready"
