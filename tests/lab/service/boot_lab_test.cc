@@ -361,31 +361,36 @@ TEST_F(BootLab, PassiveModeThroughTheRouter) {
   struct Client {
     std::string name, get, put;
   };
-  const std::string curl = "curl -sS -m 20 -u joe:s3cret ";
-  const std::string lftp =
-      "lftp -u joe,s3cret -e \"set ftp:ssl-allow no; set ftp:passive-mode on; "
-      "set ftp:fix-pasv-address no; set net:max-retries 1; set net:timeout 10; ";
-  const Client clients[] = {
-      {"curl (EPSV)", curl + url + "hello.bin -o " + dir + "/curl.bin",
-       curl + "-T " + dir + "/up.bin " + url + "up-curl.bin"},
-      {"curl --disable-epsv (PASV)",
-       curl + "--disable-epsv " + url + "hello.bin -o " + dir + "/curl-pasv.bin",
-       curl + "--disable-epsv -T " + dir + "/up.bin " + url + "up-curl-pasv.bin"},
-      {"lftp", lftp + "get /photos/hello.bin -o " + dir + "/lftp.bin; bye\" ftp://" + wan + ":2121",
-       lftp + "put " + dir + "/up.bin -o /photos/up-lftp.bin; bye\" ftp://" + wan + ":2121"},
+  // curl (EPSV, then PASV) and lftp each download and upload; `tag` names
+  // their files.
+  auto transfer = [&](const std::string& tag, const std::string& curl, const std::string& lftp) {
+    const std::string at = "; bye\" ftp://" + wan + ":2121";
+    const Client clients[] = {
+        {tag + "curl (EPSV)", curl + url + "hello.bin -o " + dir + "/" + tag + "curl.bin",
+         curl + "-T " + dir + "/up.bin " + url + "up-" + tag + "curl.bin"},
+        {tag + "curl --disable-epsv (PASV)",
+         curl + "--disable-epsv " + url + "hello.bin -o " + dir + "/" + tag + "curl-pasv.bin",
+         curl + "--disable-epsv -T " + dir + "/up.bin " + url + "up-" + tag + "curl-pasv.bin"},
+        {tag + "lftp", lftp + "get /photos/hello.bin -o " + dir + "/" + tag + "lftp.bin" + at,
+         lftp + "put " + dir + "/up.bin -o /photos/up-" + tag + "lftp.bin" + at},
+    };
+    for (const Client& c : clients) {
+      int status = -1;
+      const std::string out = lab().Exec("internet", "timeout 30 " + c.get + " 2>&1", &status);
+      EXPECT_EQ(status, 0) << c.name << ": " << out;
+      status = -1;
+      const std::string put = lab().Exec("internet", "timeout 30 " + c.put + " 2>&1", &status);
+      EXPECT_EQ(status, 0) << c.name << ": " << put;
+    }
+    for (const char* name : {"curl", "curl-pasv", "lftp"}) {
+      EXPECT_TRUE(ReadFile(dir + "/" + tag + name + ".bin") == ReadFile(source)) << tag << name;
+      EXPECT_TRUE(ReadFile(share_ + "/up-" + tag + name + ".bin") == upload) << tag << name;
+    }
   };
-  for (const Client& c : clients) {
-    int status = -1;
-    const std::string out = lab().Exec("internet", "timeout 30 " + c.get + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << c.name << ": " << out;
-    status = -1;
-    const std::string put = lab().Exec("internet", "timeout 30 " + c.put + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << c.name << ": " << put;
-  }
-  for (const char* got : {"/curl.bin", "/curl-pasv.bin", "/lftp.bin"})
-    EXPECT_TRUE(ReadFile(dir + got) == ReadFile(source)) << got;
-  for (const char* put : {"/up-curl.bin", "/up-curl-pasv.bin", "/up-lftp.bin"})
-    EXPECT_TRUE(ReadFile(share_ + put) == upload) << put;
+  const std::string curl = "curl -sS -m 20 -u joe:s3cret ";
+  transfer("", curl,
+           "lftp -u joe,s3cret -e \"set ftp:ssl-allow no; set ftp:passive-mode on; "
+           "set ftp:fix-pasv-address no; set net:max-retries 1; set net:timeout 10; ");
 
   // Python's ftplib, made to connect where PASV says (by default it ignores
   // the address); it prints the address it was told.
@@ -421,34 +426,10 @@ f.quit()
 
   // The same through TLS, where the router can no longer read (or mend) the
   // PASV reply: the announced address must already be the WAN one.
-  const std::string tls_curl = curl + "-k --ssl-reqd ";
-  const std::string tls_lftp =
-      "lftp -u joe,s3cret -e \"set ftp:ssl-force true; set ftp:ssl-protect-data true; "
-      "set ssl:verify-certificate no; set ftp:passive-mode on; set ftp:fix-pasv-address no; "
-      "set net:max-retries 1; set net:timeout 10; ";
-  const Client tls_clients[] = {
-      {"curl --ssl-reqd (EPSV)", tls_curl + url + "hello.bin -o " + dir + "/tls-curl.bin",
-       tls_curl + "-T " + dir + "/up.bin " + url + "up-tls-curl.bin"},
-      {"curl --ssl-reqd --disable-epsv (PASV)",
-       tls_curl + "--disable-epsv " + url + "hello.bin -o " + dir + "/tls-curl-pasv.bin",
-       tls_curl + "--disable-epsv -T " + dir + "/up.bin " + url + "up-tls-curl-pasv.bin"},
-      {"lftp ssl-force",
-       tls_lftp + "get /photos/hello.bin -o " + dir + "/tls-lftp.bin; bye\" ftp://" + wan + ":2121",
-       tls_lftp + "put " + dir + "/up.bin -o /photos/up-tls-lftp.bin; bye\" ftp://" + wan +
-           ":2121"},
-  };
-  for (const Client& c : tls_clients) {
-    status = -1;
-    const std::string out = lab().Exec("internet", "timeout 30 " + c.get + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << c.name << ": " << out;
-    status = -1;
-    const std::string put = lab().Exec("internet", "timeout 30 " + c.put + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << c.name << ": " << put;
-  }
-  for (const char* got : {"/tls-curl.bin", "/tls-curl-pasv.bin", "/tls-lftp.bin"})
-    EXPECT_TRUE(ReadFile(dir + got) == ReadFile(source)) << got;
-  for (const char* put : {"/up-tls-curl.bin", "/up-tls-curl-pasv.bin", "/up-tls-lftp.bin"})
-    EXPECT_TRUE(ReadFile(share_ + put) == upload) << put;
+  transfer("tls-", curl + "-k --ssl-reqd ",
+           "lftp -u joe,s3cret -e \"set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+           "set ssl:verify-certificate no; set ftp:passive-mode on; set ftp:fix-pasv-address no; "
+           "set net:max-retries 1; set net:timeout 10; ");
 
   // ftplib over TLS with PROT P, its data connections resuming the control
   // connection's session (the stock class does not, and gets 522).
