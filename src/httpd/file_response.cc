@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "httpd/request_preface.h"
@@ -84,22 +85,122 @@ RangePlan PlanRanges(std::string_view header, std::uint64_t size) {
   return plan;
 }
 
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kFullDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                         "Thursday", "Friday", "Saturday"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Reads the three forms of HTTP dates front to back.
+struct DateReader {
+  std::string_view rest;
+
+  bool Take(char c) {
+    if (rest.empty() || rest.front() != c) return false;
+    rest.remove_prefix(1);
+    return true;
+  }
+  bool Spaces() {
+    const std::size_t n = std::min(rest.find_first_not_of(' '), rest.size());
+    rest.remove_prefix(n);
+    return n > 0;
+  }
+  bool Number(std::size_t least, std::size_t most, int& value) {
+    std::size_t n = 0;
+    value = 0;
+    while (n < most && n < rest.size() && rest[n] >= '0' && rest[n] <= '9')
+      value = value * 10 + (rest[n++] - '0');
+    rest.remove_prefix(n);
+    return n >= least;
+  }
+  // One of `names`, in any case; its index, or -1.
+  template <std::size_t N>
+  int Name(const char* const (&names)[N]) {
+    std::size_t n = 0;
+    while (n < rest.size() && ((rest[n] | 0x20) >= 'a' && (rest[n] | 0x20) <= 'z')) ++n;
+    for (std::size_t i = 0; i < N; ++i) {
+      if (std::strlen(names[i]) == n && strncasecmp(rest.data(), names[i], n) == 0) {
+        rest.remove_prefix(n);
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+  bool Word(std::string_view word) {
+    if (rest.size() < word.size() || strncasecmp(rest.data(), word.data(), word.size()) != 0)
+      return false;
+    rest.remove_prefix(word.size());
+    return true;
+  }
+  bool Day() {
+    DateReader full = *this;
+    if (full.Name(kFullDayNames) >= 0) {
+      *this = full;
+      return true;
+    }
+    return Name(kDayNames) >= 0;
+  }
+  bool Clock(std::tm& tm) {
+    return Number(1, 2, tm.tm_hour) && Take(':') && Number(1, 2, tm.tm_min) && Take(':') &&
+           Number(1, 2, tm.tm_sec);
+  }
+};
+
+}  // namespace
+
+// By hand, not with strftime: that follows the process's locale (a Korean
+// desktop would send Korean names of days and months) and looks up the time
+// zone on each call.
 std::string HttpDate(std::int64_t seconds) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[64];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDayNames[tm.tm_wday % 7],
+                tm.tm_mday, kMonthNames[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                tm.tm_sec);
   return text;
 }
 
+// "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT" or
+// "Sun Nov  6 08:49:37 1994"; the day's name is not checked against the date.
 std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
-  const std::string copy(Trim(text));
-  for (const char* format :
-       {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %d %H:%M:%S %Y"}) {
-    std::tm tm{};
-    const char* end = strptime(copy.c_str(), format, &tm);
-    if (end && *end == '\0') return static_cast<std::int64_t>(timegm(&tm));
+  std::tm tm{};
+  auto finish = [&tm](const DateReader& reader, int year) -> std::optional<std::int64_t> {
+    if (!reader.rest.empty() || tm.tm_mon < 0 || tm.tm_mday < 1 || tm.tm_mday > 31 ||
+        tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60) {
+      return std::nullopt;
+    }
+    tm.tm_year = year - 1900;
+    return static_cast<std::int64_t>(timegm(&tm));
+  };
+  int year = 0;
+  const DateReader start{Trim(text)};
+  DateReader reader = start;
+  if (!reader.Day()) return std::nullopt;
+  if (reader.Take(',')) {
+    reader.Spaces();
+    if (!reader.Number(1, 2, tm.tm_mday)) return std::nullopt;
+    DateReader dashed = reader;
+    if (reader.Spaces() && (tm.tm_mon = reader.Name(kMonthNames)) >= 0 && reader.Spaces() &&
+        reader.Number(4, 4, year) && reader.Spaces() && reader.Clock(tm) && reader.Spaces() &&
+        reader.Word("GMT")) {
+      return finish(reader, year);
+    }
+    // Two-digit years as the old form meant them: 69-99 are 19xx.
+    if (dashed.Take('-') && (tm.tm_mon = dashed.Name(kMonthNames)) >= 0 && dashed.Take('-') &&
+        dashed.Number(2, 2, year) && dashed.Spaces() && dashed.Clock(tm) && dashed.Spaces() &&
+        dashed.Word("GMT")) {
+      return finish(dashed, year + (year < 69 ? 2000 : 1900));
+    }
+    return std::nullopt;
+  }
+  if (reader.Spaces() && (tm.tm_mon = reader.Name(kMonthNames)) >= 0 && reader.Spaces() &&
+      reader.Number(1, 2, tm.tm_mday) && reader.Spaces() && reader.Clock(tm) && reader.Spaces() &&
+      reader.Number(4, 4, year)) {
+    return finish(reader, year);
   }
   return std::nullopt;
 }

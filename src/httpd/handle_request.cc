@@ -220,13 +220,11 @@ int HttpServer::Serve(Request& request) {
   ServedNode node;
   const bool found = OpenServed(home_fd_, decision.path, node);
 
-  const int guard = GuardingFolder(node);
-  struct stat password_status {};
-  if (guard >= 0 && ::fstatat(guard, ".htpasswd", &password_status, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (node.guarded) {
     const char* authorization = exchange.Header("Authorization");
     if (!authorization ||
         !DigestAuthorized(authorization, request.method, exchange.target,
-                          ReadPasswordFile(guard), std::time(nullptr))) {
+                          ReadPasswordFile(GuardingFolder(node)), std::time(nullptr))) {
       send(DigestChallenge(std::time(nullptr)));
       return 401;
     }

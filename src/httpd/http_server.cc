@@ -1,5 +1,6 @@
 #include "httpd/http_server.h"
 
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
@@ -34,7 +35,7 @@ using tcp = asio::ip::tcp;
 using namespace std::chrono_literals;
 
 // A file this small leaves in the same write as its head.
-constexpr std::uint64_t kInlineFile = 64 * 1024;
+constexpr std::uint64_t kInlineFile = 16 * 1024;
 // sendfile per turn of the loop: other connections get theirs in between,
 // and a stop waits for at most one.
 constexpr std::uint64_t kFilePiece = 1u << 20;
@@ -69,6 +70,19 @@ bool ValidPortText(const std::string& text) {
 
 }  // namespace
 
+// One event loop per thread, each waiting on the same listening socket: the
+// kernel hands a connection to a loop that is free to take it, and the
+// connection stays on that loop, so no handler ever waits for another thread
+// nor wakes one.
+struct Loop {
+  // One thread runs it; only admission's evictions come from another one.
+  asio::io_context io{1};
+  tcp::acceptor acceptor{io};
+  tcp::endpoint peer;
+  asio::steady_timer accept_pause{io};
+  std::thread thread;
+};
+
 struct HttpServer::Engine {
   Engine(HttpServer& owner, const HttpServerOptions& options)
       : server(owner),
@@ -81,12 +95,10 @@ struct HttpServer::Engine {
         min_bytes_per_window(static_cast<std::uint64_t>(std::max(0, options.min_bytes_per_second)) *
                              static_cast<std::uint64_t>(std::max(1, options.slow_window_ms)) /
                              1000) {}
-  void Accept();
+  void Accept(Loop& loop);
 
   HttpServer& server;
-  asio::io_context io;
-  tcp::acceptor acceptor{io};
-  asio::steady_timer accept_pause{io};
+  std::vector<std::unique_ptr<Loop>> loops;
   std::shared_ptr<platform::Admission> admission;
   // Unset without a certificate: a TLS handshake then only closes.
   std::shared_ptr<asio::ssl::context> tls;
@@ -94,7 +106,6 @@ struct HttpServer::Engine {
   const std::chrono::milliseconds head_limit;
   const std::chrono::milliseconds slow_window;
   const std::uint64_t min_bytes_per_window;
-  std::vector<std::thread> threads;
 };
 
 namespace {
@@ -132,17 +143,27 @@ class Session : public std::enable_shared_from_this<Session> {
   }
   tcp::socket& Lowest() { return tls_ ? tls_->next_layer() : socket_; }
 
+  // One timer per connection, set for the nearest deadline. Moving the
+  // deadline later, as every request does, costs nothing: the timer looks
+  // again when it fires. Only an earlier deadline sets it anew.
   void ArmTimer(std::chrono::milliseconds after, void (Session::*expired)()) {
-    const std::uint64_t generation = ++timer_generation_;
-    timer_.expires_after(after);
-    timer_.async_wait([self = shared_from_this(), generation, expired](const asio::error_code& e) {
-      if (e || generation != self->timer_generation_ || self->closed_) return;
-      ((*self).*expired)();
-    });
+    deadline_ = Clock::now() + after;
+    expired_ = expired;
+    if (!timer_waiting_ || deadline_ < timer_at_) WaitTimer();
   }
-  void StopTimer() {
-    ++timer_generation_;
-    timer_.cancel();
+  void StopTimer() { expired_ = nullptr; }
+  void WaitTimer() {
+    const std::uint64_t generation = ++timer_generation_;
+    timer_at_ = deadline_;
+    timer_waiting_ = true;
+    timer_.expires_at(timer_at_);
+    timer_.async_wait([self = shared_from_this(), generation](const asio::error_code& e) {
+      if (generation != self->timer_generation_) return;  // set anew since
+      self->timer_waiting_ = false;
+      if (e || self->closed_ || !self->expired_) return;
+      if (Clock::now() < self->deadline_) return self->WaitTimer();
+      ((*self).*std::exchange(self->expired_, nullptr))();
+    });
   }
 
   void Progress(std::size_t bytes) {
@@ -171,6 +192,7 @@ class Session : public std::enable_shared_from_this<Session> {
     if (closed_) return;
     closed_ = true;
     StopTimer();
+    timer_.cancel();
     asio::error_code ignored;
     Lowest().close(ignored);
     ticket_.Release();
@@ -280,6 +302,13 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void StartAnswer() {
+    // A closing connection's last segment leaves with its FIN; one kept
+    // open must not wait for the client's delayed ACK.
+    if (!no_delay_ && (tls_ || !exchange_.close_after)) {
+      asio::error_code ignored;
+      Lowest().set_option(tcp::no_delay(true), ignored);
+      no_delay_ = true;
+    }
     ArmRateWindow();
     SendNext();
   }
@@ -401,6 +430,14 @@ class Session : public std::enable_shared_from_this<Session> {
       tls_->async_shutdown([self = shared_from_this()](const asio::error_code&) { self->Close(); });
       return;
     }
+    // Nothing more from the client, as a client that asked for the close
+    // sends nothing: the close can neither reset the answer nor cut a
+    // request short, so it goes now and costs the client no wait.
+    int unread = 0;
+    if (buffer_.size() == 0 && !body_unread_ &&
+        ::ioctl(socket_.native_handle(), FIONREAD, &unread) == 0 && unread == 0) {
+      return Close();
+    }
     asio::error_code e;
     Lowest().shutdown(tcp::socket::shutdown_send, e);
     if (e) return Close();
@@ -418,12 +455,18 @@ class Session : public std::enable_shared_from_this<Session> {
                              });
   }
 
+  using Clock = std::chrono::steady_clock;
   HttpServer::Engine& engine_;
   asio::any_io_executor executor_;
   tcp::socket socket_;
   std::unique_ptr<asio::ssl::stream<tcp::socket>> tls_;
   asio::steady_timer timer_;
   std::uint64_t timer_generation_ = 0;
+  Clock::time_point deadline_;
+  Clock::time_point timer_at_;
+  void (Session::*expired_)() = nullptr;
+  bool timer_waiting_ = false;
+  bool no_delay_ = false;
   beast::flat_buffer buffer_;
   std::optional<RequestParser> parser_;
   Exchange exchange_;
@@ -438,31 +481,28 @@ class Session : public std::enable_shared_from_this<Session> {
 
 }  // namespace
 
-void HttpServer::Engine::Accept() {
-  acceptor.async_accept(asio::make_strand(io), [this](const asio::error_code& e,
-                                                      tcp::socket socket) {
-    if (e == asio::error::operation_aborted || !acceptor.is_open()) return;
+void HttpServer::Engine::Accept(Loop& loop) {
+  loop.acceptor.async_accept(loop.io, loop.peer, [this, &loop](const asio::error_code& e,
+                                                              tcp::socket socket) {
+    if (e == asio::error::operation_aborted || !loop.acceptor.is_open()) return;
+    if (e == asio::error::would_block || e == asio::error::try_again) return Accept(loop);
     if (e) {
       // Out of descriptors, most likely: try again shortly instead of spinning.
       platform::Trace("httpd: accept failed: %s", e.message().c_str());
-      accept_pause.expires_after(50ms);
-      accept_pause.async_wait([this](const asio::error_code& e2) {
-        if (!e2) Accept();
+      loop.accept_pause.expires_after(50ms);
+      loop.accept_pause.async_wait([this, &loop](const asio::error_code& e2) {
+        if (!e2) Accept(loop);
       });
       return;
     }
-    asio::error_code ignored;
-    const tcp::endpoint peer = socket.remote_endpoint(ignored);
-    if (!ignored) {
-      socket.set_option(tcp::no_delay(true), ignored);
-      auto session = std::make_shared<Session>(*this, std::move(socket));
-      auto ticket = admission->Admit(peer.address(), [weak = std::weak_ptr<Session>(session)] {
-        if (auto held = weak.lock()) held->CloseSoon();
-      });
-      // Refused: the session goes, and its socket closes, right here.
-      if (ticket) session->Start(std::move(ticket), peer.address().to_string());
-    }
-    Accept();
+    const asio::ip::address address = loop.peer.address();
+    auto session = std::make_shared<Session>(*this, std::move(socket));
+    auto ticket = admission->Admit(address, [weak = std::weak_ptr<Session>(session)] {
+      if (auto held = weak.lock()) held->CloseSoon();
+    });
+    // Refused: the session goes, and its socket closes, right here.
+    if (ticket) session->Start(std::move(ticket), address.to_string());
+    Accept(loop);
   });
 }
 
@@ -503,18 +543,42 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   if (home_fd < 0) return fail(kStartFailedText);
 
   auto engine = std::make_unique<Engine>(*this, options);
-  auto open = [&](const tcp::endpoint& where) {
+  const int loop_count = std::clamp(options.num_threads, 1, 2);
+  for (int i = 0; i < loop_count; ++i) engine->loops.push_back(std::make_unique<Loop>());
+  // Each loop listens on a socket of its own, all in one SO_REUSEPORT group:
+  // the kernel spreads the connections over them and wakes one loop for each.
+  // The group would also let another server of this user share the port, so
+  // a plain bind goes first: it fails while anyone listens there.
+  auto bind = [](tcp::acceptor& acceptor, const tcp::endpoint& where, bool group) {
     asio::error_code e;
-    engine->acceptor.close(e);
-    engine->acceptor.open(where.protocol(), e);
+    acceptor.close(e);
+    acceptor.open(where.protocol(), e);
     if (e) return false;
     // Every local address means both families on one socket.
     if (where.address().is_v6() && where.address().is_unspecified())
-      engine->acceptor.set_option(asio::ip::v6_only(false), e);
-    engine->acceptor.set_option(tcp::acceptor::reuse_address(true), e);
-    engine->acceptor.bind(where, e);
-    if (!e) engine->acceptor.listen(asio::socket_base::max_listen_connections, e);
+      acceptor.set_option(asio::ip::v6_only(false), e);
+    acceptor.set_option(tcp::acceptor::reuse_address(true), e);
+    if (group) {
+      const int on = 1;
+      if (::setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
+        return false;
+    }
+    acceptor.bind(where, e);
     return !e;
+  };
+  auto open = [&](const tcp::endpoint& where) {
+    const bool group = engine->loops.size() > 1;
+    if (group) {
+      tcp::acceptor probe(engine->loops.front()->io);
+      if (!bind(probe, where, false)) return false;
+    }
+    for (auto& loop : engine->loops) {
+      asio::error_code e;
+      if (!bind(loop->acceptor, where, group)) return false;
+      loop->acceptor.listen(asio::socket_base::max_listen_connections, e);
+      if (e) return false;
+    }
+    return true;
   };
   bool listening = open(endpoint);
   if (!listening && options.listen_address.empty()) listening = open(tcp::endpoint(tcp::v4(), port));
@@ -540,10 +604,9 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   options_ = options;
   home_fd_ = home_fd;
   engine_ = std::move(engine);
-  engine_->Accept();
-  const int threads = std::clamp(options.num_threads, 1, 2);
-  for (int i = 0; i < threads; ++i) {
-    engine_->threads.emplace_back([io = &engine_->io] {
+  for (auto& loop : engine_->loops) {
+    engine_->Accept(*loop);
+    loop->thread = std::thread([io = &loop->io] {
       auto work = asio::make_work_guard(*io);
       io->run();
     });
@@ -559,8 +622,8 @@ void HttpServer::StopHttpServer() {
   // Transfers see the flag at their next piece; the loop ends after the
   // handlers running now, and the connections close as the loop goes.
   engine_->stopping = true;
-  engine_->io.stop();
-  for (std::thread& thread : engine_->threads) thread.join();
+  for (auto& loop : engine_->loops) loop->io.stop();
+  for (auto& loop : engine_->loops) loop->thread.join();
   engine_.reset();
   ::close(home_fd_);
   home_fd_ = -1;

@@ -2,7 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cerrno>
 #include <climits>
@@ -46,31 +50,33 @@ enum class Walk { kOpened, kMissing, kLink };
 // index of the segment that is one.
 Walk WalkNoLinks(int base, const std::vector<std::string_view>& parts, std::size_t first,
                  ServedNode& node, std::size_t& at) {
-  UniqueFd current(::dup(base));
-  if (!current) return Walk::kMissing;
+  UniqueFd current;  // empty while still at `base`, which is not ours to close
+  auto here = [&] { return current ? current.get() : base; };
+  auto take_here = [&] { return current ? std::move(current) : UniqueFd(::dup(base)); };
   for (std::size_t i = first; i < parts.size(); ++i) {
     const std::string name(parts[i]);
-    UniqueFd next(::openat(current.get(), name.c_str(), kOpenFlags | O_NOFOLLOW));
+    UniqueFd next(::openat(here(), name.c_str(), kOpenFlags | O_NOFOLLOW));
     if (!next) {
       const int error = errno;
       if (error == ELOOP) {
         at = i;
-        node.folder = std::move(current);
+        node.folder = take_here();
         return Walk::kLink;
       }
-      if (i + 1 == parts.size()) node.folder = std::move(current);
+      if (i + 1 == parts.size()) node.folder = take_here();
       return Walk::kMissing;
     }
     if (i + 1 == parts.size()) {
-      node.folder = std::move(current);
+      node.folder = take_here();
       node.target = std::move(next);
       return Walk::kOpened;
     }
     current = std::move(next);
   }
   // No segment below the base: the base itself.
-  node.folder = UniqueFd(::dup(current.get()));
-  node.target = std::move(current);
+  node.folder = UniqueFd(::dup(here()));
+  node.target = take_here();
+  if (!node.target) return Walk::kMissing;
   return Walk::kOpened;
 }
 
@@ -92,7 +98,55 @@ int OpenHomeFolder(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
+namespace {
+
+// The usual request in two opens: the share link, then the rest of the path
+// with no link followed and no way out. Anything else (a link below the
+// share, a missing name, a guarded folder, a kernel without openat2) is left
+// to the walk, which knows what each means.
+bool OpenDirect(int home_fd, std::string_view path, ServedNode& node) {
+  static std::atomic<bool> unsupported{false};
+  if (unsupported.load(std::memory_order_relaxed)) return false;
+  if (path.size() < 2 || path.front() != '/') return false;
+  const std::size_t slash = path.find('/', 1);
+  if (slash == std::string_view::npos || slash + 1 >= path.size()) return false;
+  UniqueFd share(::openat(home_fd, std::string(path.substr(1, slash - 1)).c_str(), kOpenFlags));
+  if (!share) return false;
+  const std::string rest(path.substr(slash + 1));
+  open_how how{};
+  how.flags = kOpenFlags;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+  UniqueFd target(static_cast<int>(::syscall(SYS_openat2, share.get(), rest.c_str(), &how, sizeof how)));
+  if (!target) {
+    if (errno == ENOSYS || errno == EPERM || errno == EINVAL || errno == E2BIG) unsupported = true;
+    return false;
+  }
+  struct stat status {};
+  if (::fstat(target.get(), &status) != 0 || !Usable(status)) return false;
+  // A folder is guarded by its own password file, a file by its folder's.
+  // By name below the share: a link swapped in meanwhile could only make the
+  // answer that of the folder it leads to, which the swapper could as well
+  // have changed itself.
+  struct stat guard {};
+  bool guarded;
+  if (S_ISDIR(status.st_mode)) {
+    guarded = ::fstatat(target.get(), ".htpasswd", &guard, AT_SYMLINK_NOFOLLOW) == 0;
+  } else {
+    const std::size_t last = rest.rfind('/');
+    const std::string name =
+        last == std::string::npos ? ".htpasswd" : rest.substr(0, last + 1) + ".htpasswd";
+    guarded = ::fstatat(share.get(), name.c_str(), &guard, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+  if (guarded) return false;
+  // Reads of a regular file never wait; the flag only kept open() from it.
+  if (S_ISREG(status.st_mode)) ::fcntl(target.get(), F_SETFL, O_RDONLY);
+  node = ServedNode{};
+  node.target = std::move(target);
+  node.status = status;
+  return true;
+}
+
+bool WalkServed(int home_fd, std::string_view path, ServedNode& node) {
   node = ServedNode{};
   const std::vector<std::string_view> parts = Segments(path);
   UniqueFd share;
@@ -150,6 +204,19 @@ bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
   // Reads of a regular file never wait; the flag only kept open() from it.
   if (S_ISREG(node.status.st_mode)) ::fcntl(node.target.get(), F_SETFL, O_RDONLY);
   return true;
+}
+
+}  // namespace
+
+bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
+  if (OpenDirect(home_fd, path, node)) return true;
+  const bool found = WalkServed(home_fd, path, node);
+  const int guard = node.target && node.directory() ? node.target.get()
+                    : node.folder                    ? node.folder.get()
+                                                     : -1;
+  struct stat status {};
+  node.guarded = guard >= 0 && ::fstatat(guard, ".htpasswd", &status, AT_SYMLINK_NOFOLLOW) == 0;
+  return found;
 }
 
 bool NameReachable(std::string_view name) {

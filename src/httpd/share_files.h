@@ -36,9 +36,14 @@ class UniqueFd {
 };
 
 struct ServedNode {
-  UniqueFd folder;  // the folder that holds the target (the target itself for the home)
+  // The folder that holds the target (the target itself for the home); may
+  // be unset for a target found that no password file guards.
+  UniqueFd folder;
   UniqueFd target;  // open read-only; empty when missing or refused
   struct stat status {};
+  // A ".htpasswd" guards the target: in the folder itself for a folder, else
+  // in `folder`, which is then set (for a missing target too).
+  bool guarded = false;
   bool directory() const { return S_ISDIR(status.st_mode); }
 };
 
@@ -47,7 +52,8 @@ int OpenHomeFolder(const std::string& path);
 
 // `path` is absolute and clean ("/", "/DISK_E/a.txt": no "", "." or ".."
 // segments). False when the target is missing, refused or no file or folder;
-// `node.folder` is still set when the folder that would hold it exists.
+// `node.folder` and `node.guarded` are still set when the folder that would
+// hold it exists.
 bool OpenServed(int home_fd, std::string_view path, ServedNode& node);
 
 struct FolderEntry {
