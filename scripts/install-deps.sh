@@ -21,16 +21,25 @@ packages=(
   xauth trayer xdotool x11-utils imagemagick
   # A private session bus and a StatusNotifierItem tray host for the tray test.
   dbus python3-dbus python3-gi
+  # A Korean desktop's locale, in which the servers' dates must stay English.
+  locales
 )
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+make_korean_locale() {
+  locale -a 2>/dev/null | grep -qix 'ko_KR\.utf-\?8' && return 0
+  grep -q '^ko_KR.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null ||
+    echo 'ko_KR.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  make_korean_locale
+  exit 0
+fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 # Daemons among these (vsftpd, nginx, miniupnpd) are only ever started by the
@@ -43,3 +52,4 @@ if [ ! -e "$policy" ]; then
   trap '$sudo rm -f "$policy"' EXIT
 fi
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+make_korean_locale

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -67,6 +68,53 @@ TEST_F(HttpEngineTest, RefusedHeadsGetTheirAnswerThenClose) {
     const std::string answer = client.ReadUntilClosed();
     EXPECT_THAT(answer, StartsWith(c.status)) << c.name;
     EXPECT_THAT(answer, HasSubstr("Connection: close\r\n")) << c.name;
+  }
+}
+
+// A closing answer reaches a client that reads it late, also when the client
+// sent more than the server read: closing over unread bytes resets the
+// connection at once, and the answer still queued in the server is lost.
+TEST_F(HttpEngineTest, ClosingAnswersReachALateReaderWhole) {
+  constexpr long long kSize = 8LL << 20;
+  SparseFile(share_ + "/big.bin", kSize);
+  const std::string get =
+      "GET /httpstream/x/DISK_E/big.bin HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::string request;
+    const char* status;
+    long long body;
+  } cases[] = {
+      {"nothing after the request", get, "HTTP/1.1 200 OK\r\n", kSize},
+      {"a second request behind it", get + get, "HTTP/1.1 200 OK\r\n", kSize},
+      {"a body that is never read",
+       "PUT /httpstream/x/DISK_E/big.bin HTTP/1.1\r\nHost: h\r\nContent-Length: 900000\r\n\r\n" +
+           std::string(60000, 'x'),
+       "HTTP/1.1 401 ", -1},
+  };
+  for (const Case& c : cases) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;  // most of the answer waits in the server's queue
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    timeval timeout{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    (void)!send(fd, c.request.data(), c.request.size(), MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the server is done
+    std::string answer;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    EXPECT_EQ(n, 0) << c.name << ": " << std::strerror(errno);
+    EXPECT_THAT(answer, StartsWith(c.status)) << c.name;
+    const std::size_t head = answer.find("\r\n\r\n");
+    ASSERT_NE(head, std::string::npos) << c.name;
+    if (c.body >= 0) EXPECT_EQ(static_cast<long long>(answer.size() - head - 4), c.body) << c.name;
   }
 }
 

@@ -601,6 +601,17 @@ TEST(HttpServerStart, FailuresEndTheProgramWithTheirMessage) {
       "Error: Failed to start Mongoose\\. Maybe some options are assigned bad values\\?\n"
       "Try to run with '-e error_log\\.txt' and check error_log\\.txt for more information\\.");
   close(holder);
+  // So does a second server of this program: its loops share a port among
+  // themselves, never with another server.
+  {
+    options.port_text = std::to_string(FreeLoopbackPort());
+    options.num_threads = 2;
+    quarno::httpd::HttpServer first, second;
+    std::string failure;
+    ASSERT_TRUE(first.StartHttpServer(options, &failure)) << failure;
+    EXPECT_FALSE(second.StartHttpServer(options, &failure));
+    EXPECT_EQ(failure, quarno::httpd::kStartFailedText);
+  }
 
   options.port_text = std::to_string(FreeLoopbackPort());
   options.document_root = root + "/missing";

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <optional>
+#include <utility>
+
 namespace quarno::httpd {
 namespace {
 
@@ -59,6 +63,32 @@ TEST(Validators, DatesAndEntityTags) {
   EXPECT_EQ(ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
   EXPECT_EQ(ParseHttpDate("Sun Nov  6 08:49:37 1994"), 784111777);
   EXPECT_EQ(ParseHttpDate("yesterday"), std::nullopt);
+  const std::pair<const char*, std::optional<std::int64_t>> forms[] = {
+      {"  sun, 06 nov 1994 08:49:37 gmt ", 784111777},  // any case, padded
+      {"Thursday, 01-Jan-70 00:00:00 GMT", 0},           // two-digit years from 1969
+      {"Tuesday, 01-Jan-30 00:00:00 GMT", 1893456000},
+      {"Sun, 06 Nov 1994 08:49:37", std::nullopt},
+      {"Sun, 06 Nov 1994 08:49:37 GMT trailing", std::nullopt},
+      {"Sun, 32 Nov 1994 08:49:37 GMT", std::nullopt},
+      {"Sun, 06 Foo 1994 08:49:37 GMT", std::nullopt},
+      {"Sun, 06 Nov 1994 24:00:00 GMT", std::nullopt},
+      {"Sun Nov 6 08:49", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, seconds] : forms) EXPECT_EQ(ParseHttpDate(text), seconds) << text;
+}
+
+// Qt sets the process's locale from the desktop's; dates on the wire stay
+// English whatever it is.
+TEST(Validators, DatesIgnoreTheLocale) {
+  const char* korean = std::setlocale(LC_ALL, "ko_KR.UTF-8");
+  if (!korean) GTEST_SKIP() << "no ko_KR.UTF-8 locale on this machine";
+  EXPECT_EQ(HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+  std::setlocale(LC_ALL, "C");
+}
+
+TEST(Validators, EntityTags) {
   const std::string tag = EntityTag(12, 1000, 5);
   EXPECT_NE(tag, EntityTag(12, 1000, 6));
   EXPECT_TRUE(EtagListed(tag, tag));
