@@ -154,14 +154,36 @@ struct DateReader {
 // desktop would send Korean names of days and months) and looks up the time
 // zone on each call.
 std::string HttpDate(std::int64_t seconds) {
+  // The same few dates (files' times, the clock) come again and again.
+  thread_local std::int64_t last_seconds = -1;
+  thread_local std::string last_text;
+  if (seconds == last_seconds && !last_text.empty()) return last_text;
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   gmtime_r(&t, &tm);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDayNames[tm.tm_wday % 7],
-                tm.tm_mday, kMonthNames[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
-                tm.tm_sec);
-  return text;
+  const int year = tm.tm_year + 1900;
+  if (year < 0 || year > 9999) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d GMT", kDayNames[tm.tm_wday % 7],
+                  tm.tm_mday, kMonthNames[tm.tm_mon % 12], year, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+  }
+  char text[] = "Ddd, dd Mmm yyyy hh:mm:ss GMT";
+  auto two = [&text](std::size_t at, int value) {
+    text[at] = static_cast<char>('0' + value / 10);
+    text[at + 1] = static_cast<char>('0' + value % 10);
+  };
+  std::memcpy(text, kDayNames[tm.tm_wday % 7], 3);
+  two(5, tm.tm_mday);
+  std::memcpy(text + 8, kMonthNames[tm.tm_mon % 12], 3);
+  two(12, year / 100);
+  two(14, year % 100);
+  two(17, tm.tm_hour);
+  two(20, tm.tm_min);
+  two(23, tm.tm_sec);
+  last_seconds = seconds;
+  last_text = text;
+  return last_text;
 }
 
 // "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT" or
@@ -206,11 +228,23 @@ std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
 }
 
 std::string EntityTag(std::uint64_t inode, std::uint64_t size, std::int64_t modified_ns) {
-  char text[80];
-  std::snprintf(text, sizeof text, "\"%llx-%llx-%llx\"", static_cast<unsigned long long>(inode),
-                static_cast<unsigned long long>(size),
-                static_cast<unsigned long long>(modified_ns));
-  return text;
+  std::string tag = "\"";
+  auto hex = [&tag](std::uint64_t value) {
+    char digits[16];
+    std::size_t n = 0;
+    do {
+      digits[n++] = "0123456789abcdef"[value & 15];
+      value >>= 4;
+    } while (value != 0);
+    while (n > 0) tag += digits[--n];
+  };
+  hex(inode);
+  tag += '-';
+  hex(size);
+  tag += '-';
+  hex(static_cast<std::uint64_t>(modified_ns));
+  tag += '"';
+  return tag;
 }
 
 bool EtagListed(std::string_view header, std::string_view etag) {
@@ -285,8 +319,8 @@ std::string FolderPage(std::string_view title_path, std::vector<FolderEntry> ent
 }
 
 const char* MimeType(std::string_view path) {
-  static const struct {
-    const char* extension;
+  static constexpr struct {
+    std::string_view extension;
     const char* type;
   } kTypes[] = {
       {".html", "text/html"}, {".htm", "text/html"}, {".shtml", "text/html"},
@@ -310,11 +344,13 @@ const char* MimeType(std::string_view path) {
       {".iso", "application/octet-stream"}, {".dmg", "application/octet-stream"},
       {".torrent", "application/x-bittorrent"}, {".woff", "font/woff"}, {".ttf", "font/ttf"},
   };
+  // Every extension starts with its dot, so only the last one can match.
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return "text/plain";
+  const std::string_view extension = path.substr(dot);
   for (const auto& entry : kTypes) {
-    const std::string_view extension(entry.extension);
-    if (path.size() > extension.size() &&
-        !strncasecmp(path.data() + path.size() - extension.size(), extension.data(),
-                     extension.size()))
+    if (entry.extension.size() == extension.size() &&
+        !strncasecmp(extension.data(), entry.extension.data(), extension.size()))
       return entry.type;
   }
   return "text/plain";

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -320,29 +321,48 @@ class Session : public std::enable_shared_from_this<Session> {
     SendNext();
   }
 
-  void Write() {
+  void Write(asio::const_buffer bytes) {
     WithStream([&](auto& stream) {
-      asio::async_write(stream, asio::buffer(out_),
+      asio::async_write(stream, bytes,
                         [self = shared_from_this()](const asio::error_code& e, std::size_t n) {
                           self->Written(e, n);
                         });
     });
   }
 
-  // Appends `length` bytes of `file` from `offset` to `out_`; false when the
-  // file has shrunk (the length announced cannot be kept).
-  bool ReadInto(int fd, std::uint64_t offset, std::size_t length) {
-    const std::size_t start = out_.size();
-    out_.resize(start + length);
+  // `head`, then `length` bytes of `fd` from `offset`, into `file_bytes_`
+  // (never zeroed first: the file's bytes cover it); false when the file has
+  // shrunk (the length announced cannot be kept).
+  bool FillFileBytes(std::string_view head, int fd, std::uint64_t offset, std::size_t length) {
+    const std::size_t size = head.size() + length;
+    if (size > file_bytes_capacity_) {
+      file_bytes_ = std::make_unique_for_overwrite<char[]>(size);
+      file_bytes_capacity_ = size;
+    }
+    std::memcpy(file_bytes_.get(), head.data(), head.size());
     std::size_t got = 0;
     while (got < length) {
-      const ssize_t n = ::pread(fd, out_.data() + start + got, length - got,
+      const ssize_t n = ::pread(fd, file_bytes_.get() + head.size() + got, length - got,
                                 static_cast<off_t>(offset + got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       got += static_cast<std::size_t>(n);
     }
+    file_bytes_size_ = size;
     return true;
+  }
+
+  // A file small enough (or any file over TLS) leaves from memory, a piece
+  // at a time, its head in front of the first piece.
+  void SendFileBytes(AnswerPiece& piece, std::string_view head) {
+    const std::size_t take = static_cast<std::size_t>(
+        std::min<std::uint64_t>(piece.length, tls_ ? kTlsPiece : kInlineFile));
+    if (!FillFileBytes(head, piece.file->get(), piece.offset, take)) return Close();
+    piece.bytes.clear();
+    piece.offset += take;
+    piece.length -= take;
+    if (piece.length == 0) piece.file.reset();
+    Write(asio::buffer(file_bytes_.get(), file_bytes_size_));
   }
 
   void SendNext() {
@@ -352,34 +372,20 @@ class Session : public std::enable_shared_from_this<Session> {
     while (!pieces.empty()) {
       AnswerPiece& piece = pieces.front();
       if (!piece.bytes.empty()) {
+        if (piece.file && (piece.length <= kInlineFile || tls_))
+          return SendFileBytes(piece, piece.bytes);
         out_ = std::move(piece.bytes);
         piece.bytes.clear();
-        if (piece.file && (piece.length <= kInlineFile || tls_)) {
-          const std::size_t take = static_cast<std::size_t>(
-              std::min<std::uint64_t>(piece.length, tls_ ? kTlsPiece : kInlineFile));
-          if (!ReadInto(piece.file->get(), piece.offset, take)) return Close();
-          piece.offset += take;
-          piece.length -= take;
-          if (piece.length == 0) piece.file.reset();
-        }
-        return Write();
+        return Write(asio::buffer(out_));
       }
       if (piece.file && piece.length > 0) {
-        if (tls_) {
-          out_.clear();
-          const std::size_t take =
-              static_cast<std::size_t>(std::min<std::uint64_t>(piece.length, kTlsPiece));
-          if (!ReadInto(piece.file->get(), piece.offset, take)) return Close();
-          piece.offset += take;
-          piece.length -= take;
-          return Write();
-        }
+        if (tls_) return SendFileBytes(piece, {});
         return SendFilePiece(piece);
       }
       if (piece.more) {
         out_.clear();
         if (!piece.more(out_)) piece.more = nullptr;
-        if (!out_.empty()) return Write();
+        if (!out_.empty()) return Write(asio::buffer(out_));
         continue;
       }
       pieces.pop_front();
@@ -418,6 +424,11 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void AfterAnswer() {
     if (exchange_.close_after) return FinishAndClose();
+    // An idle connection keeps what a small file needs, not a TLS piece.
+    if (file_bytes_capacity_ > kInlineFile + 4096) {
+      file_bytes_.reset();
+      file_bytes_capacity_ = 0;
+    }
     exchange_.Reset();
     ArmTimer(engine_.head_limit, &Session::Close);
     ReadHead();
@@ -471,6 +482,9 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<RequestParser> parser_;
   Exchange exchange_;
   std::string out_;
+  std::unique_ptr<char[]> file_bytes_;
+  std::size_t file_bytes_capacity_ = 0;
+  std::size_t file_bytes_size_ = 0;
   std::unique_ptr<char[]> scratch_;
   platform::Admission::Ticket ticket_;
   std::uint64_t progress_ = 0;
