@@ -347,11 +347,16 @@ const char* MimeType(std::string_view path) {
   // Every extension starts with its dot, so only the last one can match.
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return "text/plain";
-  const std::string_view extension = path.substr(dot);
+  char lower[8];
+  const std::size_t length = path.size() - dot;
+  if (length > sizeof lower) return "text/plain";  // longer than any known
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = path[dot + i];
+    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  const std::string_view extension(lower, length);
   for (const auto& entry : kTypes) {
-    if (entry.extension.size() == extension.size() &&
-        !strncasecmp(extension.data(), entry.extension.data(), extension.size()))
-      return entry.type;
+    if (entry.extension == extension) return entry.type;
   }
   return "text/plain";
 }

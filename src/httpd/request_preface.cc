@@ -29,6 +29,7 @@ std::string RewriteStreamPath(std::string_view decoded_path) {
 
 std::string CleanPath(std::string_view path) {
   std::vector<std::string_view> kept;
+  kept.reserve(16);
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t end = path.find('/', start);
@@ -42,6 +43,7 @@ std::string CleanPath(std::string_view path) {
     start = end + 1;
   }
   std::string clean;
+  clean.reserve(path.size() + 1);
   for (std::string_view segment : kept) {
     clean += '/';
     clean.append(segment);

@@ -16,10 +16,13 @@
 namespace quarno::httpd {
 namespace {
 
+// O_NONBLOCK keeps open() from waiting on a FIFO put in the share; reads and
+// sendfile of a regular file do not look at it, so it stays.
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 
 std::vector<std::string_view> Segments(std::string_view path) {
   std::vector<std::string_view> parts;
+  parts.reserve(16);
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t end = path.find('/', start);
@@ -138,8 +141,6 @@ bool OpenDirect(int home_fd, std::string_view path, ServedNode& node) {
     guarded = ::fstatat(share.get(), name.c_str(), &guard, AT_SYMLINK_NOFOLLOW) == 0;
   }
   if (guarded) return false;
-  // Reads of a regular file never wait; the flag only kept open() from it.
-  if (S_ISREG(status.st_mode)) ::fcntl(target.get(), F_SETFL, O_RDONLY);
   node = ServedNode{};
   node.target = std::move(target);
   node.status = status;
@@ -201,8 +202,6 @@ bool WalkServed(int home_fd, std::string_view path, ServedNode& node) {
     node.target = UniqueFd();
     return false;
   }
-  // Reads of a regular file never wait; the flag only kept open() from it.
-  if (S_ISREG(node.status.st_mode)) ::fcntl(node.target.get(), F_SETFL, O_RDONLY);
   return true;
 }
 
