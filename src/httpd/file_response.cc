@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 
 #include "httpd/request_preface.h"
 
@@ -354,11 +355,13 @@ const char* MimeType(std::string_view path) {
     const char c = path[dot + i];
     lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  const std::string_view extension(lower, length);
-  for (const auto& entry : kTypes) {
-    if (entry.extension == extension) return entry.type;
-  }
-  return "text/plain";
+  static const auto* const kByExtension = [] {
+    auto* map = new std::unordered_map<std::string_view, const char*>;
+    for (const auto& entry : kTypes) map->emplace(entry.extension, entry.type);
+    return map;
+  }();
+  const auto found = kByExtension->find(std::string_view(lower, length));
+  return found == kByExtension->end() ? "text/plain" : found->second;
 }
 
 }  // namespace quarno::httpd

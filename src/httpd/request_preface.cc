@@ -1,6 +1,6 @@
 #include "httpd/request_preface.h"
 
-
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -64,14 +64,19 @@ std::string PercentDecode(std::string_view text) {
   };
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t percent = std::min(text.find('%', i), text.size());
+    out.append(text.substr(i, percent - i));
+    i = percent;
+    if (i == text.size()) break;
     // A "%" without two hex digits is a plain "%".
-    if (text[i] == '%' && i + 2 < text.size() &&
-        hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+    if (i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
       out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-      i += 2;
+      i += 3;
     } else {
-      out += text[i];
+      out += '%';
+      ++i;
     }
   }
   return out;
