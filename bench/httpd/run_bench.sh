@@ -188,7 +188,10 @@ measure() {  # key url threads connections script label [wrk options]
   local out args=()
   [ -n "$5" ] && args+=(-s "$here/$5")
   args+=("${@:7}")
-  out=$(timeout $((seconds + 30)) wrk -t"$3" -c"$4" -d"${seconds}s" --timeout 20s "${args[@]}" "$2" 2>&1)
+  # A failed run prints its reason in the row instead of ending the bench.
+  out=$(timeout $((seconds + 30)) wrk -t"$3" -c"$4" -d"${seconds}s" --timeout 20s "${args[@]}" "$2" 2>&1) ||
+    out="$out
+Socket errors: wrk ended with $?; $(kill -0 "$server_pid" 2>/dev/null || echo 'our server is gone')"
   local rps tps bytes errors
   rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
   tps=$(awk '/Transfer\/sec/ {print $2}' <<<"$out")
