@@ -339,7 +339,7 @@ class Session : public std::enable_shared_from_this<Session> {
       file_bytes_ = std::make_unique_for_overwrite<char[]>(size);
       file_bytes_capacity_ = size;
     }
-    std::memcpy(file_bytes_.get(), head.data(), head.size());
+    if (!head.empty()) std::memcpy(file_bytes_.get(), head.data(), head.size());
     std::size_t got = 0;
     while (got < length) {
       const ssize_t n = ::pread(fd, file_bytes_.get() + head.size() + got, length - got,
