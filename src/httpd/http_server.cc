@@ -1,5 +1,6 @@
 #include "httpd/http_server.h"
 
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <boost/beast/core/detect_ssl.hpp>
 #include <boost/beast/http.hpp>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -621,6 +623,14 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   for (auto& loop : engine_->loops) {
     engine_->Accept(*loop);
     loop->thread = std::thread([io = &loop->io] {
+      // sendfile has no MSG_NOSIGNAL: a client gone in the middle of a file
+      // raises SIGPIPE, whose default ends the whole program, and the desktop
+      // program holds this server too. Blocked here, it stays pending on this
+      // thread and the call fails with EPIPE.
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
       auto work = asio::make_work_guard(*io);
       io->run();
     });

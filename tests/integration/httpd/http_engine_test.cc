@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -116,6 +117,36 @@ TEST_F(HttpEngineTest, ClosingAnswersReachALateReaderWhole) {
     ASSERT_NE(head, std::string::npos) << c.name;
     if (c.body >= 0) EXPECT_EQ(static_cast<long long>(answer.size() - head - 4), c.body) << c.name;
   }
+}
+
+// sendfile has no MSG_NOSIGNAL: a client that leaves in the middle of a file
+// must not take the program with it (the desktop program, which holds this
+// server too, leaves SIGPIPE as it is).
+TEST_F(HttpEngineTest, AClientLeavingMidFileLeavesTheProgramRunning) {
+  std::signal(SIGPIPE, SIG_DFL);
+  SparseFile(share_ + "/big.bin", 64LL << 20);
+  WriteFile(share_ + "/a.txt", "still here");
+  for (int i = 0; i < 4; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string get = "GET /httpstream/x/DISK_E/big.bin HTTP/1.1\r\nHost: h\r\n\r\n";
+    (void)!send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+    char buffer[16384];
+    (void)!recv(fd, buffer, sizeof buffer, MSG_WAITALL);
+    const linger reset{1, 0};  // gone at once, unread bytes and all
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Client client(port_);
+  client.Send("GET /httpstream/x/DISK_E/a.txt HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_THAT(client.ReadUntilClosed(), ::testing::EndsWith("still here"));
 }
 
 // A head sent a byte at a time holds its connection only for the head limit.
