@@ -276,8 +276,8 @@ ratio() {  # label key field(1 req/s, 2 bytes/s) anchor
 echo "ratios (quarno / nginx):"
 ratio "1 GiB file, bytes/s" big 2 1.0
 ratio "4 KiB close, req/s" close 1 1.0
-ratio "64 KiB ranges, req/s" ranges 1 0.7
-ratio "4 KiB keep-alive, req/s" keep 1 0.7
+ratio "64 KiB ranges, req/s" ranges 1 0.9
+ratio "4 KiB keep-alive, req/s" keep 1 1.0
 ratio "HTTPS 1 GiB file, bytes/s" tls-big 2 0.8
 ratio "HTTPS 4 KiB keep-alive, req/s" tls-keep 1 0.8
 printf '%-32s %6s s           (target <= 2 s)\n' "GET beside 200 idle conns" "$idle_time"
