@@ -113,7 +113,9 @@ bool OpenDirect(int home_fd, std::string_view path, ServedNode& node) {
   if (path.size() < 2 || path.front() != '/') return false;
   const std::size_t slash = path.find('/', 1);
   if (slash == std::string_view::npos || slash + 1 >= path.size()) return false;
-  UniqueFd share(::openat(home_fd, std::string(path.substr(1, slash - 1)).c_str(), kOpenFlags));
+  // Only a place to resolve from: O_PATH skips what opening for reading costs.
+  UniqueFd share(::openat(home_fd, std::string(path.substr(1, slash - 1)).c_str(),
+                          O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!share) return false;
   const std::string rest(path.substr(slash + 1));
   open_how how{};
