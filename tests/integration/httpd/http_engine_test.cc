@@ -32,6 +32,25 @@ void SparseFile(const std::string& path, long long size) {
   std::fclose(file);
 }
 
+// A client whose tiny receive buffer keeps most of an answer queued in the
+// server; -1 when it could not connect.
+int ConnectSmallReader(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Short limits, so that each hostile client is seen through in seconds.
 class HttpEngineTest : public HttpServerTest {
  protected:
@@ -94,16 +113,8 @@ TEST_F(HttpEngineTest, ClosingAnswersReachALateReaderWhole) {
        "HTTP/1.1 401 ", -1},
   };
   for (const Case& c : cases) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;  // most of the answer waits in the server's queue
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = ConnectSmallReader(port_);  // most of the answer waits in the server
+    ASSERT_GE(fd, 0);
     (void)!send(fd, c.request.data(), c.request.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the server is done
     std::string answer;
@@ -127,14 +138,8 @@ TEST_F(HttpEngineTest, AClientLeavingMidFileLeavesTheProgramRunning) {
   SparseFile(share_ + "/big.bin", 64LL << 20);
   WriteFile(share_ + "/a.txt", "still here");
   for (int i = 0; i < 4; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = ConnectSmallReader(port_);
+    ASSERT_GE(fd, 0);
     const std::string get = "GET /httpstream/x/DISK_E/big.bin HTTP/1.1\r\nHost: h\r\n\r\n";
     (void)!send(fd, get.data(), get.size(), MSG_NOSIGNAL);
     char buffer[16384];
@@ -169,14 +174,8 @@ TEST_F(HttpEngineTest, SlowlorisHeadIsCutAtTheHeadLimit) {
 TEST_F(HttpEngineTest, TrickleReaderIsClosedAndAFastOneIsNot) {
   constexpr long long kSize = 64LL << 20;
   SparseFile(share_ + "/big.bin", kSize);
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int small = 4096;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port_));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int fd = ConnectSmallReader(port_);
+  ASSERT_GE(fd, 0);
   const std::string request = "GET /httpstream/x/DISK_E/big.bin HTTP/1.1\r\nHost: h\r\n\r\n";
   ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL),
             static_cast<ssize_t>(request.size()));
@@ -189,8 +188,6 @@ TEST_F(HttpEngineTest, TrickleReaderIsClosedAndAFastOneIsNot) {
     total += n;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  timeval timeout{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   ssize_t n;
   while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) total += n;
   close(fd);
