@@ -93,6 +93,10 @@ bool DataChannel::Listen(uint16_t min, uint16_t max, uint16_t& port) {
   asio::error_code ec;
   tcp::endpoint ep(local_, 0);
   acceptor->open(ep.protocol(), ec);
+  // Each download's data connection is ended here and leaves its port in
+  // TIME_WAIT for a minute; without this a small range is used up by a
+  // folder of small files. It never lets two listeners share a port.
+  if (!ec) acceptor->set_option(tcp::acceptor::reuse_address(true), ec);
   if (!ec && min > 0 && max >= min) {
     // A random start spreads sessions over the range, so a port a client
     // just left is not handed out again at once.
