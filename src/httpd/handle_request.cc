@@ -187,12 +187,6 @@ std::string ErrorAnswer(int status, const char* reason, const char* text, bool k
   return head_only ? std::string(head) : std::string(head) + body;
 }
 
-// The folder whose ".htpasswd" guards the target: its own for a folder.
-int GuardingFolder(const ServedNode& node) {
-  if (node.target && node.directory()) return node.target.get();
-  return node.folder ? node.folder.get() : -1;
-}
-
 // The folder's password file, opened like any served file (no link).
 std::string ReadPasswordFile(int folder_fd) {
   UniqueFd fd(::openat(folder_fd, ".htpasswd", O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));

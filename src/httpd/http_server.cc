@@ -501,7 +501,6 @@ void HttpServer::Engine::Accept(Loop& loop) {
   loop.acceptor.async_accept(loop.io, loop.peer, [this, &loop](const asio::error_code& e,
                                                               tcp::socket socket) {
     if (e == asio::error::operation_aborted || !loop.acceptor.is_open()) return;
-    if (e == asio::error::would_block || e == asio::error::try_again) return Accept(loop);
     if (e) {
       // Out of descriptors, most likely: try again shortly instead of spinning.
       platform::Trace("httpd: accept failed: %s", e.message().c_str());

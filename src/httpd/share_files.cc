@@ -209,12 +209,15 @@ bool WalkServed(int home_fd, std::string_view path, ServedNode& node) {
 
 }  // namespace
 
+int GuardingFolder(const ServedNode& node) {
+  if (node.target && node.directory()) return node.target.get();
+  return node.folder ? node.folder.get() : -1;
+}
+
 bool OpenServed(int home_fd, std::string_view path, ServedNode& node) {
   if (OpenDirect(home_fd, path, node)) return true;
   const bool found = WalkServed(home_fd, path, node);
-  const int guard = node.target && node.directory() ? node.target.get()
-                    : node.folder                    ? node.folder.get()
-                                                     : -1;
+  const int guard = GuardingFolder(node);
   struct stat status {};
   node.guarded = guard >= 0 && ::fstatat(guard, ".htpasswd", &status, AT_SYMLINK_NOFOLLOW) == 0;
   return found;

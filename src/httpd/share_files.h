@@ -56,6 +56,10 @@ int OpenHomeFolder(const std::string& path);
 // hold it exists.
 bool OpenServed(int home_fd, std::string_view path, ServedNode& node);
 
+// The folder whose ".htpasswd" guards the node: its own for a folder; -1
+// when there is none open.
+int GuardingFolder(const ServedNode& node);
+
 struct FolderEntry {
   std::string name;
   bool directory = false;
