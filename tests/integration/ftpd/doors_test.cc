@@ -294,27 +294,17 @@ data = bytearray()
 g.retrbinary('RETR /DISK_E/film.bin', data.extend)
 assert len(data) == 1 << 20
 print('FIGURE transfer beside 10 idle passive sessions: %.2f s' % (time.time() - start))
+# Each download's data connection is ended by the server and leaves its port
+# in TIME_WAIT for a minute; a folder of files fetched one by one must not
+# use up the one port left.
+for i in range(4):
+    data = bytearray()
+    g.retrbinary('RETR /DISK_E/film.bin', data.extend)
+    assert len(data) == 1 << 20, (i, len(data))
 g.quit()
 )");
   EXPECT_EQ(r.exit_code, 0) << r.output;
   std::cout << r.output;
-}
-
-// The server ends each download's data connection, which leaves its port
-// in TIME_WAIT for a minute: a folder of small files fetched one by one must
-// not use up a small range.
-TEST_F(FtpdDoorsPassiveRange, DownloadsInARowReuseTheirPorts) {
-  ASSERT_NE(pasv_min_, 0);
-  WriteFile(share_ + "/small.bin", RandomBytes(4096, 5));
-  RunResult r = Python(std::string(kFrom) + R"(
-f = login_from('127.0.0.2')
-for i in range(9):
-    data = bytearray()
-    f.retrbinary('RETR /DISK_E/small.bin', data.extend)
-    assert len(data) == 4096, (i, len(data))
-f.quit()
-)");
-  EXPECT_EQ(r.exit_code, 0) << r.output;
 }
 
 namespace {

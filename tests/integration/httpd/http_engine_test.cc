@@ -126,7 +126,9 @@ TEST_F(HttpEngineTest, ClosingAnswersReachALateReaderWhole) {
     EXPECT_THAT(answer, StartsWith(c.status)) << c.name;
     const std::size_t head = answer.find("\r\n\r\n");
     ASSERT_NE(head, std::string::npos) << c.name;
-    if (c.body >= 0) EXPECT_EQ(static_cast<long long>(answer.size() - head - 4), c.body) << c.name;
+    if (c.body >= 0) {
+      EXPECT_EQ(static_cast<long long>(answer.size() - head - 4), c.body) << c.name;
+    }
   }
 }
 

@@ -434,13 +434,6 @@ class WidgetsTest : public QObject {
     QCOMPARE(seen.cancel, QStringLiteral("취소"));
     QCOMPARE(seen.accept, QStringLiteral("선택(&C)"));
     QCOMPARE(seen.look_in, QStringLiteral("다음에서 찾기:"));
-    // A share that is gone: the home folder, not the working directory.
-    ChooserSeen gone;
-    CancelNextChooser(&gone);
-    view.ChooseFolder(Surface::kMain, "[FTP] 공개할 폴더를 선택하세요.",
-                      QDir(root.path()).filePath(QStringLiteral("없음")).toStdString());
-    QVERIFY(gone.shown);
-    QCOMPARE(gone.folder, QDir::homePath());
   }
 
   void folderChooserStartFallsBackToHome() {
