@@ -73,10 +73,9 @@ bool ValidPortText(const std::string& text) {
 
 }  // namespace
 
-// One event loop per thread, each waiting on the same listening socket: the
-// kernel hands a connection to a loop that is free to take it, and the
-// connection stays on that loop, so no handler ever waits for another thread
-// nor wakes one.
+// One event loop per thread, each with a listening socket of its own (see
+// StartHttpServer): a connection stays on the loop that accepted it, so no
+// handler ever waits for another thread nor wakes one.
 struct Loop {
   // One thread runs it; only admission's evictions come from another one.
   asio::io_context io{1};
