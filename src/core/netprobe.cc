@@ -81,14 +81,17 @@ bool IsPortFree(uint16_t port) {
 }
 
 uint16_t PickFreePortFrom(const std::vector<uint16_t>& taken_sorted, uint16_t low, uint16_t high,
-                          uint16_t excluded, uint32_t random) {
+                          uint16_t excluded, uint32_t random,
+                          const std::function<bool(uint16_t)>& listenable) {
   if (high <= low) return 0;
   // The start lies at least 1000 below `high`; a range of 1000 ports or fewer
   // starts anywhere in it instead of dividing by zero or wrapping.
   uint32_t span = static_cast<uint32_t>(high) - low;
   uint32_t modulus = span > 1000 ? span - 1000 : span;
   for (uint32_t p = low + random % modulus; p < high; ++p) {
-    if (p != 0 && p != excluded && !std::binary_search(taken_sorted.begin(), taken_sorted.end(), p))
+    if (p != 0 && p != excluded &&
+        !std::binary_search(taken_sorted.begin(), taken_sorted.end(), p) &&
+        (!listenable || listenable(static_cast<uint16_t>(p))))
       return static_cast<uint16_t>(p);
   }
   return 0;
@@ -102,7 +105,7 @@ uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded) {
     std::lock_guard lock(generator_mutex);
     r = std::uniform_int_distribution<uint32_t>(0, 32767)(generator);
   }
-  return PickFreePortFrom(GetPortList(), low, high, excluded, r);
+  return PickFreePortFrom(GetPortList(), low, high, excluded, r, platform::CanListenOn);
 }
 
 int RawHttpExchange(const std::string& address, const std::string& request, std::string& response,

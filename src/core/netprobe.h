@@ -2,6 +2,7 @@
 // Small probes of the network surroundings, shared by both programs.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,15 @@ std::string FormatMacTail(const platform::MacAddress& mac);
 std::vector<uint16_t> GetPortList();
 bool IsPortFree(uint16_t port);
 // A free port in [low, high) other than `excluded`, starting at a random point
-// at least 1000 below `high` and walking up; 0 when none.
+// at least 1000 below `high` and walking up; 0 when none. The port is one a
+// server can listen on now: the picked port is about to be served.
 uint16_t PickFreePort(uint16_t low, uint16_t high, uint16_t excluded = 0);
 // The walk behind PickFreePort for a given sorted list of taken ports and a
 // random draw R in 0..32767: start at low + (R mod (high - low - 1000)).
+// `listenable`, when given, must also accept the port.
 uint16_t PickFreePortFrom(const std::vector<uint16_t>& taken_sorted, uint16_t low, uint16_t high,
-                          uint16_t excluded, uint32_t random);
+                          uint16_t excluded, uint32_t random,
+                          const std::function<bool(uint16_t)>& listenable = {});
 
 struct RawHttpOptions {
   uint16_t port = 80;

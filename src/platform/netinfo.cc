@@ -350,6 +350,33 @@ std::vector<TcpEntry> ReadTcpTable() {
   return entries;
 }
 
+bool CanListenOn(uint16_t port) {
+  const int one = 1, zero = 0;
+  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool bound = false;
+  if (fd >= 0) {
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_port = htons(port);
+    any.sin6_addr = in6addr_any;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    bound = ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
+  } else {
+    // No IPv6 on this machine: the servers listen on IPv4 alone.
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return true;  // cannot tell: the table's answer stands
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(port);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    bound = ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
+  }
+  ::close(fd);
+  return bound;
+}
+
 bool IsNetworkAlive() {
   for (const auto& adapter : ListAdapters()) {
     if (adapter.up && !adapter.loopback && !adapter.address.empty()) return true;

@@ -84,6 +84,11 @@ std::optional<uint32_t> TcpPeerOwner(std::string_view peer_address, uint16_t pee
 bool TcpPeerIsThisProcess(std::string_view peer_address, uint16_t peer_port,
                           std::string_view our_address, uint16_t our_port);
 
+// Whether a server could listen on `port` now on every address, as ours do
+// (address reuse on). Linux refuses the port while a client's closed
+// connection from it lingers in TIME-WAIT, though the table counts it free.
+bool CanListenOn(uint16_t port);
+
 // An adapter other than loopback is up and running with an address.
 bool IsNetworkAlive();
 

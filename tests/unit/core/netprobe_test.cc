@@ -12,6 +12,8 @@ TEST(PickFreePortFrom, StartsAtLowPlusRandomModSpanMinus1000AndWalksUp) {
   EXPECT_EQ(PickFreePortFrom({}, 30000, 35000, 0, 4000), 30000);
   EXPECT_EQ(PickFreePortFrom({}, 30000, 35000, 0, 32767), 30000 + 32767 % 4000);
   EXPECT_EQ(PickFreePortFrom({30010, 30011, 30013}, 30000, 35000, 30012, 10), 30014);
+  EXPECT_EQ(PickFreePortFrom({30010}, 30000, 35000, 0, 10, [](uint16_t p) { return p != 30011; }),
+            30012);
 }
 
 TEST(PickFreePortFrom, ZeroWhenEverythingFromStartToHighIsTaken) {
