@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -105,6 +106,19 @@ class MainWindowWorldTest : public ::testing::Test {
 
   void SetUp() override { setenv("QUARNO_FTPD_LISTEN", "127.0.0.1", 1); }
   void TearDown() override {
+    // What the programs wrote, so a failure seen once in CI can be read there.
+    if (HasFailure()) {
+      std::cerr << "FTP server " << (manager->Query(ftpctl::kFtpServiceName) ==
+                                             platform::ServiceState::kRunning
+                                         ? "running"
+                                         : "not running")
+                << "\n";
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(xdg.root())) {
+        if (entry.is_regular_file() && entry.path().filename().string().find("_log") != std::string::npos)
+          std::cerr << "==== " << entry.path().string() << "\n"
+                    << std::ifstream(entry.path()).rdbuf() << "\n";
+      }
+    }
     if (dlg) dlg->Runner().WaitIdle();
     dlg.reset();
     world.reset();
