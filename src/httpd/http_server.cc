@@ -1,6 +1,7 @@
 #include "httpd/http_server.h"
 
 #include <pthread.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
@@ -82,6 +83,11 @@ struct Loop {
   tcp::acceptor acceptor{io};
   tcp::endpoint peer;
   asio::steady_timer accept_pause{io};
+  // The shares the thread keeps open (share_files.h): the home folder's
+  // watch, and a timer that runs only while some are kept.
+  asio::posix::stream_descriptor home_watch{io};
+  asio::steady_timer share_release{io};
+  bool releasing = false;
   std::thread thread;
 };
 
@@ -112,11 +118,34 @@ struct HttpServer::Engine {
 
 namespace {
 
+void WaitForHomeChanges(Loop& loop) {
+  loop.home_watch.async_wait(asio::posix::stream_descriptor::wait_read,
+                             [&loop](const asio::error_code& e) {
+                               if (e) return;
+                               alignas(inotify_event) char events[4096];
+                               while (::read(loop.home_watch.native_handle(), events,
+                                             sizeof events) > 0) {
+                               }
+                               ForgetKeptShares();
+                               WaitForHomeChanges(loop);
+                             });
+}
+
+void ReleaseSharesLater(Loop& loop) {
+  loop.releasing = true;
+  loop.share_release.expires_after(1s);
+  loop.share_release.async_wait([&loop](const asio::error_code& e) {
+    loop.releasing = false;
+    if (!e && ReleaseKeptShares()) ReleaseSharesLater(loop);
+  });
+}
+
 // One connection, from accept to close, on its own strand.
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(HttpServer::Engine& engine, tcp::socket socket)
+  Session(HttpServer::Engine& engine, Loop& loop, tcp::socket socket)
       : engine_(engine),
+        loop_(loop),
         executor_(socket.get_executor()),
         socket_(std::move(socket)),
         timer_(executor_),
@@ -293,6 +322,7 @@ class Session : public std::enable_shared_from_this<Session> {
     exchange_.retry_later = false;
     exchange_.pieces().clear();
     engine_.server.HandleRequest(exchange_);
+    if (!loop_.releasing && KeepingShares()) ReleaseSharesLater(loop_);
     if (exchange_.retry_later) {
       exchange_.pieces().clear();
       ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kListingRetry),
@@ -469,6 +499,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   using Clock = std::chrono::steady_clock;
   HttpServer::Engine& engine_;
+  Loop& loop_;
   asio::any_io_executor executor_;
   tcp::socket socket_;
   std::unique_ptr<asio::ssl::stream<tcp::socket>> tls_;
@@ -510,7 +541,7 @@ void HttpServer::Engine::Accept(Loop& loop) {
       return;
     }
     const asio::ip::address address = loop.peer.address();
-    auto session = std::make_shared<Session>(*this, std::move(socket));
+    auto session = std::make_shared<Session>(*this, loop, std::move(socket));
     auto ticket = admission->Admit(address, [weak = std::weak_ptr<Session>(session)] {
       if (auto held = weak.lock()) held->CloseSoon();
     });
@@ -620,7 +651,13 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
   engine_ = std::move(engine);
   for (auto& loop : engine_->loops) {
     engine_->Accept(*loop);
-    loop->thread = std::thread([io = &loop->io] {
+    UniqueFd watch = WatchHomeFolder(home_fd);
+    if (watch) {
+      asio::error_code ignored;
+      loop->home_watch.assign(watch.release(), ignored);
+      WaitForHomeChanges(*loop);
+    }
+    loop->thread = std::thread([io = &loop->io, keep = loop->home_watch.is_open()] {
       // sendfile has no MSG_NOSIGNAL: a client gone in the middle of a file
       // raises SIGPIPE, whose default ends the whole program, and the desktop
       // program holds this server too. Blocked here, it stays pending on this
@@ -629,6 +666,7 @@ bool HttpServer::StartHttpServer(const HttpServerOptions& options, std::string* 
       sigemptyset(&pipe);
       sigaddset(&pipe, SIGPIPE);
       pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+      if (keep) KeepSharesOnThisThread();
       auto work = asio::make_work_guard(*io);
       io->run();
     });

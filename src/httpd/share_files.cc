@@ -3,14 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace quarno::httpd {
@@ -103,6 +105,67 @@ int OpenHomeFolder(const std::string& path) {
 
 namespace {
 
+// Only a place to resolve from: O_PATH skips what opening for reading costs.
+UniqueFd OpenShare(int home_fd, std::string_view name) {
+  return UniqueFd(::openat(home_fd, std::string(name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+// A share opened by name costs a walk through its link, and every request
+// of every thread walks the same few entries: opened once a second per
+// thread instead. The thread watches the home folder, so a share added,
+// removed or pointed elsewhere is followed at once; a change beyond the link
+// (the share moved, its disk gone) within the second. A share is let go a
+// second or two after its opening, so its disk can be unmounted.
+class ShareCache {
+ public:
+  // The share folder, opened O_PATH and borrowed from the cache; -1 when it
+  // does not open.
+  int Open(int home_fd, std::string_view name) {
+    const auto now = std::chrono::steady_clock::now();
+    if (home_fd != home_fd_) {
+      entries_.clear();
+      home_fd_ = home_fd;
+    }
+    for (Entry& entry : entries_) {
+      if (entry.name != name) continue;
+      if (now - entry.opened < kKept) return entry.fd.get();
+      entry.fd = OpenShare(home_fd, name);
+      entry.opened = now;
+      return entry.fd.get();
+    }
+    UniqueFd fd = OpenShare(home_fd, name);
+    if (!fd) return -1;
+    // A home folder holds a handful of links; a stranger's made-up names
+    // never open, so they are never kept.
+    if (entries_.size() >= kMostKept) entries_.erase(entries_.begin());
+    entries_.push_back({std::string(name), std::move(fd), now});
+    return entries_.back().fd.get();
+  }
+
+  void Forget() { entries_.clear(); }
+  // Lets go of shares opened a second ago or more; true while any is kept.
+  bool Release() {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(entries_, [now](const Entry& entry) { return now - entry.opened >= kKept; });
+    return !entries_.empty();
+  }
+  bool Holding() const { return !entries_.empty(); }
+
+ private:
+  static constexpr auto kKept = std::chrono::seconds(1);
+  static constexpr std::size_t kMostKept = 8;
+  struct Entry {
+    std::string name;
+    UniqueFd fd;
+    std::chrono::steady_clock::time_point opened;
+  };
+
+  int home_fd_ = -1;
+  std::vector<Entry> entries_;
+};
+
+thread_local std::unique_ptr<ShareCache> kept_shares;
+
 // The usual request in two opens: the share link, then the rest of the path
 // with no link followed and no way out. Anything else (a link below the
 // share, a missing name, a guarded folder, a kernel without openat2) is left
@@ -113,15 +176,21 @@ bool OpenDirect(int home_fd, std::string_view path, ServedNode& node) {
   if (path.size() < 2 || path.front() != '/') return false;
   const std::size_t slash = path.find('/', 1);
   if (slash == std::string_view::npos || slash + 1 >= path.size()) return false;
-  // Only a place to resolve from: O_PATH skips what opening for reading costs.
-  UniqueFd share(::openat(home_fd, std::string(path.substr(1, slash - 1)).c_str(),
-                          O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!share) return false;
+  const std::string_view name = path.substr(1, slash - 1);
+  UniqueFd owned;
+  int share;
+  if (kept_shares) {
+    share = kept_shares->Open(home_fd, name);
+  } else {
+    owned = OpenShare(home_fd, name);
+    share = owned.get();
+  }
+  if (share < 0) return false;
   const std::string rest(path.substr(slash + 1));
   open_how how{};
   how.flags = kOpenFlags;
   how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
-  UniqueFd target(static_cast<int>(::syscall(SYS_openat2, share.get(), rest.c_str(), &how, sizeof how)));
+  UniqueFd target(static_cast<int>(::syscall(SYS_openat2, share, rest.c_str(), &how, sizeof how)));
   if (!target) {
     if (errno == ENOSYS || errno == EPERM || errno == EINVAL || errno == E2BIG) unsupported = true;
     return false;
@@ -138,9 +207,9 @@ bool OpenDirect(int home_fd, std::string_view path, ServedNode& node) {
     guarded = ::fstatat(target.get(), ".htpasswd", &guard, AT_SYMLINK_NOFOLLOW) == 0;
   } else {
     const std::size_t last = rest.rfind('/');
-    const std::string name =
+    const std::string guard_name =
         last == std::string::npos ? ".htpasswd" : rest.substr(0, last + 1) + ".htpasswd";
-    guarded = ::fstatat(share.get(), name.c_str(), &guard, AT_SYMLINK_NOFOLLOW) == 0;
+    guarded = ::fstatat(share, guard_name.c_str(), &guard, AT_SYMLINK_NOFOLLOW) == 0;
   }
   if (guarded) return false;
   node = ServedNode{};
@@ -208,6 +277,28 @@ bool WalkServed(int home_fd, std::string_view path, ServedNode& node) {
 }
 
 }  // namespace
+
+UniqueFd WatchHomeFolder(int home_fd) {
+  UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  const std::string home = "/proc/self/fd/" + std::to_string(home_fd);
+  if (watch && ::inotify_add_watch(watch.get(), home.c_str(),
+                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                       IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0)
+    return UniqueFd();
+  return watch;
+}
+
+void KeepSharesOnThisThread() {
+  if (!kept_shares) kept_shares = std::make_unique<ShareCache>();
+}
+
+void ForgetKeptShares() {
+  if (kept_shares) kept_shares->Forget();
+}
+
+bool ReleaseKeptShares() { return kept_shares && kept_shares->Release(); }
+
+bool KeepingShares() { return kept_shares && kept_shares->Holding(); }
 
 int GuardingFolder(const ServedNode& node) {
   if (node.target && node.directory()) return node.target.get();

@@ -56,6 +56,19 @@ int OpenHomeFolder(const std::string& path);
 // hold it exists.
 bool OpenServed(int home_fd, std::string_view path, ServedNode& node);
 
+// A server's loop thread keeps the share folders it opens for a second, so a
+// run of requests resolves each share link once. It keeps them only while
+// it watches the home folder: WatchHomeFolder gives the inotify descriptor
+// (empty when there is none to be had), and ForgetKeptShares runs when that
+// turns readable, so a link changed is followed at once. ReleaseKeptShares,
+// about once a second while KeepingShares(), lets go of shares opened a
+// second ago, so a shared disk can be unmounted; it says whether any remain.
+UniqueFd WatchHomeFolder(int home_fd);
+void KeepSharesOnThisThread();
+void ForgetKeptShares();
+bool ReleaseKeptShares();
+bool KeepingShares();
+
 // The folder whose ".htpasswd" guards the node: its own for a folder; -1
 // when there is none open.
 int GuardingFolder(const ServedNode& node);

@@ -635,4 +635,44 @@ TEST(HttpServerStart, FailuresEndTheProgramWithTheirMessage) {
   fs::remove_all(root);
 }
 
+// The server keeps a share open between requests: a link pointed elsewhere
+// is followed at the next request, and a share left alone is let go, so its
+// disk can be unmounted and a folder moved away is no longer served.
+TEST_F(HttpServerTest, AKeptShareFollowsItsLinkAndIsLetGo) {
+  const std::string other = temp_ + "/other";
+  fs::create_directories(other);
+  WriteFile(share_ + "/a.txt", "one");
+  WriteFile(other + "/a.txt", "two");
+  const std::string file = "/httpstream/x/DISK_E/a.txt";
+  // Several requests, so both of the server's threads have kept the share.
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(Body(Get(file)), "one");
+
+  // As the program changes a share: a new link renamed over the old one.
+  fs::create_directory_symlink(other, home_ + "/DISK_E.new");
+  fs::rename(home_ + "/DISK_E.new", home_ + "/DISK_E");
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Body(Get(file)), "two") << i;
+  fs::remove(home_ + "/DISK_E");
+  for (int i = 0; i < 4; ++i) EXPECT_THAT(Get(file).output, StartsWith("HTTP/1.1 404")) << i;
+
+  fs::create_directory_symlink(share_, home_ + "/DISK_E");
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(Body(Get(file)), "one");
+  const std::string moved = temp_ + "/moved";
+  fs::rename(share_, moved);
+  const auto held = [&] {
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ignored;
+      if (fs::read_symlink(fd.path(), ignored) == moved) return true;
+    }
+    return false;
+  };
+  bool let_go = false;
+  for (int i = 0; i < 40 && !let_go; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    let_go = !held();
+  }
+  EXPECT_TRUE(let_go) << "the moved share is still open after 4 s";
+  EXPECT_THAT(Get(file).output, StartsWith("HTTP/1.1 404"));
+  fs::rename(moved, share_);
+}
+
 }  // namespace
