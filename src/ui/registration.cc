@@ -14,8 +14,6 @@ namespace quarno::ui {
 
 namespace {
 
-constexpr auto kShortPause = std::chrono::milliseconds(10);
-
 // The value of the leading decimal digits; 0 without any, and a value past
 // the port range (not a wrapped one) for a long run of digits.
 long LeadingNumber(const std::string& text) {
